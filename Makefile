@@ -1,0 +1,51 @@
+# Top-level entry points. `make check` is what CI runs: it installs what is missing, builds the
+# Linux and Windows programs, and runs every test (Windows ones under Wine) in one CTest run.
+
+JOBS ?= $(shell nproc)
+WINE_TESTS := $(CURDIR)/build/win64/wine-tests.cmake
+
+.PHONY: all deps linux win64 win32 tsan asan check check-tsan check-asan format format-check clean
+
+all: linux
+
+deps:
+	@./scripts/install-deps.sh
+
+linux: deps
+	cmake --preset linux -DPELLUX_WINE_TESTS=$(WINE_TESTS) >/dev/null
+	cmake --build --preset linux -j $(JOBS)
+
+win64: deps
+	cmake --preset win64 >/dev/null
+	cmake --build --preset win64 -j $(JOBS)
+
+win32: deps
+	cmake --preset win32 >/dev/null
+	cmake --build --preset win32 -j $(JOBS)
+
+tsan: deps
+	cmake --preset linux-tsan >/dev/null
+	cmake --build --preset linux-tsan -j $(JOBS)
+
+asan: deps
+	cmake --preset linux-asan >/dev/null
+	cmake --build --preset linux-asan -j $(JOBS)
+
+check-tsan: tsan
+	cd build/linux-tsan && ctest --output-on-failure -j $(JOBS)
+
+check-asan: asan
+	cd build/linux-asan && ctest --output-on-failure -j $(JOBS)
+
+format:
+	git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+format-check:
+	./scripts/check-format.sh
+
+# The Windows build comes first: it writes the list of Wine tests that the Linux CTest runs.
+check: deps format-check win64 win32 linux
+	cd build/linux && ctest --output-on-failure -j $(JOBS)
+
+clean:
+	rm -rf build

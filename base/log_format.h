@@ -1,0 +1,19 @@
+#pragma once
+
+#include <boost/format.hpp>
+
+namespace Pellux {
+
+// Binds printf-style arguments to one of our own constant formats. Outside text (server
+// messages, serials, UI words) is only ever an argument, never the format, so a "%" in it is
+// printed as it stands. Argument-count mistakes do not throw: the line is still logged.
+template <typename... Args>
+boost::format FormatLine(const char* format, const Args&... args) {
+  boost::format line(format);
+  line.exceptions(boost::io::all_error_bits &
+                  ~(boost::io::too_many_args_bit | boost::io::too_few_args_bit));
+  ((void)(line % args), ...);
+  return line;
+}
+
+}  // namespace Pellux

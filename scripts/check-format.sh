@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Fails when a source file differs from what clang-format makes of it, or when portable code
+# includes a platform header.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+status=0
+while IFS= read -r file; do
+  if ! clang-format --dry-run --Werror "$file" >/dev/null 2>&1; then
+    echo "not clang-formatted: $file" >&2
+    status=1
+  fi
+done < <(git ls-files --cached --others --exclude-standard '*.cpp' '*.h')
+
+platform=$(git grep -n -E '#\s*include\s*[<"](windows|winsock2|wininet|winreg|setupapi|termios|libudev|unistd|fcntl|systemd/[a-z-]+|sys/[a-z]+)\.h[>"]' \
+  -- base session link server device ui service rebooter 2>/dev/null \
+  | grep -v -E '_(win|linux)\.(cpp|h):' || true)
+if [ -n "$platform" ]; then
+  echo "portable code includes a platform header:" >&2
+  echo "$platform" >&2
+  status=1
+fi
+exit $status

@@ -1,0 +1,51 @@
+#include "session/client_settings.h"
+
+#include "ui/user_interface.h"
+
+namespace Pellux {
+namespace {
+
+constexpr std::int32_t kNotSet = -1;
+
+void LoadText(UserInterface& ui, const char* name, std::string& value) {
+  std::string stored = ui.ReadStringSetting(kSettingsSection, name, std::string());
+  if (!stored.empty()) {
+    value = std::move(stored);
+  } else {
+    ui.WriteStringSetting(kSettingsSection, name, value);
+  }
+}
+
+// Numbers are stored as 32-bit values; narrower settings keep the low bits of what is stored
+// and write their own value back zero-extended.
+template <typename T>
+void LoadNumber(UserInterface& ui, const char* name, T& value) {
+  const std::int32_t stored = ui.ReadIntSetting(kSettingsSection, name, kNotSet);
+  if (stored != kNotSet) {
+    value = static_cast<T>(static_cast<std::uint32_t>(stored));
+  } else {
+    ui.WriteIntSetting(kSettingsSection, name, static_cast<std::uint32_t>(value));
+  }
+}
+
+}  // namespace
+
+void ClientSettings::Load(UserInterface& ui, std::int32_t& pingInterval) {
+  LoadText(ui, "ServerHost", serverHost);
+  LoadNumber(ui, "ServerPort", serverPort);
+  LoadText(ui, "ServerPath", serverPath);
+  LoadText(ui, "ErrorHost", errorHost);
+  LoadNumber(ui, "ErrorPort", errorPort);
+  LoadText(ui, "ErrorPath", errorPath);
+  LoadNumber(ui, "Frequency", frequency);
+  LoadNumber(ui, "VID", vendorId);
+  LoadNumber(ui, "PID", productId);
+  LoadText(ui, "ClientVersion", clientVersion);
+  LoadNumber(ui, "ChannelRetries", channelRetries);
+  LoadNumber(ui, "PingInterval", pingInterval);
+  LoadNumber(ui, "SleepPeriod", sleepPeriod);
+  osName = ui.GetOsDescription();
+  clientId = ui.GetClientId();
+}
+
+}  // namespace Pellux

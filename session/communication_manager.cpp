@@ -1,0 +1,501 @@
+#include "session/communication_manager.h"
+
+#include <boost/algorithm/string/case_conv.hpp>
+#include <boost/algorithm/string/predicate.hpp>
+#include <cassert>
+#include <cstdio>
+#include <utility>
+
+#include "base/log_format.h"
+#include "session/radio_link.h"
+#include "session/session_exchange.h"
+#include "ui/user_interface.h"
+
+namespace Pellux {
+namespace {
+
+std::atomic<CommunicationManager*> instance{nullptr};
+
+constexpr const char* kStandardMode = "standard";
+
+// Renders a context the way the C library prints a pointer, so that a line names the same
+// client whatever the platform's stream formatting of pointers.
+std::string DescribeContext(Context context) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%p", static_cast<const void*>(context));
+  return text;
+}
+
+}  // namespace
+
+CommunicationManager::CommunicationManager(UserInterface* userInterface, RadioLink& radioLink,
+                                           SessionExchange& sessionExchange, Clock& engineClock)
+    : ui(userInterface),
+      radio(radioLink),
+      exchange(sessionExchange),
+      clock(engineClock),
+      workGuard(io.get_executor()) {
+  // A manager without its user interface could neither log nor reach anyone.
+  assert(ui != nullptr);
+  lastActivity = std::chrono::duration_cast<std::chrono::seconds>(
+                     clock.Now().time_since_epoch())
+                     .count();
+  minDisplayTimer = clock.CreateTimer(io.get_executor());
+  pingTimer = clock.CreateTimer(io.get_executor());
+  beaconSearchTimer = clock.CreateTimer(io.get_executor());
+  channelCheckTimer = clock.CreateTimer(io.get_executor());
+  watchdogTimer = clock.CreateTimer(io.get_executor());
+  worker = std::thread([this] { io.run(); });
+  instance.store(this);
+  LoadSettings();
+}
+
+CommunicationManager::~CommunicationManager() {
+  LogLine(2, kNoContext, "Dealloc stop \n");
+  {
+    Lock guard(lock);
+    Shutdown();
+  }
+  LogLine(2, kNoContext, "After shutdown \n");
+  {
+    Lock guard(lock);
+    radio.ReleaseBaseStation();
+  }
+  LogLine(2, kNoContext, "Before stop \n");
+  io.stop();
+  LogLine(2, kNoContext, "After stop \n");
+  if (worker.joinable()) worker.join();
+  // Timers are destroyed with the members; none of their handlers can run any more.
+  instance.store(nullptr);
+}
+
+CommunicationManager* CommunicationManager::Instance() { return instance.load(); }
+
+template <typename... Args>
+void CommunicationManager::LogLine(int level, Context lineContext, const char* format,
+                                   const Args&... args) const {
+  ui->LogFormatted(FormatLine(format, args...), level, lineContext);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Actions
+
+void CommunicationManager::ProcessAction(std::uint32_t requestNumber, const std::string& action,
+                                         const std::string& argument, bool failed,
+                                         Context caller) {
+  LogLine(4, kNoContext, "Processing action '%s'...", action);
+  Lock guard(lock);
+
+  const std::string name = boost::algorithm::to_lower_copy(action);
+
+  const bool anyContextMayAsk = name == "basestationconnect" ||
+                                name == "basestationdisconnect" || name == "shutdown" ||
+                                name == "refresh";
+  if (context != kNoContext && caller != context && !anyContextMayAsk) {
+    if (name != "finish") ui->ShowError(0, "kPXDaemonAlreadyRunning", caller);
+    LogLine(7, kNoContext, "Ignoring request to process action '%s' from unknown context", action);
+    return;
+  }
+
+  if (name == "_start") {
+    stopped = false;
+  } else if (name == "init") {
+    StartSession(argument, caller);
+  } else if (name == "finish") {
+    StartSession(kStandardMode, kNoContext);
+  } else if (name == "shutdown") {
+    Shutdown();
+  } else if (name == "form") {
+    exchange.OnFormInput(argument);
+  } else if (name == "http") {
+    HandleHttpAnswer(requestNumber, argument, failed, caller);
+  } else if (name == "basestationconnect") {
+    LogLine(2, kNoContext, "Base station with serial '%s' has been plugged in.", argument);
+    OnBaseStationPlugged(argument);
+  } else if (name == "basestationdisconnect") {
+    LogLine(6, kNoContext, "Base station with serial '%s' has been unplugged.", argument);
+    OnBaseStationUnplugged(argument);
+  } else if (name == "refresh") {
+    LogLine(3, kNoContext, "Restoring client settings...");
+    LoadSettings();
+  } else {
+    LogLine(7, kNoContext, "Processing unknown message:  source[%s] text[%s] error[%s]", action,
+            argument, failed ? "true" : "false");
+  }
+}
+
+void CommunicationManager::HandleHttpAnswer(std::uint32_t requestNumber, const std::string& text,
+                                            bool failed, Context caller) {
+  if (requestNumber == 0 || requestNumber != currentRequestId) {
+    LogLine(7, kNoContext, "Ignoring unexpected HTTP response [%lu].",
+            static_cast<unsigned long>(requestNumber));
+    return;
+  }
+  if (failed) {
+    LogLine(6, kNoContext, "Connection to server failed.");
+    if (mode != kStandardMode) ui->ShowError(0, "kPXDaemonConnectionFailed", caller);
+    EndSession();
+    return;
+  }
+  exchange.HandleServerAnswer(text);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Session life cycle
+
+void CommunicationManager::StartSession(const std::string& newMode, Context newContext) {
+  Lock guard(lock);
+  LogLine(2, kNoContext, "Starting session in %s mode...", newMode);
+  if (active) {
+    LogLine(2, kNoContext, "Ending active session and restarting in %s mode...", newMode);
+    restarting = true;
+    restartMode = newMode;
+    restartContext = newContext;
+    LogLine(4, kNoContext, "[CTX] %s: setting restarting context %p",
+            "CommunicationManager::StartSession", DescribeContext(newContext));
+    EndSession();
+    return;
+  }
+
+  restarting = false;
+  ResetSession();
+  mode = newMode;
+  sessionBeaconType.clear();
+  context = newContext;
+  LogLine(4, kNoContext, "[CTX] %s: setting context %p", "CommunicationManager::StartSession",
+          DescribeContext(context));
+
+  ServerResponse first;
+  first.host = settings.serverHost;
+  first.port = settings.serverPort;
+  first.path = settings.serverPath;
+  first.pingInterval = pingInterval;
+  first.sleepPeriod = settings.sleepPeriod;
+  if (mode == kStandardMode) {
+    first.origin = "local";
+    first.action = "acquire";
+    first.beaconType = "standard";
+    first.responder = "respondnoerror";
+  }
+
+  stopped = false;
+  active = true;
+  ProcessRequest(std::move(first));
+}
+
+void CommunicationManager::EndSession() {
+  Lock guard(lock);
+  if (!active) return;
+  LogLine(3, kNoContext, "Ending session...");
+  ResetSession();
+  radio.ResetChannel();
+  if (stopped) {
+    DestroyChannel();
+  } else {
+    radio.CloseChannel();
+  }
+}
+
+void CommunicationManager::ResetSession() {
+  Lock guard(lock);
+  active = false;
+  closeRequested = false;
+  mode = kStandardMode;
+  context = kNoContext;
+  LogLine(4, kNoContext, "[CTX] %s: setting context %p", "CommunicationManager::ResetSession",
+          DescribeContext(context));
+  pingInterval = kDefaultPingIntervalMs;
+  minDisplayTimer->Cancel();
+}
+
+void CommunicationManager::Shutdown() {
+  Lock guard(lock);
+  if (stopped) return;
+  LogLine(3, kNoContext, "Shutting down...");
+  stopped = true;
+  pingTimer->Cancel();
+  LogLine(3, kNoContext, "! idle timer is canceled...");
+  minDisplayTimer->Cancel();
+  // A restart armed before the stop must not bring a stopped engine back to life.
+  channelCheckTimer->Cancel();
+  LogLine(3, kNoContext, "! Going to start EndSession...");
+  EndSession();
+}
+
+void CommunicationManager::ProcessRequest(ServerResponse instruction) {
+  Lock guard(lock);
+  LogLine(3, kNoContext, "Processing request...");
+  if (instruction.pingInterval == -1) instruction.pingInterval = pingInterval;
+  if (instruction.sleepPeriod == -1) instruction.sleepPeriod = settings.sleepPeriod;
+
+  current = std::move(instruction);
+  exchange.BeginInstruction();
+  pendingRequest = nullptr;
+  radio.SetRetryBudget(settings.channelRetries);
+  pingInterval = current.pingInterval < 0 ? kDefaultPingIntervalMs : current.pingInterval;
+  waitingMinDisplay = false;
+  postDeferred = false;
+  commandFailed = false;
+  disconnected = false;
+
+  if (!current.dialogContent.empty() && current.minDisplayTime > 0) {
+    waitingMinDisplay = true;
+    minDisplayTimer->Start(std::chrono::milliseconds(current.minDisplayTime),
+                           [this](bool cancelled) { OnMinDisplayElapsed(cancelled); });
+  }
+
+  if (current.action == "acquire") {
+    sessionBeaconType = current.beaconType;
+    radio.SetSearchDeviceNumber(current.beaconType == "special" ? 0xFFFE : 0xFFFF);
+    radio.OpenCommunication();
+  } else {
+    exchange.SendNextCommand();
+  }
+}
+
+void CommunicationManager::ContinueSession() {
+  Lock guard(lock);
+  if (stopped) {
+    LogLine(5, kNoContext, "Shutdown complete.");
+    return;
+  }
+  // Mid-link the channel closes only to reopen on the session channel; the radio goes on.
+  if (radio.GetLinkState() == LinkState::LinkSent) return;
+
+  radio.ResetChannel();
+  if (active) {
+    LogLine(3, kNoContext, "Session is still open. Waiting for instructions from server...");
+  }
+  SendPendingRequest();
+  if (!active) {
+    if (restarting) {
+      // StartSession clears the flag; copies keep the arguments valid meanwhile.
+      const std::string nextMode = restartMode;
+      StartSession(nextMode, restartContext);
+    } else {
+      StartSession(kStandardMode, kNoContext);
+    }
+  }
+}
+
+void CommunicationManager::OnMinDisplayElapsed(bool cancelled) {
+  Lock guard(lock);
+  waitingMinDisplay = false;
+  if (!cancelled && postDeferred) exchange.PostResults();
+  postDeferred = false;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Settings
+
+void CommunicationManager::LoadSettings() {
+  Lock guard(lock);
+  settings.Load(*ui, pingInterval);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Base station supervision
+
+void CommunicationManager::OnBaseStationPlugged(const std::string& serial) {
+  Lock guard(lock);
+  const bool accepted = !baseStationInUse || serialInUse.empty() ||
+                        boost::algorithm::iequals(serialInUse, serial);
+  if (!accepted) {
+    LogLine(7, kNoContext, "Unused base station has been plugged in with serial '%s' -- in use '%s'",
+            serial, serialInUse);
+    return;
+  }
+  baseStationInUse = true;
+  serialInUse = serial;
+  if (stopped) return;
+
+  // The device needs a moment after arrival before it answers; every other entry waits.
+  clock.Sleep(kPlugInSettleDelay);
+
+  if (active && mode != kStandardMode) {
+    if (current.action == "acquire") radio.OpenCommunication();
+    return;
+  }
+  StartSession(kStandardMode, kNoContext);
+}
+
+void CommunicationManager::OnBaseStationUnplugged(const std::string& serial) {
+  Lock guard(lock);
+  const bool concerned =
+      baseStationInUse && (serialInUse.empty() || boost::algorithm::iequals(serialInUse, serial));
+  if (!concerned) {
+    const std::string inUse = baseStationInUse
+                                  ? (FormatLine("in use '%s'", serialInUse)).str()
+                                  : std::string("no base station in use");
+    LogLine(7, kNoContext, "Unused base station has been unplugged with serial '%s' -- %s.", serial,
+            inUse);
+    return;
+  }
+  baseStationInUse = false;
+  serialInUse.clear();
+  if (active && (mode == kStandardMode || radio.IsChannelOpen())) {
+    if (mode != kStandardMode) ui->ShowError(0, "kPXDaemonStationUnPlugged", context);
+    ResetSession();
+  }
+  DestroyChannel();
+}
+
+void CommunicationManager::ArmWatchdog() {
+  Lock guard(lock);
+  if (watchdogAttempts < kWatchdogAttemptsLimit) {
+    watchdogTimer->Start(kWatchdogPeriod, [this](bool cancelled) { OnWatchdog(cancelled); });
+  } else {
+    watchdogAttempts = 0;
+  }
+}
+
+void CommunicationManager::OnWatchdog(bool cancelled) {
+  Lock guard(lock);
+  if (cancelled) return;
+  if (mode != kStandardMode) {
+    ArmWatchdog();
+    return;
+  }
+  const double now = std::chrono::duration<double>(clock.Now().time_since_epoch()).count();
+  const double idle = now - static_cast<double>(lastActivity);
+  if (!(idle > kWatchdogIdleLimitSeconds)) {
+    ArmWatchdog();
+    return;
+  }
+  ++watchdogAttempts;
+  LogLine(6, kNoContext,
+          "[WATCHDOG] Communication manager has been idle for %0.2f seconds.  Restarting base "
+          "station device [attempt #%d]...",
+          idle, watchdogAttempts);
+  ui->Relaunch(settings.vendorId, settings.productId);
+  StartSession(kStandardMode, kNoContext);
+}
+
+void CommunicationManager::MarkBaseStationOpened(const std::string& serial) {
+  Lock guard(lock);
+  baseStationInUse = true;
+  serialInUse = serial;
+  watchdogAttempts = 0;
+  ArmWatchdog();
+}
+
+void CommunicationManager::MarkBaseStationClosed() {
+  Lock guard(lock);
+  watchdogTimer->Cancel();
+  baseStationInUse = false;
+  serialInUse.clear();
+}
+
+void CommunicationManager::RecordActivity() {
+  Lock guard(lock);
+  lastActivity =
+      std::chrono::duration_cast<std::chrono::seconds>(clock.Now().time_since_epoch()).count();
+}
+
+void CommunicationManager::ScheduleCommunicationErrorRestart() {
+  Lock guard(lock);
+  channelCheckTimer->Start(kCommunicationErrorRestartDelay,
+                           [this](bool cancelled) { OnCommunicationError(cancelled); });
+}
+
+void CommunicationManager::OnCommunicationError(bool cancelled) {
+  Lock guard(lock);
+  if (cancelled) return;
+  if (mode != kStandardMode) ui->ShowError(0, "kPXDaemonCommunicationError", context);
+  Shutdown();
+  StartSession(kStandardMode, kNoContext);
+}
+
+void CommunicationManager::DestroyChannel() {
+  Lock guard(lock);
+  watchdogTimer->Cancel();
+  pingTimer->Cancel();
+  beaconSearchTimer->Cancel();
+  sessionBeaconType.clear();
+  radio.DestroyChannel();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Requests
+
+std::uint32_t CommunicationManager::PrepareResultsRequest(NetworkRequest request) {
+  Lock guard(lock);
+  request.requestNumber = ++requestCounter;
+  currentRequestId = request.requestNumber;
+  pendingRequest = [this, request = std::move(request), requestContext = context]() {
+    ui->SendRequest(request, requestContext);
+  };
+  return currentRequestId;
+}
+
+void CommunicationManager::SendPendingRequest() {
+  Lock guard(lock);
+  if (!pendingRequest) return;
+  // Emptied before the call, so that whatever the send leads to starts from a clean slate.
+  auto send = std::move(pendingRequest);
+  pendingRequest = nullptr;
+  send();
+}
+
+bool CommunicationManager::HasPendingRequest() const {
+  Lock guard(lock);
+  return static_cast<bool>(pendingRequest);
+}
+
+void CommunicationManager::SetCloseRequested() {
+  Lock guard(lock);
+  closeRequested = true;
+}
+
+void CommunicationManager::SetCommandFailed() {
+  Lock guard(lock);
+  commandFailed = true;
+}
+
+void CommunicationManager::SetDisconnected() {
+  Lock guard(lock);
+  disconnected = true;
+}
+
+void CommunicationManager::SetMinDisplayWait(bool waiting, bool deferred) {
+  Lock guard(lock);
+  waitingMinDisplay = waiting;
+  postDeferred = deferred;
+}
+
+void CommunicationManager::CancelMinDisplayTimer() {
+  Lock guard(lock);
+  minDisplayTimer->Cancel();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Views
+
+#define PELLUX_VIEW(type, name, expression) \
+  type CommunicationManager::name() const { \
+    Lock guard(lock);                       \
+    return expression;                      \
+  }
+
+PELLUX_VIEW(bool, IsActive, active)
+PELLUX_VIEW(bool, IsStopped, stopped)
+PELLUX_VIEW(bool, IsRestarting, restarting)
+PELLUX_VIEW(bool, IsCloseRequested, closeRequested)
+PELLUX_VIEW(bool, HasCommandFailed, commandFailed)
+PELLUX_VIEW(bool, IsDisconnected, disconnected)
+PELLUX_VIEW(bool, IsWaitingMinDisplay, waitingMinDisplay)
+PELLUX_VIEW(bool, IsPostDeferred, postDeferred)
+PELLUX_VIEW(std::string, Mode, mode)
+PELLUX_VIEW(Context, SessionContext, context)
+PELLUX_VIEW(ServerResponse, Current, current)
+PELLUX_VIEW(std::string, SessionBeaconType, sessionBeaconType)
+PELLUX_VIEW(std::int32_t, PingInterval, pingInterval)
+PELLUX_VIEW(std::uint32_t, CurrentRequestId, currentRequestId)
+PELLUX_VIEW(ClientSettings, Settings, settings)
+PELLUX_VIEW(bool, IsBaseStationInUse, baseStationInUse)
+PELLUX_VIEW(std::string, SerialInUse, serialInUse)
+PELLUX_VIEW(std::int32_t, WatchdogAttempts, watchdogAttempts)
+
+#undef PELLUX_VIEW
+
+}  // namespace Pellux

@@ -1,0 +1,88 @@
+#include "tests/support/scripted_radio_link.h"
+
+#include <algorithm>
+
+#include "session/communication_manager.h"
+
+namespace Pellux {
+
+void ScriptedRadioLink::SetSearchDeviceNumber(std::uint16_t deviceNumber) {
+  searchDeviceNumber = deviceNumber;
+  Record("SetSearchDeviceNumber " + std::to_string(deviceNumber));
+}
+
+void ScriptedRadioLink::SetRetryBudget(std::int32_t retries) {
+  retryBudget = retries;
+  Record("SetRetryBudget " + std::to_string(retries));
+}
+
+bool ScriptedRadioLink::OpenCommunication() {
+  Record("OpenCommunication");
+  if (openSucceeds) {
+    channelOpen = true;
+    if (manager_ != nullptr) manager_->MarkBaseStationOpened("SCRIPTED-1");
+  } else if (manager_ != nullptr) {
+    manager_->MarkBaseStationClosed();
+  }
+  return openSucceeds;
+}
+
+void ScriptedRadioLink::CloseChannel() {
+  Record("CloseChannel");
+  if (closeCompletesAtOnce || !channelOpen) {
+    channelOpen = false;
+    closeOutstanding = false;
+    if (manager_ != nullptr) manager_->ContinueSession();
+    return;
+  }
+  closeOutstanding = true;
+}
+
+void ScriptedRadioLink::FinishClose() {
+  if (manager_ == nullptr) return;
+  // The radio side runs its handlers under the engine's lock, as the pump thread does.
+  manager_->RunLocked([this] {
+    channelOpen = false;
+    closeOutstanding = false;
+    manager_->ContinueSession();
+  });
+}
+
+void ScriptedRadioLink::DestroyChannel() {
+  Record("DestroyChannel");
+  channelOpen = false;
+  closeOutstanding = false;
+}
+
+void ScriptedRadioLink::ResetChannel() {
+  Record("ResetChannel");
+  linkState = LinkState::Searching;
+}
+
+void ScriptedRadioLink::ReleaseBaseStation() { Record("ReleaseBaseStation"); }
+
+LinkState ScriptedRadioLink::GetLinkState() const { return linkState; }
+
+bool ScriptedRadioLink::IsChannelOpen() const { return channelOpen; }
+
+std::vector<std::string> ScriptedRadioLink::Calls() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return calls_;
+}
+
+std::size_t ScriptedRadioLink::Count(const std::string& call) const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return static_cast<std::size_t>(std::count(calls_.begin(), calls_.end(), call));
+}
+
+void ScriptedRadioLink::ClearCalls() {
+  std::lock_guard<std::mutex> guard(mutex_);
+  calls_.clear();
+}
+
+void ScriptedRadioLink::Record(std::string call) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  calls_.push_back(std::move(call));
+}
+
+}  // namespace Pellux
