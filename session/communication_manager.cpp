@@ -37,9 +37,8 @@ CommunicationManager::CommunicationManager(UserInterface* userInterface, RadioLi
       workGuard(io.get_executor()) {
   // A manager without its user interface could neither log nor reach anyone.
   assert(ui != nullptr);
-  lastActivity = std::chrono::duration_cast<std::chrono::seconds>(
-                     clock.Now().time_since_epoch())
-                     .count();
+  lastActivity =
+      std::chrono::duration_cast<std::chrono::seconds>(clock.Now().time_since_epoch()).count();
   minDisplayTimer = clock.CreateTimer(io.get_executor());
   pingTimer = clock.CreateTimer(io.get_executor());
   beaconSearchTimer = clock.CreateTimer(io.get_executor());
@@ -69,7 +68,9 @@ CommunicationManager::~CommunicationManager() {
   instance.store(nullptr);
 }
 
-CommunicationManager* CommunicationManager::Instance() { return instance.load(); }
+CommunicationManager* CommunicationManager::Instance() {
+  return instance.load();
+}
 
 template <typename... Args>
 void CommunicationManager::LogLine(int level, Context lineContext, const char* format,
@@ -81,16 +82,14 @@ void CommunicationManager::LogLine(int level, Context lineContext, const char* f
 // Actions
 
 void CommunicationManager::ProcessAction(std::uint32_t requestNumber, const std::string& action,
-                                         const std::string& argument, bool failed,
-                                         Context caller) {
+                                         const std::string& argument, bool failed, Context caller) {
   LogLine(4, kNoContext, "Processing action '%s'...", action);
   Lock guard(lock);
 
   const std::string name = boost::algorithm::to_lower_copy(action);
 
-  const bool anyContextMayAsk = name == "basestationconnect" ||
-                                name == "basestationdisconnect" || name == "shutdown" ||
-                                name == "refresh";
+  const bool anyContextMayAsk = name == "basestationconnect" || name == "basestationdisconnect" ||
+                                name == "shutdown" || name == "refresh";
   if (context != kNoContext && caller != context && !anyContextMayAsk) {
     if (name != "finish") ui->ShowError(0, "kPXDaemonAlreadyRunning", caller);
     LogLine(7, kNoContext, "Ignoring request to process action '%s' from unknown context", action);
@@ -298,11 +297,12 @@ void CommunicationManager::LoadSettings() {
 
 void CommunicationManager::OnBaseStationPlugged(const std::string& serial) {
   Lock guard(lock);
-  const bool accepted = !baseStationInUse || serialInUse.empty() ||
-                        boost::algorithm::iequals(serialInUse, serial);
+  const bool accepted =
+      !baseStationInUse || serialInUse.empty() || boost::algorithm::iequals(serialInUse, serial);
   if (!accepted) {
-    LogLine(7, kNoContext, "Unused base station has been plugged in with serial '%s' -- in use '%s'",
-            serial, serialInUse);
+    LogLine(7, kNoContext,
+            "Unused base station has been plugged in with serial '%s' -- in use '%s'", serial,
+            serialInUse);
     return;
   }
   baseStationInUse = true;
@@ -324,9 +324,8 @@ void CommunicationManager::OnBaseStationUnplugged(const std::string& serial) {
   const bool concerned =
       baseStationInUse && (serialInUse.empty() || boost::algorithm::iequals(serialInUse, serial));
   if (!concerned) {
-    const std::string inUse = baseStationInUse
-                                  ? (FormatLine("in use '%s'", serialInUse)).str()
-                                  : std::string("no base station in use");
+    const std::string inUse = baseStationInUse ? (FormatLine("in use '%s'", serialInUse)).str()
+                                               : std::string("no base station in use");
     LogLine(7, kNoContext, "Unused base station has been unplugged with serial '%s' -- %s.", serial,
             inUse);
     return;

@@ -4,8 +4,7 @@ namespace Pellux {
 
 UserInterface::~UserInterface() = default;
 
-void UserInterface::ShowError(int templateNumber, const std::string& messageKey,
-                              Context context) {
+void UserInterface::ShowError(int templateNumber, const std::string& messageKey, Context context) {
   ShowErrorList(templateNumber, {messageKey}, context);
 }
 

@@ -11,13 +11,13 @@ using ::testing::ElementsAre;
 constexpr const char* kTracker = "Tracker";
 
 TEST_F(EngineTest, FirstLoadWritesEveryDefaultInTableOrder) {
-  EXPECT_THAT(ui.SettingWrites(),
-              ElementsAre(std::string("ServerHost=") + kDefaultServerHost, "ServerPort=8001",
-                          "ServerPath=/device/tracker/uploadData",
-                          std::string("ErrorHost=") + kDefaultServerHost, "ErrorPort=8001",
-                          "ErrorPath=/device/tracker/errors", "Frequency=2", "VID=4292",
-                          "PID=33988", "ClientVersion=1.2", "ChannelRetries=32",
-                          "PingInterval=4000", "SleepPeriod=15"));
+  EXPECT_THAT(
+      ui.SettingWrites(),
+      ElementsAre(std::string("ServerHost=") + kDefaultServerHost, "ServerPort=8001",
+                  "ServerPath=/device/tracker/uploadData",
+                  std::string("ErrorHost=") + kDefaultServerHost, "ErrorPort=8001",
+                  "ErrorPath=/device/tracker/errors", "Frequency=2", "VID=4292", "PID=33988",
+                  "ClientVersion=1.2", "ChannelRetries=32", "PingInterval=4000", "SleepPeriod=15"));
   EXPECT_EQ(ui.store.Count(kTracker), 13u);
   const ClientSettings settings = manager->Settings();
   EXPECT_EQ(settings.osName, "TestOS 1.0");

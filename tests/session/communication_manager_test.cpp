@@ -152,8 +152,8 @@ TEST_F(EngineTest, StandardSessionStartsByAcquiringWithTheStandardBeacon) {
   EXPECT_EQ(first.pingInterval, 4000);
   EXPECT_EQ(first.sleepPeriod, 15);
   EXPECT_EQ(manager->SessionBeaconType(), "standard");
-  EXPECT_THAT(radio.Calls(), ElementsAre("SetRetryBudget 32", "SetSearchDeviceNumber 65535",
-                                         "OpenCommunication"));
+  EXPECT_THAT(radio.Calls(),
+              ElementsAre("SetRetryBudget 32", "SetSearchDeviceNumber 65535", "OpenCommunication"));
   EXPECT_EQ(exchange.Count("SendNextCommand"), 0u);
   EXPECT_TRUE(ui.Requests().empty());
 
@@ -252,8 +252,7 @@ TEST_F(EngineTest, ShutdownDestroysTheChannelAndStartsNothing) {
   EXPECT_FALSE(manager->IsActive());
   EXPECT_THAT(radio.Calls(), ElementsAre("ResetChannel", "DestroyChannel"));
   const std::vector<std::string> expected = {"Shutting down...", "! idle timer is canceled...",
-                                             "! Going to start EndSession...",
-                                             "Ending session..."};
+                                             "! Going to start EndSession...", "Ending session..."};
   int at = 0;
   for (const auto& line : expected) {
     const int found = ui.FindLog(line, at);

@@ -92,8 +92,8 @@ TEST_F(EngineTest, UnplugDuringAUserInterfaceSessionWithOpenChannelTellsTheUser)
 
 TEST_F(EngineTest, UnplugOfAnotherBaseStationOnlyLogs) {
   Act("basestationdisconnect", "X");
-  EXPECT_TRUE(
-      ui.HasLog("Unused base station has been unplugged with serial 'X' -- no base station in use."));
+  EXPECT_TRUE(ui.HasLog(
+      "Unused base station has been unplugged with serial 'X' -- no base station in use."));
   Act("init", "standard");
   Act("basestationdisconnect", "Y");
   EXPECT_TRUE(

@@ -16,8 +16,7 @@ class MemorySettingsStore final : public SettingsStore {
 
   std::optional<std::uint32_t> ReadNumber(const std::string& section,
                                           const std::string& name) override;
-  std::optional<std::string> ReadText(const std::string& section,
-                                      const std::string& name) override;
+  std::optional<std::string> ReadText(const std::string& section, const std::string& name) override;
   bool WriteNumber(const std::string& section, const std::string& name,
                    std::uint32_t value) override;
   bool WriteText(const std::string& section, const std::string& name,

@@ -52,8 +52,7 @@ bool RecordingUserInterface::WriteIntSetting(const std::string& section, const s
   return store.WriteNumber(section, name, value);
 }
 
-bool RecordingUserInterface::WriteStringSetting(const std::string& section,
-                                                const std::string& name,
+bool RecordingUserInterface::WriteStringSetting(const std::string& section, const std::string& name,
                                                 const std::string& value) {
   {
     std::lock_guard<std::mutex> guard(mutex_);

@@ -59,11 +59,17 @@ void ScriptedRadioLink::ResetChannel() {
   linkState = LinkState::Searching;
 }
 
-void ScriptedRadioLink::ReleaseBaseStation() { Record("ReleaseBaseStation"); }
+void ScriptedRadioLink::ReleaseBaseStation() {
+  Record("ReleaseBaseStation");
+}
 
-LinkState ScriptedRadioLink::GetLinkState() const { return linkState; }
+LinkState ScriptedRadioLink::GetLinkState() const {
+  return linkState;
+}
 
-bool ScriptedRadioLink::IsChannelOpen() const { return channelOpen; }
+bool ScriptedRadioLink::IsChannelOpen() const {
+  return channelOpen;
+}
 
 std::vector<std::string> ScriptedRadioLink::Calls() const {
   std::lock_guard<std::mutex> guard(mutex_);
