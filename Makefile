@@ -32,10 +32,11 @@ asan: deps
 	cmake --build --preset linux-asan -j $(JOBS)
 
 check-tsan: tsan
-	cd build/linux-tsan && ctest --output-on-failure -j $(JOBS)
+	cd build/linux-tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -j $(JOBS)
 
 check-asan: asan
-	cd build/linux-asan && ctest --output-on-failure -j $(JOBS)
+	cd build/linux-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+	  ctest --output-on-failure -j $(JOBS)
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
@@ -44,7 +45,9 @@ format-check:
 	./scripts/check-format.sh
 
 # The Windows build comes first: it writes the list of Wine tests that the Linux CTest runs.
-check: deps format-check win64 win32 linux
+# The sanitizer runs come before the main run, so that CTest's last summary line covers every
+# test of both platforms.
+check: deps format-check win64 win32 linux check-asan check-tsan
 	cd build/linux && ctest --output-on-failure -j $(JOBS)
 
 clean:

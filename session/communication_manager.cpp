@@ -2,8 +2,8 @@
 
 #include <boost/algorithm/string/case_conv.hpp>
 #include <boost/algorithm/string/predicate.hpp>
-#include <cassert>
 #include <cstdio>
+#include <cstdlib>
 #include <utility>
 
 #include "base/log_format.h"
@@ -35,8 +35,12 @@ CommunicationManager::CommunicationManager(UserInterface* userInterface, RadioLi
       exchange(sessionExchange),
       clock(engineClock),
       workGuard(io.get_executor()) {
-  // A manager without its user interface could neither log nor reach anyone.
-  assert(ui != nullptr);
+  // A manager without its user interface could neither log nor reach anyone: a programming
+  // error that must stop the process in every build, not only in debug ones.
+  if (ui == nullptr) {
+    std::fputs("CommunicationManager needs a user interface\n", stderr);
+    std::abort();
+  }
   lastActivity =
       std::chrono::duration_cast<std::chrono::seconds>(clock.Now().time_since_epoch()).count();
   minDisplayTimer = clock.CreateTimer(io.get_executor());

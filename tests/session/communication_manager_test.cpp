@@ -51,6 +51,15 @@ TEST_F(EngineTest, DestructionShutsDownStopsTheLoopAndClearsTheInstance) {
   EXPECT_EQ(ui.CountLog("Starting session in standard mode..."), 0u);
 }
 
+#ifndef _WIN32
+TEST(EngineDeathTest, RefusesToRunWithoutAUserInterface) {
+  VirtualClock clock;
+  ScriptedRadioLink radio;
+  ScriptedExchange exchange;
+  EXPECT_DEATH(CommunicationManager(nullptr, radio, exchange, clock), "needs a user interface");
+}
+#endif
+
 // ---------------------------------------------------------------------------------------------
 // The action gate and dispatch
 
