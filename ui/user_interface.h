@@ -7,6 +7,7 @@
 
 #include "base/context.h"
 #include "server/network_request.h"
+#include "ui/settings_store.h"
 
 namespace Pellux {
 
@@ -17,7 +18,8 @@ namespace Pellux {
 // synchronously (SendRequest only queues).
 class UserInterface {
  public:
-  UserInterface() = default;
+  // Settings slots read and write `settings`, which must outlive this object.
+  explicit UserInterface(SettingsStore& settings) : settings_(settings) {}
   UserInterface(const UserInterface&) = delete;
   UserInterface& operator=(const UserInterface&) = delete;
   virtual ~UserInterface();
@@ -34,20 +36,24 @@ class UserInterface {
   virtual void LogFormatted(const boost::format& format, int level, Context context);
   // Levels 0 to 8 filter nothing; a level-8 line also reaches the UI of `context`.
   virtual void Log(const std::string& text, int level, Context context) = 0;
-  // Settings: the default comes back when the value is missing or of the other type.
+  // Settings: the default comes back when the value is missing or of the other type. A
+  // stored number is a 32-bit pattern, so 0xFFFFFFFF reads as -1.
   virtual std::int32_t ReadIntSetting(const std::string& section, const std::string& name,
-                                      std::int32_t defaultValue) = 0;
+                                      std::int32_t defaultValue);
   virtual std::string ReadStringSetting(const std::string& section, const std::string& name,
-                                        const std::string& defaultValue) = 0;
+                                        const std::string& defaultValue);
   virtual bool WriteIntSetting(const std::string& section, const std::string& name,
-                               std::uint32_t value) = 0;
+                               std::uint32_t value);
   virtual bool WriteStringSetting(const std::string& section, const std::string& name,
-                                  const std::string& value) = 0;
+                                  const std::string& value);
   // Restarts the service and power-cycles the base station; the base version does nothing.
   virtual bool Relaunch(std::uint16_t vendorId, std::uint16_t productId);
   virtual std::string GetOsDescription() = 0;
   virtual std::string GetClientId() = 0;
   virtual std::string GetLocale(Context context) = 0;
+
+ protected:
+  SettingsStore& settings_;
 };
 
 }  // namespace Pellux

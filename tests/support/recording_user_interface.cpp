@@ -29,27 +29,13 @@ void RecordingUserInterface::Log(const std::string& text, int level, Context con
   logs_.push_back({text, level, context});
 }
 
-std::int32_t RecordingUserInterface::ReadIntSetting(const std::string& section,
-                                                    const std::string& name,
-                                                    std::int32_t defaultValue) {
-  auto value = store.ReadNumber(section, name);
-  return value ? static_cast<std::int32_t>(*value) : defaultValue;
-}
-
-std::string RecordingUserInterface::ReadStringSetting(const std::string& section,
-                                                      const std::string& name,
-                                                      const std::string& defaultValue) {
-  auto value = store.ReadText(section, name);
-  return value ? *value : defaultValue;
-}
-
 bool RecordingUserInterface::WriteIntSetting(const std::string& section, const std::string& name,
                                              std::uint32_t value) {
   {
     std::lock_guard<std::mutex> guard(mutex_);
     settingWrites_.push_back(name + "=" + std::to_string(value));
   }
-  return store.WriteNumber(section, name, value);
+  return UserInterface::WriteIntSetting(section, name, value);
 }
 
 bool RecordingUserInterface::WriteStringSetting(const std::string& section, const std::string& name,
@@ -58,7 +44,7 @@ bool RecordingUserInterface::WriteStringSetting(const std::string& section, cons
     std::lock_guard<std::mutex> guard(mutex_);
     settingWrites_.push_back(name + "=" + value);
   }
-  return store.WriteText(section, name, value);
+  return UserInterface::WriteStringSetting(section, name, value);
 }
 
 bool RecordingUserInterface::Relaunch(std::uint16_t vendorId, std::uint16_t productId) {

@@ -13,6 +13,8 @@ namespace Pellux {
 // in-memory store that tests can fill and inspect. Thread-safe.
 class RecordingUserInterface final : public UserInterface {
  public:
+  RecordingUserInterface() : UserInterface(store) {}
+
   struct LogEntry {
     std::string text;
     int level;
@@ -43,10 +45,6 @@ class RecordingUserInterface final : public UserInterface {
   bool DisplayHtml(const std::string& html, Context context, int width, int height) override;
   void SendRequest(NetworkRequest request, Context context) override;
   void Log(const std::string& text, int level, Context context) override;
-  std::int32_t ReadIntSetting(const std::string& section, const std::string& name,
-                              std::int32_t defaultValue) override;
-  std::string ReadStringSetting(const std::string& section, const std::string& name,
-                                const std::string& defaultValue) override;
   bool WriteIntSetting(const std::string& section, const std::string& name,
                        std::uint32_t value) override;
   bool WriteStringSetting(const std::string& section, const std::string& name,
