@@ -3,8 +3,9 @@
 
 JOBS ?= $(shell nproc)
 WINE_TESTS := $(CURDIR)/build/win64/wine-tests.cmake
+FUZZ_SECONDS ?= 60
 
-.PHONY: all deps linux win64 win32 tsan asan check check-tsan check-asan format format-check clean
+.PHONY: bench all deps linux win64 win32 tsan asan check check-tsan check-asan format format-check clean fuzz
 
 all: linux
 
@@ -37,6 +38,16 @@ check-tsan: tsan
 check-asan: asan
 	cd build/linux-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --output-on-failure -j $(JOBS)
+
+# Runs every benchmark program of the release build; numbers are read, never asserted.
+bench: linux
+	@for program in build/linux/bench/*_bench; do echo "== $$program"; $$program; done
+
+# Builds the libFuzzer targets and runs each for FUZZ_SECONDS from its committed corpus.
+fuzz: deps
+	cmake --preset linux-fuzz >/dev/null
+	cmake --build --preset linux-fuzz -j $(JOBS) --target fuzz_targets
+	./scripts/run-fuzz.sh $(FUZZ_SECONDS)
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i

@@ -7,6 +7,8 @@
 #include <utility>
 
 #include "base/log_format.h"
+#include "server/request_body.h"
+#include "server/server_response_reader.h"
 #include "session/radio_link.h"
 #include "session/session_exchange.h"
 #include "ui/user_interface.h"
@@ -140,7 +142,39 @@ void CommunicationManager::HandleHttpAnswer(std::uint32_t requestNumber, const s
     EndSession();
     return;
   }
-  exchange.HandleServerAnswer(text);
+  ServerResponse response;
+  if (mode == "factoryfirmwaresetup") response.responder = "respondalways";
+  std::vector<std::string> warnings;
+  std::string error;
+  if (!ParseServerResponse(text, response, warnings, &error)) {
+    SendErrorReport(ErrorReportBody(error));
+    LogLine(6, kNoContext, "XML parse error: %s", error);
+    if (mode != kStandardMode) ui->ShowError(0, "kPXDaemonErrorOccurred", caller);
+    EndSession();
+    return;
+  }
+  if (!warnings.empty()) {
+    for (const auto& warning : warnings) LogLine(7, kNoContext, "XML parse warning: %s", warning);
+    SendErrorReport(WarningsReportBody(warnings));
+  }
+  // The server's own words are shown as they stand, never taken as a format.
+  if (!response.message.empty()) ui->Log(response.message, 8, caller);
+  if (!response.dialogContent.empty()) {
+    ui->DisplayHtml(response.dialogContent, caller, response.width, response.height);
+  }
+  ProcessRequest(std::move(response));
+}
+
+void CommunicationManager::SendErrorReport(std::string body) {
+  NetworkRequest report;
+  report.host = settings.errorHost;
+  report.port = settings.errorPort;
+  report.path = settings.errorPath;
+  report.body = std::move(body);
+  report.requestNumber = 0;
+  // Nobody waits for the error endpoint's answer.
+  report.reportResult = false;
+  ui->SendRequest(std::move(report), kNoContext);
 }
 
 // ---------------------------------------------------------------------------------------------

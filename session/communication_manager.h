@@ -131,6 +131,8 @@ class CommunicationManager {
 
   void HandleHttpAnswer(std::uint32_t requestNumber, const std::string& text, bool failed,
                         Context caller);
+  // Posts a report about an unreadable answer to the error endpoint.
+  void SendErrorReport(std::string body);
   void OnMinDisplayElapsed(bool cancelled);
   void OnWatchdog(bool cancelled);
   void OnCommunicationError(bool cancelled);

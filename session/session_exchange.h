@@ -4,10 +4,10 @@
 
 namespace Pellux {
 
-// The exchange with the server inside a session: reading the server's answer, running the
-// instruction's remote operations, collecting results and preparing the next request. Every
-// operation is called with the engine's lock held; implementations act on the engine through
-// its public operations (ProcessRequest, EndSession, PrepareResultsRequest, ...).
+// The exchange with the server inside a session: running the instruction's remote operations,
+// collecting results and preparing the next request. Every operation is called with the engine's
+// lock held; implementations act on the engine through its public operations (ProcessRequest,
+// EndSession, PrepareResultsRequest, ...).
 class SessionExchange {
  public:
   SessionExchange() = default;
@@ -15,9 +15,6 @@ class SessionExchange {
   SessionExchange& operator=(const SessionExchange&) = delete;
   virtual ~SessionExchange() = default;
 
-  // An answer that belongs to the request the session waits for and did not fail: read it,
-  // report what could not be read, show its message and dialog, and carry it out.
-  virtual void HandleServerAnswer(const std::string& text) = 0;
   // A new instruction became current: the request body starts empty.
   virtual void BeginInstruction() = 0;
   // Runs the next remote operation of the current instruction, or posts the results.

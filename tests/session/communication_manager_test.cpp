@@ -296,24 +296,26 @@ TEST_F(EngineTest, ResetSessionRestoresTheDefaultPingIntervalAndForgetsTheContex
 TEST_F(EngineTest, AnswersOnlyForTheAwaitedRequestAreRead) {
   StartLinkedStandardSession();
   ASSERT_EQ(manager->CurrentRequestId(), 1u);
-  exchange.answers["doc"] = Instruction("command");
+  const std::string doc =
+      "<p><response host=\"srv\" path=\"/next\"/><device action=\"command\"/></p>";
 
-  Answer(0, "doc");
-  Answer(2, "doc");
+  Answer(0, doc);
+  Answer(2, doc);
   EXPECT_TRUE(ui.HasLog("Ignoring unexpected HTTP response [0]."));
   EXPECT_TRUE(ui.HasLog("Ignoring unexpected HTTP response [2]."));
-  EXPECT_EQ(exchange.Count("HandleServerAnswer doc"), 0u);
+  EXPECT_EQ(ui.CountLog("Processing request..."), 1u);
 
-  Answer(1, "doc");
-  EXPECT_EQ(exchange.Count("HandleServerAnswer doc"), 1u);
+  Answer(1, doc);
   // The answer became the instruction; it had nothing to run, so the next request went out.
+  EXPECT_EQ(manager->Current().action, "command");
   ASSERT_EQ(ui.Requests().size(), 2u);
   EXPECT_EQ(ui.Requests()[1].request.requestNumber, 2u);
   EXPECT_EQ(ui.Requests()[1].request.host, "srv");
+  EXPECT_EQ(ui.Requests()[1].request.port, 80);
 
   // A duplicate of the old answer is late now.
-  Answer(1, "doc");
-  EXPECT_EQ(exchange.Count("HandleServerAnswer doc"), 1u);
+  Answer(1, doc);
+  EXPECT_EQ(ui.CountLog("Processing request..."), 2u);
 }
 
 TEST_F(EngineTest, FailedRequestInStandardModeShowsNothingAndStartsAgain) {
@@ -368,8 +370,7 @@ TEST_F(EngineTest, PreparedRequestIsSentOnceTheChannelHasClosed) {
 
 TEST_F(EngineTest, InstructionWithoutHostClosesTheSession) {
   StartLinkedStandardSession();
-  exchange.answers["bye"] = Instruction("close", "");
-  Answer(1, "bye");
+  Answer(1, "<p><device action=\"close\"/></p>");
   EXPECT_FALSE(manager->IsActive());
   EXPECT_EQ(radio.Count("CloseChannel"), 1u);
   EXPECT_EQ(ui.Requests().size(), 1u);

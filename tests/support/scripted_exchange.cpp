@@ -6,16 +6,6 @@
 
 namespace Pellux {
 
-void ScriptedExchange::HandleServerAnswer(const std::string& text) {
-  Record("HandleServerAnswer " + text);
-  auto found = answers.find(text);
-  if (found == answers.end()) {
-    manager_->EndSession();
-    return;
-  }
-  manager_->ProcessRequest(found->second);
-}
-
 void ScriptedExchange::BeginInstruction() {
   Record("BeginInstruction");
   body_.clear();

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <map>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -12,15 +11,14 @@ namespace Pellux {
 
 class CommunicationManager;
 
-// A server exchange reduced to what the session life cycle needs: answers are looked up in a
-// table of ready instructions, an instruction without operations posts its results at once
+// A server exchange reduced to what the session life cycle needs: an instruction without
+// operations posts its results at once
 // (body "clientMode=<mode>" plus any form text), and an instruction without a host closes
 // the session. Every call is recorded.
 class ScriptedExchange final : public SessionExchange {
  public:
   void Attach(CommunicationManager* manager) { manager_ = manager; }
 
-  void HandleServerAnswer(const std::string& text) override;
   void BeginInstruction() override;
   void SendNextCommand() override;
   void PostResults() override;
@@ -29,8 +27,6 @@ class ScriptedExchange final : public SessionExchange {
   [[nodiscard]] std::vector<std::string> Calls() const;
   [[nodiscard]] std::size_t Count(const std::string& call) const;
 
-  // Script: the instruction each answer text stands for. An unknown text ends the session.
-  std::map<std::string, ServerResponse> answers;
   // When false, SendNextCommand only records (an operation is "running").
   bool postWhenIdle = true;
   // When false, PostResults prepares the request but leaves it pending.
