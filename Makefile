@@ -5,7 +5,7 @@ JOBS ?= $(shell nproc)
 WINE_TESTS := $(CURDIR)/build/win64/wine-tests.cmake
 FUZZ_SECONDS ?= 60
 
-.PHONY: bench all deps linux win64 win32 tsan asan check check-tsan check-asan format format-check clean fuzz
+.PHONY: fuzz-replay bench all deps linux win64 win32 tsan asan check check-tsan check-asan format format-check clean fuzz
 
 all: linux
 
@@ -39,6 +39,17 @@ check-asan: asan
 	cd build/linux-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --output-on-failure -j $(JOBS)
 
+# Replays every committed fuzz input (seeds and past crash inputs) once, without fuzzing.
+fuzz-replay: deps
+	cmake --preset linux-fuzz >/dev/null
+	cmake --build --preset linux-fuzz -j $(JOBS) --target fuzz_targets
+	@for program in build/linux-fuzz/fuzz/fuzz_*; do \
+	  name=$$(basename $$program); \
+	  echo "replaying fuzz/corpus/$$name"; \
+	  $$program -runs=0 fuzz/corpus/$$name > build/linux-fuzz/$$name-replay.log 2>&1 \
+	    || { cat build/linux-fuzz/$$name-replay.log; exit 1; }; \
+	done
+
 # Runs every benchmark program of the release build; numbers are read, never asserted.
 bench: linux
 	@for program in build/linux/bench/*_bench; do echo "== $$program"; $$program; done
@@ -58,7 +69,7 @@ format-check:
 # The Windows build comes first: it writes the list of Wine tests that the Linux CTest runs.
 # The sanitizer runs come before the main run, so that CTest's last summary line covers every
 # test of both platforms.
-check: deps format-check win64 win32 linux check-asan check-tsan
+check: deps format-check win64 win32 linux check-asan check-tsan fuzz-replay
 	cd build/linux && ctest --output-on-failure -j $(JOBS)
 
 clean:
