@@ -10,15 +10,12 @@
 #include "server/request_body.h"
 #include "server/server_response_reader.h"
 #include "session/radio_link.h"
-#include "session/session_exchange.h"
 #include "ui/user_interface.h"
 
 namespace Pellux {
 namespace {
 
 std::atomic<CommunicationManager*> instance{nullptr};
-
-constexpr const char* kStandardMode = "standard";
 
 // Renders a context the way the C library prints a pointer, so that a line names the same
 // client whatever the platform's stream formatting of pointers.
@@ -31,10 +28,9 @@ std::string DescribeContext(Context context) {
 }  // namespace
 
 CommunicationManager::CommunicationManager(UserInterface* userInterface, RadioLink& radioLink,
-                                           SessionExchange& sessionExchange, Clock& engineClock)
+                                           Clock& engineClock)
     : ui(userInterface),
       radio(radioLink),
-      exchange(sessionExchange),
       clock(engineClock),
       workGuard(io.get_executor()) {
   // A manager without its user interface could neither log nor reach anyone: a programming
@@ -78,11 +74,6 @@ CommunicationManager* CommunicationManager::Instance() {
   return instance.load();
 }
 
-template <typename... Args>
-void CommunicationManager::LogLine(int level, Context lineContext, const char* format,
-                                   const Args&... args) const {
-  ui->LogFormatted(FormatLine(format, args...), level, lineContext);
-}
 
 // ---------------------------------------------------------------------------------------------
 // Actions
@@ -111,7 +102,7 @@ void CommunicationManager::ProcessAction(std::uint32_t requestNumber, const std:
   } else if (name == "shutdown") {
     Shutdown();
   } else if (name == "form") {
-    exchange.OnFormInput(argument);
+    OnFormInput(argument);
   } else if (name == "http") {
     HandleHttpAnswer(requestNumber, argument, failed, caller);
   } else if (name == "basestationconnect") {
@@ -266,7 +257,7 @@ void CommunicationManager::ProcessRequest(ServerResponse instruction) {
   if (instruction.sleepPeriod == -1) instruction.sleepPeriod = settings.sleepPeriod;
 
   current = std::move(instruction);
-  exchange.BeginInstruction();
+  requestBody.Reset();
   pendingRequest = nullptr;
   radio.SetRetryBudget(settings.channelRetries);
   pingInterval = current.pingInterval < 0 ? kDefaultPingIntervalMs : current.pingInterval;
@@ -286,7 +277,7 @@ void CommunicationManager::ProcessRequest(ServerResponse instruction) {
     radio.SetSearchDeviceNumber(current.beaconType == "special" ? 0xFFFE : 0xFFFF);
     radio.OpenCommunication();
   } else {
-    exchange.SendNextCommand();
+    SendNextCommand();
   }
 }
 
@@ -318,7 +309,7 @@ void CommunicationManager::ContinueSession() {
 void CommunicationManager::OnMinDisplayElapsed(bool cancelled) {
   Lock guard(lock);
   waitingMinDisplay = false;
-  if (!cancelled && postDeferred) exchange.PostResults();
+  if (!cancelled && postDeferred) PostResults();
   postDeferred = false;
 }
 
@@ -328,181 +319,6 @@ void CommunicationManager::OnMinDisplayElapsed(bool cancelled) {
 void CommunicationManager::LoadSettings() {
   Lock guard(lock);
   settings.Load(*ui, pingInterval);
-}
-
-// ---------------------------------------------------------------------------------------------
-// Base station supervision
-
-void CommunicationManager::OnBaseStationPlugged(const std::string& serial) {
-  Lock guard(lock);
-  const bool accepted =
-      !baseStationInUse || serialInUse.empty() || boost::algorithm::iequals(serialInUse, serial);
-  if (!accepted) {
-    LogLine(7, kNoContext,
-            "Unused base station has been plugged in with serial '%s' -- in use '%s'", serial,
-            serialInUse);
-    return;
-  }
-  baseStationInUse = true;
-  serialInUse = serial;
-  if (stopped) return;
-
-  // The device needs a moment after arrival before it answers; every other entry waits.
-  clock.Sleep(kPlugInSettleDelay);
-
-  if (active && mode != kStandardMode) {
-    if (current.action == "acquire") radio.OpenCommunication();
-    return;
-  }
-  StartSession(kStandardMode, kNoContext);
-}
-
-void CommunicationManager::OnBaseStationUnplugged(const std::string& serial) {
-  Lock guard(lock);
-  const bool concerned =
-      baseStationInUse && (serialInUse.empty() || boost::algorithm::iequals(serialInUse, serial));
-  if (!concerned) {
-    const std::string inUse = baseStationInUse ? (FormatLine("in use '%s'", serialInUse)).str()
-                                               : std::string("no base station in use");
-    LogLine(7, kNoContext, "Unused base station has been unplugged with serial '%s' -- %s.", serial,
-            inUse);
-    return;
-  }
-  baseStationInUse = false;
-  serialInUse.clear();
-  if (active && (mode == kStandardMode || radio.IsChannelOpen())) {
-    if (mode != kStandardMode) ui->ShowError(0, "kPXDaemonStationUnPlugged", context);
-    ResetSession();
-  }
-  DestroyChannel();
-}
-
-void CommunicationManager::ArmWatchdog() {
-  Lock guard(lock);
-  if (watchdogAttempts < kWatchdogAttemptsLimit) {
-    watchdogTimer->Start(kWatchdogPeriod, [this](bool cancelled) { OnWatchdog(cancelled); });
-  } else {
-    watchdogAttempts = 0;
-  }
-}
-
-void CommunicationManager::OnWatchdog(bool cancelled) {
-  Lock guard(lock);
-  if (cancelled) return;
-  if (mode != kStandardMode) {
-    ArmWatchdog();
-    return;
-  }
-  const double now = std::chrono::duration<double>(clock.Now().time_since_epoch()).count();
-  const double idle = now - static_cast<double>(lastActivity);
-  if (!(idle > kWatchdogIdleLimitSeconds)) {
-    ArmWatchdog();
-    return;
-  }
-  ++watchdogAttempts;
-  LogLine(6, kNoContext,
-          "[WATCHDOG] Communication manager has been idle for %0.2f seconds.  Restarting base "
-          "station device [attempt #%d]...",
-          idle, watchdogAttempts);
-  ui->Relaunch(settings.vendorId, settings.productId);
-  StartSession(kStandardMode, kNoContext);
-}
-
-void CommunicationManager::MarkBaseStationOpened(const std::string& serial) {
-  Lock guard(lock);
-  baseStationInUse = true;
-  serialInUse = serial;
-  watchdogAttempts = 0;
-  ArmWatchdog();
-}
-
-void CommunicationManager::MarkBaseStationClosed() {
-  Lock guard(lock);
-  watchdogTimer->Cancel();
-  baseStationInUse = false;
-  serialInUse.clear();
-}
-
-void CommunicationManager::RecordActivity() {
-  Lock guard(lock);
-  lastActivity =
-      std::chrono::duration_cast<std::chrono::seconds>(clock.Now().time_since_epoch()).count();
-}
-
-void CommunicationManager::ScheduleCommunicationErrorRestart() {
-  Lock guard(lock);
-  channelCheckTimer->Start(kCommunicationErrorRestartDelay,
-                           [this](bool cancelled) { OnCommunicationError(cancelled); });
-}
-
-void CommunicationManager::OnCommunicationError(bool cancelled) {
-  Lock guard(lock);
-  if (cancelled) return;
-  if (mode != kStandardMode) ui->ShowError(0, "kPXDaemonCommunicationError", context);
-  Shutdown();
-  StartSession(kStandardMode, kNoContext);
-}
-
-void CommunicationManager::DestroyChannel() {
-  Lock guard(lock);
-  watchdogTimer->Cancel();
-  pingTimer->Cancel();
-  beaconSearchTimer->Cancel();
-  sessionBeaconType.clear();
-  radio.DestroyChannel();
-}
-
-// ---------------------------------------------------------------------------------------------
-// Requests
-
-std::uint32_t CommunicationManager::PrepareResultsRequest(NetworkRequest request) {
-  Lock guard(lock);
-  request.requestNumber = ++requestCounter;
-  currentRequestId = request.requestNumber;
-  pendingRequest = [this, request = std::move(request), requestContext = context]() {
-    ui->SendRequest(request, requestContext);
-  };
-  return currentRequestId;
-}
-
-void CommunicationManager::SendPendingRequest() {
-  Lock guard(lock);
-  if (!pendingRequest) return;
-  // Emptied before the call, so that whatever the send leads to starts from a clean slate.
-  auto send = std::move(pendingRequest);
-  pendingRequest = nullptr;
-  send();
-}
-
-bool CommunicationManager::HasPendingRequest() const {
-  Lock guard(lock);
-  return static_cast<bool>(pendingRequest);
-}
-
-void CommunicationManager::SetCloseRequested() {
-  Lock guard(lock);
-  closeRequested = true;
-}
-
-void CommunicationManager::SetCommandFailed() {
-  Lock guard(lock);
-  commandFailed = true;
-}
-
-void CommunicationManager::SetDisconnected() {
-  Lock guard(lock);
-  disconnected = true;
-}
-
-void CommunicationManager::SetMinDisplayWait(bool waiting, bool deferred) {
-  Lock guard(lock);
-  waitingMinDisplay = waiting;
-  postDeferred = deferred;
-}
-
-void CommunicationManager::CancelMinDisplayTimer() {
-  Lock guard(lock);
-  minDisplayTimer->Cancel();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -532,6 +348,9 @@ PELLUX_VIEW(ClientSettings, Settings, settings)
 PELLUX_VIEW(bool, IsBaseStationInUse, baseStationInUse)
 PELLUX_VIEW(std::string, SerialInUse, serialInUse)
 PELLUX_VIEW(std::int32_t, WatchdogAttempts, watchdogAttempts)
+PELLUX_VIEW(std::int64_t, LastSleepTime, lastSleepTime)
+PELLUX_VIEW(std::string, RequestBodyText, requestBody.Text())
+PELLUX_VIEW(bool, HasPendingRequest, static_cast<bool>(pendingRequest))
 
 #undef PELLUX_VIEW
 

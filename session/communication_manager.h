@@ -8,21 +8,23 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <string>
 #include <thread>
 #include <utility>
 
 #include "base/clock.h"
 #include "base/context.h"
+#include "base/log_format.h"
 #include "server/network_request.h"
+#include "server/request_body.h"
 #include "server/server_response.h"
 #include "session/client_settings.h"
+#include "ui/user_interface.h"
 
 namespace Pellux {
 
 class RadioLink;
-class SessionExchange;
-class UserInterface;
 
 // The session engine: turns named actions from the service host, the UI bridge and the HTTP
 // transport into sessions with a tracker and the server, one at a time, and starts the next
@@ -34,6 +36,8 @@ class UserInterface;
 // already inside an entry when they call them.
 class CommunicationManager {
  public:
+  // The background mode; every other mode belongs to a user interface.
+  static constexpr const char* kStandardMode = "standard";
   static constexpr std::int32_t kDefaultPingIntervalMs = 4000;
   static constexpr std::chrono::milliseconds kPlugInSettleDelay{1500};
   static constexpr std::chrono::seconds kWatchdogPeriod{15};
@@ -42,9 +46,8 @@ class CommunicationManager {
   // How long the radio side lets a channel in a wrong state be before the engine restarts.
   static constexpr std::chrono::milliseconds kCommunicationErrorRestartDelay{10000};
 
-  // `ui`, `radio`, `exchange` and `clock` must outlive the manager.
-  CommunicationManager(UserInterface* ui, RadioLink& radio, SessionExchange& exchange,
-                       Clock& clock);
+  // `ui`, `radio` and `clock` must outlive the manager.
+  CommunicationManager(UserInterface* ui, RadioLink& radio, Clock& clock);
   CommunicationManager(const CommunicationManager&) = delete;
   CommunicationManager& operator=(const CommunicationManager&) = delete;
   ~CommunicationManager();
@@ -90,17 +93,21 @@ class CommunicationManager {
   // Tears the channel down: timers of the link stopped, the base station closed.
   void DestroyChannel();
 
-  // For the exchange (lock held): numbers the results request, makes it the one whose answer
-  // the session waits for, and keeps it until SendPendingRequest.
-  std::uint32_t PrepareResultsRequest(NetworkRequest request);
-  // Sends the prepared request, if any, and forgets it.
-  void SendPendingRequest();
-  [[nodiscard]] bool HasPendingRequest() const;
-  void SetCloseRequested();
-  void SetCommandFailed();
-  void SetDisconnected();
-  void SetMinDisplayWait(bool waiting, bool postDeferred);
-  void CancelMinDisplayTimer();
+  // Remote operations (lock held): run the current instruction's operations one by one,
+  // record their outcomes, and post the results or close.
+  void SendNextCommand();
+  void SendCommand();
+  // The outcome of the running operation, or of the link when none runs. `data` goes in front
+  // of the operation's own response bytes.
+  void OnCommandResult(const std::string& status, bool error, bool disconnect,
+                       std::span<const std::uint8_t> data = {});
+  void PostResults();
+  void OnFormInput(const std::string& text);
+  void SleepTracker();
+  // For the radio side: a field of the next request ("acquired", "trackerConnectionDropped").
+  void AddRequestField(const std::string& name, const std::string& value);
+  // The operation the radio is serving, or null when none is outstanding.
+  [[nodiscard]] std::shared_ptr<Command> RunningCommand() const;
 
   // Read-only views, each taken under the lock.
   [[nodiscard]] bool IsActive() const;
@@ -121,25 +128,37 @@ class CommunicationManager {
   [[nodiscard]] bool IsBaseStationInUse() const;
   [[nodiscard]] std::string SerialInUse() const;
   [[nodiscard]] std::int32_t WatchdogAttempts() const;
+  // When the tracker was last told to sleep, in seconds since 1970; 0 when never.
+  [[nodiscard]] std::int64_t LastSleepTime() const;
+  [[nodiscard]] std::string RequestBodyText() const;
+  [[nodiscard]] bool HasPendingRequest() const;
   [[nodiscard]] UserInterface& Ui() const { return *ui; }
 
  private:
   using Lock = std::lock_guard<std::recursive_mutex>;
 
+  // Every line of the engine goes through here: our own constant format, outside text only
+  // ever as an argument.
   template <typename... Args>
-  void LogLine(int level, Context lineContext, const char* format, const Args&... args) const;
+  void LogLine(int level, Context lineContext, const char* format, const Args&... args) const {
+    ui->LogFormatted(FormatLine(format, args...), level, lineContext);
+  }
 
   void HandleHttpAnswer(std::uint32_t requestNumber, const std::string& text, bool failed,
                         Context caller);
   // Posts a report about an unreadable answer to the error endpoint.
   void SendErrorReport(std::string body);
   void OnMinDisplayElapsed(bool cancelled);
+  void SendNextCommandOnce();
+  void DispatchRequest(const NetworkRequest& request, Context requestContext);
+  void SendPendingRequest();
+  // Records every operation still queued as "disconnect" and drops it.
+  void AbandonRemainingOperations();
   void OnWatchdog(bool cancelled);
   void OnCommunicationError(bool cancelled);
 
   UserInterface* const ui;
   RadioLink& radio;
-  SessionExchange& exchange;
   Clock& clock;
 
   mutable std::recursive_mutex lock;
@@ -161,6 +180,10 @@ class CommunicationManager {
   std::uint32_t currentRequestId = 0;
   bool commandFailed = false;
   bool disconnected = false;
+  RequestBody requestBody;
+  bool sendingCommands = false;
+  bool sendNextAgain = false;
+  std::int64_t lastSleepTime = 0;
 
   bool baseStationInUse = false;
   std::string serialInUse;

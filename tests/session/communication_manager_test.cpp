@@ -55,8 +55,7 @@ TEST_F(EngineTest, DestructionShutsDownStopsTheLoopAndClearsTheInstance) {
 TEST(EngineDeathTest, RefusesToRunWithoutAUserInterface) {
   VirtualClock clock;
   ScriptedRadioLink radio;
-  ScriptedExchange exchange;
-  EXPECT_DEATH(CommunicationManager(nullptr, radio, exchange, clock), "needs a user interface");
+  EXPECT_DEATH(CommunicationManager(nullptr, radio, clock), "needs a user interface");
 }
 #endif
 
@@ -116,7 +115,7 @@ TEST_F(EngineTest, ForeignContextIsRefusedWhileAUserInterfaceSessionRuns) {
   EXPECT_EQ(manager->SessionContext(), contextA);
   EXPECT_EQ(manager->Mode(), "setup");
   EXPECT_EQ(ui.Requests().size(), requestsBefore);
-  EXPECT_EQ(exchange.Count("OnFormInput user=x"), 0u);
+  EXPECT_EQ(ui.CountLog("Received form input: user=x"), 0u);
 }
 
 TEST_F(EngineTest, DeviceShutdownAndRefreshActionsPassTheGateFromAnyContext) {
@@ -163,7 +162,6 @@ TEST_F(EngineTest, StandardSessionStartsByAcquiringWithTheStandardBeacon) {
   EXPECT_EQ(manager->SessionBeaconType(), "standard");
   EXPECT_THAT(radio.Calls(),
               ElementsAre("SetRetryBudget 32", "SetSearchDeviceNumber 65535", "OpenCommunication"));
-  EXPECT_EQ(exchange.Count("SendNextCommand"), 0u);
   EXPECT_TRUE(ui.Requests().empty());
 
   const int start = ui.FindLog("Starting session in standard mode...");
@@ -180,7 +178,7 @@ TEST_F(EngineTest, UserInterfaceModePostsAtOnceWithoutTouchingTheRadio) {
   EXPECT_EQ(radio.Count("OpenCommunication"), 0u);
   const auto requests = ui.Requests();
   ASSERT_EQ(requests.size(), 1u);
-  EXPECT_EQ(requests[0].request.body, "clientMode=Standard");
+  EXPECT_EQ(requests[0].request.body, Identity("Standard"));
   EXPECT_EQ(requests[0].request.requestNumber, 1u);
   EXPECT_EQ(requests[0].context, contextA);
   EXPECT_EQ(manager->CurrentRequestId(), 1u);
@@ -204,7 +202,7 @@ TEST_F(EngineTest, AnotherModeStartsOnlyAfterTheActiveSessionClosedItsChannel) {
   EXPECT_TRUE(manager->IsActive());
   EXPECT_EQ(manager->Mode(), "setup");
   ASSERT_EQ(ui.Requests().size(), 1u);
-  EXPECT_EQ(ui.Requests()[0].request.body, "clientMode=setup");
+  EXPECT_EQ(ui.Requests()[0].request.body, Identity("setup"));
 }
 
 TEST_F(EngineTest, RestartKeepsTheContextOfTheUserInterfaceThatAskedForIt) {
@@ -343,8 +341,7 @@ TEST_F(EngineTest, FailedRequestOfAUserInterfaceSessionIsShownToItsCaller) {
 
 TEST_F(EngineTest, NewInstructionDropsAPreparedRequestUnsent) {
   StartLinkedStandardSession();
-  exchange.sendPrepared = false;
-  manager->RunLocked([this] { exchange.PostResults(); });
+  manager->ProcessRequest(Instruction("close"));  // linked: the tracker sleeps first
   ASSERT_TRUE(manager->HasPendingRequest());
   manager->ProcessRequest(Instruction("acquire"));
   EXPECT_FALSE(manager->HasPendingRequest());
@@ -353,12 +350,11 @@ TEST_F(EngineTest, NewInstructionDropsAPreparedRequestUnsent) {
 
 TEST_F(EngineTest, PreparedRequestIsSentOnceTheChannelHasClosed) {
   StartLinkedStandardSession();
-  exchange.sendPrepared = false;
   manager->ProcessRequest(Instruction("close"));
   ASSERT_TRUE(manager->HasPendingRequest());
   ASSERT_EQ(ui.Requests().size(), 1u);
 
-  manager->RunLocked([this] { radio.CloseChannel(); });
+  Radio([this] { radio.CloseChannel(); });
   radio.FinishClose();
   EXPECT_TRUE(ui.HasLog("Session is still open. Waiting for instructions from server..."));
   ASSERT_EQ(ui.Requests().size(), 2u);
@@ -370,12 +366,26 @@ TEST_F(EngineTest, PreparedRequestIsSentOnceTheChannelHasClosed) {
 
 TEST_F(EngineTest, InstructionWithoutHostClosesTheSession) {
   StartLinkedStandardSession();
+  radio.linkState = LinkState::Searching;  // the tracker is gone already
   Answer(1, "<p><device action=\"close\"/></p>");
   EXPECT_FALSE(manager->IsActive());
   EXPECT_EQ(radio.Count("CloseChannel"), 1u);
   EXPECT_EQ(ui.Requests().size(), 1u);
+  EXPECT_FALSE(ui.HasLog("Closing: received non-close action [close] with no response host"));
 }
 
+TEST_F(EngineTest, CloseWithoutHostPutsALinkedTrackerToSleepFirst) {
+  StartLinkedStandardSession();
+  Answer(1, "<p><device action=\"close\" sleepPeriod=\"3600\"/></p>");
+  EXPECT_TRUE(manager->IsActive());
+  EXPECT_TRUE(manager->IsCloseRequested());
+  EXPECT_EQ(radio.linkState, LinkState::Unlinking);
+  ASSERT_EQ(radio.Queued().size(), 1u);
+  EXPECT_EQ(radio.Queued()[0].header, (std::vector<std::uint8_t>{3, 0, 0, 0, 0, 0, 240}));
+  EXPECT_EQ(radio.Queued()[0].failureMessage, "UNLINK request packet failed to be transmitted");
+  EXPECT_TRUE(ui.HasLog("Commanding tracker to sleep for 3600 seconds..."));
+  EXPECT_EQ(ui.Requests().size(), 1u);
+}
 // ---------------------------------------------------------------------------------------------
 // Instructions
 
@@ -401,12 +411,20 @@ TEST_F(EngineTest, PingIntervalAndSleepPeriodRules) {
 
 TEST_F(EngineTest, InstructionRestoresTheRetryBudgetAndClearsOutcomeFlags) {
   Act("init", "setup", contextA);
-  manager->SetCommandFailed();
-  manager->SetDisconnected();
+  ServerResponse failing = Instruction("command");
+  failing.responder = "respondalways";
+  failing.remoteOps.push_back(Operation(1));
+  radio.channelOpen = true;
+  manager->ProcessRequest(failing);
+  Radio([this] { manager->OnCommandResult("fail", false, false); });
+  Radio([this] { manager->OnCommandResult("ping_timeout", true, true); });
+  ASSERT_TRUE(manager->HasCommandFailed());
+  ASSERT_TRUE(manager->IsDisconnected());
   manager->ProcessRequest(Instruction("command"));
   EXPECT_FALSE(manager->HasCommandFailed());
   EXPECT_FALSE(manager->IsDisconnected());
-  EXPECT_EQ(radio.Count("SetRetryBudget 32"), 2u);
+  EXPECT_EQ(radio.Count("SetRetryBudget 32"), 3u);  // one for each instruction
+  EXPECT_EQ(radio.Count("SetRetryBudget 3"), 1u);   // the command's own while it is sent
 }
 
 TEST_F(EngineTest, SpecialBeaconSearchesForItsOwnDeviceNumber) {
@@ -427,22 +445,25 @@ TEST_F(EngineTest, OnlyTheExactAcquireActionOpensTheRadio) {
   Act("init", "setup", contextA);
   manager->ProcessRequest(Instruction("Acquire"));
   EXPECT_EQ(radio.Count("OpenCommunication"), 0u);
-  EXPECT_EQ(exchange.Count("SendNextCommand"), 2u);
+  EXPECT_EQ(ui.Requests().size(), 2u);  // posted at once, as any other action
 }
 
 TEST_F(EngineTest, DialogHoldsThePostUntilTheMinimumDisplayTimeIsOver) {
   Act("init", "setup", contextA);
-  exchange.postWhenIdle = false;
+  radio.channelOpen = true;
   ServerResponse dialog = Instruction("command");
   dialog.dialogContent = "<p>hi</p>";
   dialog.minDisplayTime = 3000;
+  dialog.remoteOps.push_back(Operation(1));
   manager->ProcessRequest(dialog);
   ASSERT_TRUE(manager->IsWaitingMinDisplay());
 
-  manager->RunLocked([this] { exchange.PostResults(); });  // the operations finished early
+  clock.Advance(1000ms);
+  Radio([this] { manager->OnCommandResult("success", false, false); });  // finished early
   EXPECT_TRUE(manager->IsPostDeferred());
+  EXPECT_TRUE(ui.HasLog("Waiting for minimum display time to elapse [3000ms]..."));
   const auto before = ui.Requests().size();
-  clock.Advance(2999ms);
+  clock.Advance(1999ms);
   EXPECT_EQ(ui.Requests().size(), before);
   clock.Advance(1ms);
   EXPECT_FALSE(manager->IsWaitingMinDisplay());
@@ -452,27 +473,28 @@ TEST_F(EngineTest, DialogHoldsThePostUntilTheMinimumDisplayTimeIsOver) {
 
 TEST_F(EngineTest, ElapsedDisplayTimeWithoutDeferredPostSendsNothing) {
   Act("init", "setup", contextA);
-  exchange.postWhenIdle = false;
+  radio.channelOpen = true;
   ServerResponse dialog = Instruction("command");
   dialog.dialogContent = "<p>hi</p>";
   dialog.minDisplayTime = 1000;
+  dialog.remoteOps.push_back(Operation(1));
   manager->ProcessRequest(dialog);
   clock.Advance(5s);
   EXPECT_FALSE(manager->IsWaitingMinDisplay());
-  EXPECT_EQ(exchange.Count("PostResults"), 1u);  // only the one from "init"
+  EXPECT_EQ(ui.Requests().size(), 1u);  // only the one from "init"
 }
 
 TEST_F(EngineTest, CancelledDisplayTimerNeverPosts) {
   Act("init", "setup", contextA);
-  exchange.postWhenIdle = false;
+  radio.channelOpen = true;
   ServerResponse dialog = Instruction("command");
   dialog.dialogContent = "<p>hi</p>";
   dialog.minDisplayTime = 1000;
+  dialog.remoteOps.push_back(Operation(1));
   manager->ProcessRequest(dialog);
-  manager->SetMinDisplayWait(true, true);
   manager->ResetSession();  // cancels the timer
   clock.Advance(5s);
-  EXPECT_EQ(exchange.Count("PostResults"), 1u);
+  EXPECT_EQ(ui.Requests().size(), 1u);
 }
 
 TEST_F(EngineTest, DialogWithoutPositiveDisplayTimeDoesNotWait) {
@@ -485,13 +507,12 @@ TEST_F(EngineTest, DialogWithoutPositiveDisplayTimeDoesNotWait) {
   EXPECT_EQ(clock.PendingTimers(), 0u);
 }
 
-TEST_F(EngineTest, FormInputIsHandedToTheExchangeUnchanged) {
+TEST_F(EngineTest, FormInputIsPostedUnchanged) {
   Act("init", "setup", contextA);
   const std::string form = std::string("a=100%25&b=%s\0c", 15);
   Act("form", form, contextA);
-  EXPECT_EQ(exchange.Count("OnFormInput " + form), 1u);
   ASSERT_EQ(ui.Requests().size(), 2u);
-  EXPECT_EQ(ui.Requests()[1].request.body, form + "&clientMode=setup");
+  EXPECT_EQ(ui.Requests()[1].request.body, form + "&" + Identity("setup"));
 }
 
 // ---------------------------------------------------------------------------------------------

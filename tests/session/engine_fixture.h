@@ -5,10 +5,10 @@
 #include <memory>
 #include <string>
 
+#include "link/packet.h"
 #include "session/communication_manager.h"
 #include "sim/virtual_clock.h"
 #include "tests/support/recording_user_interface.h"
-#include "tests/support/scripted_exchange.h"
 #include "tests/support/scripted_radio_link.h"
 
 namespace Pellux {
@@ -19,9 +19,8 @@ class EngineTest : public ::testing::Test {
   void SetUp() override { Build(); }
 
   void Build() {
-    manager = std::make_unique<CommunicationManager>(&ui, radio, exchange, clock);
+    manager = std::make_unique<CommunicationManager>(&ui, radio, clock);
     radio.Attach(manager.get());
-    exchange.Attach(manager.get());
   }
 
   void Act(const std::string& action, const std::string& argument = "",
@@ -34,11 +33,32 @@ class EngineTest : public ::testing::Test {
     manager->ProcessAction(number, "http", text, failed, context);
   }
 
+  // Runs `work` as the radio side would: one entry under the engine's lock.
+  template <typename Work>
+  void Radio(Work&& work) {
+    manager->RunLocked(std::forward<Work>(work));
+  }
+
   // A standard session that has linked and posted its first request.
   void StartLinkedStandardSession() {
     Act("init", "standard");
     radio.linkState = LinkState::Linked;
-    manager->RunLocked([this] { exchange.SendNextCommand(); });
+    manager->RunLocked([this] { manager->SendNextCommand(); });
+  }
+
+  // What every results request ends with, for a session of `mode` without a beacon type.
+  static std::string Identity(const std::string& mode) {
+    return "p%5flcl=en%5fUS&clientMode=" + mode +
+           "&clientId=client%2d0001&clientVersion=1%2e2&os=TestOS%201%2e0";
+  }
+
+  // An operation whose command header is 0x41 followed by `tag`.
+  static std::shared_ptr<Command> Operation(std::uint8_t tag, std::int32_t retries = 3) {
+    auto command = std::make_shared<Command>();
+    command->retries = retries;
+    command->packet =
+        std::make_shared<CommandPacket>(LogicalPacket(PacketHeader{0x41, tag, 0, 0, 0, 0, 0}));
+    return command;
   }
 
   static ServerResponse Instruction(const std::string& action, const std::string& host = "srv") {
@@ -59,7 +79,6 @@ class EngineTest : public ::testing::Test {
   VirtualClock clock;
   RecordingUserInterface ui;
   ScriptedRadioLink radio;
-  ScriptedExchange exchange;
   std::unique_ptr<CommunicationManager> manager;
 };
 

@@ -98,7 +98,6 @@ TEST_F(ServerAnswerTest, WarningsAreLoggedAndReportedAndTheSessionGoesOn) {
 
 TEST_F(ServerAnswerTest, MessageAndDialogGoToTheCallersInterface) {
   StartUiSession();
-  exchange.postWhenIdle = false;
   Answer(1,
          "<p><response host=\"srv\"/><clientDisplay><message>Syncing 100% %s</message>"
          "<dialog width=\"300\"><![CDATA[<p>Hi</p>]]></dialog></clientDisplay></p>",
@@ -121,12 +120,9 @@ TEST_F(ServerAnswerTest, MessageAndDialogGoToTheCallersInterface) {
 
 TEST_F(ServerAnswerTest, FactorySetupReadsAnswersWithRespondAlwaysUnlessNamed) {
   StartUiSession("factoryfirmwaresetup");
-  exchange.postWhenIdle = false;
   Answer(1, "<p><response host=\"srv\"/></p>", false, contextA);
   EXPECT_EQ(manager->Current().responder, "respondalways");
 
-  exchange.postWhenIdle = true;
-  manager->RunLocked([this] { exchange.PostResults(); });
   Answer(
       2,
       "<p><response host=\"srv\"/><device><remoteOps responder=\"respondNoError\"/></device></p>",
@@ -136,7 +132,6 @@ TEST_F(ServerAnswerTest, FactorySetupReadsAnswersWithRespondAlwaysUnlessNamed) {
 
 TEST_F(ServerAnswerTest, OtherModesKeepTheDocumentsResponder) {
   StartUiSession("setup");
-  exchange.postWhenIdle = false;
   Answer(1, "<p><response host=\"srv\"/></p>", false, contextA);
   EXPECT_EQ(manager->Current().responder, "respondnoerror");
 }

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "link/packet.h"
+#include "link/packet_bytes.h"
 #include "session/communication_manager.h"
 
 namespace Pellux {
@@ -63,8 +65,30 @@ void ScriptedRadioLink::ReleaseBaseStation() {
   Record("ReleaseBaseStation");
 }
 
+void ScriptedRadioLink::QueuePacket(const Packet& packet, const std::string& failureMessage) {
+  QueuedPacket entry{{}, packet.IsControl(), failureMessage};
+  packet.Serialize(entry.header);
+  Record("QueuePacket " + HexBytes(entry.header));
+  std::lock_guard<std::mutex> guard(mutex_);
+  queued_.push_back(std::move(entry));
+}
+
+std::vector<ScriptedRadioLink::QueuedPacket> ScriptedRadioLink::Queued() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return queued_;
+}
+
 LinkState ScriptedRadioLink::GetLinkState() const {
   return linkState;
+}
+
+void ScriptedRadioLink::SetLinkState(LinkState state) {
+  Record("SetLinkState " + std::to_string(static_cast<int>(state)));
+  linkState = state;
+}
+
+bool ScriptedRadioLink::IsWaitingForPong() const {
+  return waitingForPong;
 }
 
 bool ScriptedRadioLink::IsChannelOpen() const {
@@ -84,6 +108,7 @@ std::size_t ScriptedRadioLink::Count(const std::string& call) const {
 void ScriptedRadioLink::ClearCalls() {
   std::lock_guard<std::mutex> guard(mutex_);
   calls_.clear();
+  queued_.clear();
 }
 
 void ScriptedRadioLink::Record(std::string call) {

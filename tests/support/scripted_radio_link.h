@@ -24,8 +24,11 @@ class ScriptedRadioLink final : public RadioLink {
   void DestroyChannel() override;
   void ResetChannel() override;
   void ReleaseBaseStation() override;
+  void QueuePacket(const Packet& packet, const std::string& failureMessage) override;
   [[nodiscard]] LinkState GetLinkState() const override;
+  void SetLinkState(LinkState state) override;
   [[nodiscard]] bool IsChannelOpen() const override;
+  [[nodiscard]] bool IsWaitingForPong() const override;
 
   // Completes an outstanding close: the channel-closed handling ends in the continuation.
   void FinishClose();
@@ -34,12 +37,20 @@ class ScriptedRadioLink final : public RadioLink {
   [[nodiscard]] std::size_t Count(const std::string& call) const;
   void ClearCalls();
 
+  struct QueuedPacket {
+    std::vector<std::uint8_t> header;  // the seven bytes Serialize writes
+    bool control;
+    std::string failureMessage;
+  };
+  [[nodiscard]] std::vector<QueuedPacket> Queued() const;
+
   // Script.
   bool openSucceeds = true;
   bool closeCompletesAtOnce = false;
   bool channelOpen = false;
   LinkState linkState = LinkState::Searching;
   bool closeOutstanding = false;
+  bool waitingForPong = false;
   std::int32_t retryBudget = 0;
   std::uint16_t searchDeviceNumber = 0xFFFF;
 
@@ -49,6 +60,7 @@ class ScriptedRadioLink final : public RadioLink {
   CommunicationManager* manager_ = nullptr;
   mutable std::mutex mutex_;
   std::vector<std::string> calls_;
+  std::vector<QueuedPacket> queued_;
 };
 
 }  // namespace Pellux

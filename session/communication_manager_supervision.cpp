@@ -1,0 +1,131 @@
+// The engine's watch over the base station: plug-in and unplug, the watchdog that relaunches a
+// silent base station, and the restart after a communication error.
+
+#include <boost/algorithm/string/predicate.hpp>
+
+#include "session/communication_manager.h"
+#include "session/radio_link.h"
+
+namespace Pellux {
+
+
+void CommunicationManager::OnBaseStationPlugged(const std::string& serial) {
+  Lock guard(lock);
+  const bool accepted =
+      !baseStationInUse || serialInUse.empty() || boost::algorithm::iequals(serialInUse, serial);
+  if (!accepted) {
+    LogLine(7, kNoContext,
+            "Unused base station has been plugged in with serial '%s' -- in use '%s'", serial,
+            serialInUse);
+    return;
+  }
+  baseStationInUse = true;
+  serialInUse = serial;
+  if (stopped) return;
+
+  // The device needs a moment after arrival before it answers; every other entry waits.
+  clock.Sleep(kPlugInSettleDelay);
+
+  if (active && mode != kStandardMode) {
+    if (current.action == "acquire") radio.OpenCommunication();
+    return;
+  }
+  StartSession(kStandardMode, kNoContext);
+}
+
+void CommunicationManager::OnBaseStationUnplugged(const std::string& serial) {
+  Lock guard(lock);
+  const bool concerned =
+      baseStationInUse && (serialInUse.empty() || boost::algorithm::iequals(serialInUse, serial));
+  if (!concerned) {
+    const std::string inUse = baseStationInUse ? (FormatLine("in use '%s'", serialInUse)).str()
+                                               : std::string("no base station in use");
+    LogLine(7, kNoContext, "Unused base station has been unplugged with serial '%s' -- %s.", serial,
+            inUse);
+    return;
+  }
+  baseStationInUse = false;
+  serialInUse.clear();
+  if (active && (mode == kStandardMode || radio.IsChannelOpen())) {
+    if (mode != kStandardMode) ui->ShowError(0, "kPXDaemonStationUnPlugged", context);
+    ResetSession();
+  }
+  DestroyChannel();
+}
+
+void CommunicationManager::ArmWatchdog() {
+  Lock guard(lock);
+  if (watchdogAttempts < kWatchdogAttemptsLimit) {
+    watchdogTimer->Start(kWatchdogPeriod, [this](bool cancelled) { OnWatchdog(cancelled); });
+  } else {
+    watchdogAttempts = 0;
+  }
+}
+
+void CommunicationManager::OnWatchdog(bool cancelled) {
+  Lock guard(lock);
+  if (cancelled) return;
+  if (mode != kStandardMode) {
+    ArmWatchdog();
+    return;
+  }
+  const double now = std::chrono::duration<double>(clock.Now().time_since_epoch()).count();
+  const double idle = now - static_cast<double>(lastActivity);
+  if (!(idle > kWatchdogIdleLimitSeconds)) {
+    ArmWatchdog();
+    return;
+  }
+  ++watchdogAttempts;
+  LogLine(6, kNoContext,
+          "[WATCHDOG] Communication manager has been idle for %0.2f seconds.  Restarting base "
+          "station device [attempt #%d]...",
+          idle, watchdogAttempts);
+  ui->Relaunch(settings.vendorId, settings.productId);
+  StartSession(kStandardMode, kNoContext);
+}
+
+void CommunicationManager::MarkBaseStationOpened(const std::string& serial) {
+  Lock guard(lock);
+  baseStationInUse = true;
+  serialInUse = serial;
+  watchdogAttempts = 0;
+  ArmWatchdog();
+}
+
+void CommunicationManager::MarkBaseStationClosed() {
+  Lock guard(lock);
+  watchdogTimer->Cancel();
+  baseStationInUse = false;
+  serialInUse.clear();
+}
+
+void CommunicationManager::RecordActivity() {
+  Lock guard(lock);
+  lastActivity =
+      std::chrono::duration_cast<std::chrono::seconds>(clock.Now().time_since_epoch()).count();
+}
+
+void CommunicationManager::ScheduleCommunicationErrorRestart() {
+  Lock guard(lock);
+  channelCheckTimer->Start(kCommunicationErrorRestartDelay,
+                           [this](bool cancelled) { OnCommunicationError(cancelled); });
+}
+
+void CommunicationManager::OnCommunicationError(bool cancelled) {
+  Lock guard(lock);
+  if (cancelled) return;
+  if (mode != kStandardMode) ui->ShowError(0, "kPXDaemonCommunicationError", context);
+  Shutdown();
+  StartSession(kStandardMode, kNoContext);
+}
+
+void CommunicationManager::DestroyChannel() {
+  Lock guard(lock);
+  watchdogTimer->Cancel();
+  pingTimer->Cancel();
+  beaconSearchTimer->Cancel();
+  sessionBeaconType.clear();
+  radio.DestroyChannel();
+}
+
+}  // namespace Pellux
