@@ -29,10 +29,7 @@ std::string DescribeContext(Context context) {
 
 CommunicationManager::CommunicationManager(UserInterface* userInterface, RadioLink& radioLink,
                                            Clock& engineClock)
-    : ui(userInterface),
-      radio(radioLink),
-      clock(engineClock),
-      workGuard(io.get_executor()) {
+    : ui(userInterface), radio(radioLink), clock(engineClock), workGuard(io.get_executor()) {
   // A manager without its user interface could neither log nor reach anyone: a programming
   // error that must stop the process in every build, not only in debug ones.
   if (ui == nullptr) {
@@ -73,7 +70,6 @@ CommunicationManager::~CommunicationManager() {
 CommunicationManager* CommunicationManager::Instance() {
   return instance.load();
 }
-
 
 // ---------------------------------------------------------------------------------------------
 // Actions

@@ -130,7 +130,8 @@ void CommunicationManager::PostResults() {
     LogLine(3, kNoContext, "Closing: disconnected with responder 'respondNoDisconnect'");
     closeRequested = true;
   } else if (current.responder == "respondnoerror" && (disconnected || commandFailed)) {
-    LogLine(3, kNoContext, "Closing: disconnected or command failed with responder 'respondNoError'");
+    LogLine(3, kNoContext,
+            "Closing: disconnected or command failed with responder 'respondNoError'");
     closeRequested = true;
   } else {
     if (current.containsForm) {
@@ -199,8 +200,7 @@ void CommunicationManager::OnFormInput(const std::string& text) {
   }
 }
 
-void CommunicationManager::DispatchRequest(const NetworkRequest& request,
-                                           Context requestContext) {
+void CommunicationManager::DispatchRequest(const NetworkRequest& request, Context requestContext) {
   LogLine(5, kNoContext, "Connecting [%lu]: %s%s to %s://%s:%s%s with data: %s",
           static_cast<unsigned long>(request.requestNumber), request.secure ? "secure " : "",
           request.method, request.protocol, request.host, std::to_string(request.port),

@@ -8,7 +8,6 @@
 
 namespace Pellux {
 
-
 void CommunicationManager::OnBaseStationPlugged(const std::string& serial) {
   Lock guard(lock);
   const bool accepted =

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "link/packet.h"
+#include "link/packet_bytes.h"
 #include "session/communication_manager.h"
 #include "sim/virtual_clock.h"
 #include "tests/support/recording_user_interface.h"
