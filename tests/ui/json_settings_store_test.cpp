@@ -21,6 +21,7 @@
 #include <utility>
 #include <vector>
 
+#include "tests/support/reported_lines.h"
 #include "ui/atomic_file.h"
 
 namespace Pellux {
@@ -55,25 +56,6 @@ class TemporaryDirectory {
 
  private:
   fs::path path_;
-};
-
-// Keeps what a store reports; stores may report from several threads at once.
-class ReportedLines {
- public:
-  SettingsStore::Reporter Reporter() {
-    return [this](const std::string& line) {
-      const std::lock_guard lock(mutex_);
-      lines_.push_back(line);
-    };
-  }
-  std::vector<std::string> Take() {
-    const std::lock_guard lock(mutex_);
-    return std::exchange(lines_, {});
-  }
-
- private:
-  std::mutex mutex_;
-  std::vector<std::string> lines_;
 };
 
 std::string ReadBytes(const fs::path& path) {

@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "tests/support/reported_lines.h"
 #include "ui/registry_settings_store_win.h"
 
 namespace Pellux {
@@ -31,25 +32,6 @@ std::string RandomSuffix() {
   text << std::hex << random() << random();
   return text.str();
 }
-
-// Keeps what a store reports; stores may report from several threads at once.
-class ReportedLines {
- public:
-  SettingsStore::Reporter Reporter() {
-    return [this](const std::string& line) {
-      const std::lock_guard lock(mutex_);
-      lines_.push_back(line);
-    };
-  }
-  std::vector<std::string> Take() {
-    const std::lock_guard lock(mutex_);
-    return std::exchange(lines_, {});
-  }
-
- private:
-  std::mutex mutex_;
-  std::vector<std::string> lines_;
-};
 
 // A value as the registry holds it, read and written past the store, as an installer, an
 // administrator or another program would.
