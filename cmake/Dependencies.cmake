@@ -19,6 +19,8 @@ target_compile_definitions(pellux_third_party INTERFACE BOOST_ASIO_NO_DEPRECATED
 if(WIN32)
   target_compile_definitions(pellux_third_party INTERFACE _WIN32_WINNT=0x0601 WIN32_LEAN_AND_MEAN NOMINMAX)
   target_link_libraries(pellux_third_party INTERFACE ws2_32 mswsock)
+  target_compile_options(pellux_third_party INTERFACE
+                         -include "${PROJECT_SOURCE_DIR}/cmake/windows_prelude.h")
 endif()
 
 find_package(Threads REQUIRED)
