@@ -46,8 +46,8 @@ class CommunicationManager {
   // How long the radio side lets a channel in a wrong state be before the engine restarts.
   static constexpr std::chrono::milliseconds kCommunicationErrorRestartDelay{10000};
 
-  // `ui`, `radio` and `clock` must outlive the manager.
-  CommunicationManager(UserInterface* ui, RadioLink& radio, Clock& clock);
+  // The user interface, the radio side and the clock must outlive the manager.
+  CommunicationManager(UserInterface* userInterface, RadioLink& radioLink, Clock& engineClock);
   CommunicationManager(const CommunicationManager&) = delete;
   CommunicationManager& operator=(const CommunicationManager&) = delete;
   ~CommunicationManager();
@@ -57,7 +57,7 @@ class CommunicationManager {
 
   // The one entry for named actions. `requestNumber` is 0 unless the action answers a request.
   void ProcessAction(std::uint32_t requestNumber, const std::string& action,
-                     const std::string& argument, bool failed, Context context);
+                     const std::string& argument, bool failed, Context caller);
 
   // Runs `work` as one entry into the engine, under its lock: the radio side's event handlers
   // arrive this way from the pump and timer threads.

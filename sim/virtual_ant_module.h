@@ -48,9 +48,9 @@ class VirtualAntModule {
   // the tracker's message (its next packet, else its beacon; receive-failure events when it is
   // not heard), then the outcome of the host's transfer that waited for this period. The
   // tracker's answer to that transfer goes out in a later period.
-  std::vector<AntFrame> Slot(std::uint8_t channel, TimePoint now);
+  std::vector<AntFrame> Slot(std::uint8_t number, TimePoint now);
   // When the next message period of `channel` ends; nullopt while the channel is not open.
-  [[nodiscard]] std::optional<TimePoint> NextSlot(std::uint8_t channel) const;
+  [[nodiscard]] std::optional<TimePoint> NextSlot(std::uint8_t number) const;
   // Changes whenever the channel's schedule does (opened, closed, new period).
   [[nodiscard]] std::uint64_t Epoch(std::uint8_t channel) const { return channels_[channel].epoch; }
 
@@ -74,10 +74,9 @@ class VirtualAntModule {
   void BurstBlock(std::span<const std::uint8_t> data, std::vector<AntFrame>& out);
 
   [[nodiscard]] bool Hears(const AntChannel& channel) const;
-  void SendTrackerSlot(std::uint8_t channel, std::vector<AntFrame>& out);
-  void CompleteTransfer(std::uint8_t channel, bool heard, TimePoint now,
-                        std::vector<AntFrame>& out);
-  void EndSearch(std::uint8_t channel, std::vector<AntFrame>& out);
+  void SendTrackerSlot(std::uint8_t number, std::vector<AntFrame>& out);
+  void CompleteTransfer(std::uint8_t number, bool heard, TimePoint now, std::vector<AntFrame>& out);
+  void EndSearch(std::uint8_t number, std::vector<AntFrame>& out);
   void NewEpoch(AntChannel& channel, TimePoint now);
   static void ResetTransfer(AntChannel& channel);
 
