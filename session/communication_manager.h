@@ -132,7 +132,6 @@ class CommunicationManager {
   [[nodiscard]] std::int64_t LastSleepTime() const;
   [[nodiscard]] std::string RequestBodyText() const;
   [[nodiscard]] bool HasPendingRequest() const;
-  [[nodiscard]] UserInterface& Ui() const { return *ui; }
 
  private:
   using Lock = std::lock_guard<std::recursive_mutex>;

@@ -31,13 +31,12 @@ bool ScriptedRadioLink::OpenCommunication() {
 
 void ScriptedRadioLink::CloseChannel() {
   Record("CloseChannel");
+  // A channel that is closed already ends in the continuation at once; an open one waits for
+  // FinishClose, as a real close waits for the module's event.
   if (closeCompletesAtOnce || !channelOpen) {
     channelOpen = false;
-    closeOutstanding = false;
     if (manager_ != nullptr) manager_->ContinueSession();
-    return;
   }
-  closeOutstanding = true;
 }
 
 void ScriptedRadioLink::FinishClose() {
@@ -45,7 +44,6 @@ void ScriptedRadioLink::FinishClose() {
   // The radio side runs its handlers under the engine's lock, as the pump thread does.
   manager_->RunLocked([this] {
     channelOpen = false;
-    closeOutstanding = false;
     manager_->ContinueSession();
   });
 }
@@ -53,7 +51,6 @@ void ScriptedRadioLink::FinishClose() {
 void ScriptedRadioLink::DestroyChannel() {
   Record("DestroyChannel");
   channelOpen = false;
-  closeOutstanding = false;
 }
 
 void ScriptedRadioLink::ResetChannel() {

@@ -49,7 +49,6 @@ class ScriptedRadioLink final : public RadioLink {
   bool closeCompletesAtOnce = false;
   bool channelOpen = false;
   LinkState linkState = LinkState::Searching;
-  bool closeOutstanding = false;
   bool waitingForPong = false;
   std::int32_t retryBudget = 0;
   std::uint16_t searchDeviceNumber = 0xFFFF;
