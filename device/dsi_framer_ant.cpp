@@ -208,14 +208,28 @@ std::uint16_t DSIFramerANT::WaitForMessage(std::uint32_t milliseconds) {
   std::unique_lock lock(queueLock_);
   if (!initialized_) return kFramerError;
   const auto ready = [this] { return errorKind_ != 0 || readIndex_ != writeIndex_; };
-  if (!ready() && milliseconds != 0) {
+  const auto wake = [this, &ready] { return interrupted_ || ready(); };
+  if (!wake() && milliseconds != 0) {
     ++messageWaiters_;
-    messageCondition_.wait_for(lock, std::chrono::milliseconds(milliseconds), ready);
+    messageCondition_.wait_for(lock, std::chrono::milliseconds(milliseconds), wake);
     --messageWaiters_;
   }
   if (errorKind_ != 0) return kFramerError;
   if (readIndex_ != writeIndex_) return ring_[readIndex_].length;
   return kTimedOut;
+}
+
+void DSIFramerANT::Interrupt() {
+  {
+    std::lock_guard lock(queueLock_);
+    interrupted_ = true;
+  }
+  messageCondition_.notify_all();
+}
+
+std::size_t DSIFramerANT::PendingForPump() {
+  std::lock_guard lock(queueLock_);
+  return static_cast<std::uint16_t>(writeIndex_ - readIndex_) + (errorKind_ != 0 ? 1U : 0U);
 }
 
 std::uint16_t DSIFramerANT::GetMessage(AntMessage& out, std::uint8_t maxLength) {

@@ -70,6 +70,12 @@ class DSIFramerANT final : public DSIFramer {
   std::uint16_t WaitForMessage(std::uint32_t milliseconds) override;
   std::uint16_t GetMessage(AntMessage& out, std::uint8_t maxLength) override;
 
+  // Makes every wait in WaitForMessage, now and later, return at once: the pump is being told
+  // to leave. Any thread.
+  void Interrupt();
+  // Messages and posted errors waiting for the pump to take them. Any thread.
+  [[nodiscard]] std::size_t PendingForPump();
+
   // Sends one configuration command and waits up to the response wait for the module's channel
   // response to it (message 0x40 starting with the command's first data byte and its id). True
   // only when that response came with code 0. The answer is queued for the pump as well. Any
@@ -131,6 +137,7 @@ class DSIFramerANT final : public DSIFramer {
   std::mutex queueLock_;
   std::condition_variable messageCondition_;
   unsigned messageWaiters_ = 0;
+  bool interrupted_ = false;
   std::uint8_t received_ = 0;  // bytes of the current frame so far; 0 while looking for a sync
   std::array<std::uint8_t, kFrameBufferSize> frame_{};
   std::uint8_t runningXor_ = 0;

@@ -327,7 +327,6 @@ void CommunicationManager::LoadSettings() {
   }
 
 PELLUX_VIEW(bool, IsActive, active)
-PELLUX_VIEW(bool, IsStopped, stopped)
 PELLUX_VIEW(bool, IsRestarting, restarting)
 PELLUX_VIEW(bool, IsCloseRequested, closeRequested)
 PELLUX_VIEW(bool, HasCommandFailed, commandFailed)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
@@ -45,6 +46,8 @@ class CommunicationManager {
   static constexpr std::int32_t kWatchdogAttemptsLimit = 4;
   // How long the radio side lets a channel in a wrong state be before the engine restarts.
   static constexpr std::chrono::milliseconds kCommunicationErrorRestartDelay{10000};
+  // The longest a thread that may give up on the lock waits before it looks again.
+  static constexpr std::chrono::milliseconds kLockPollInterval{1};
 
   // The user interface, the radio side and the clock must outlive the manager.
   CommunicationManager(UserInterface* userInterface, RadioLink& radioLink, Clock& engineClock);
@@ -65,6 +68,26 @@ class CommunicationManager {
   void RunLocked(Work&& work) {
     Lock guard(lock);
     std::forward<Work>(work)();
+  }
+
+  // The same for a thread that must be able to give up: keeps trying for the lock while
+  // `wanted` holds and runs `work` only if it still holds once the lock is taken. The pump
+  // thread enters this way, so that a thread closing the base station under the lock can wait
+  // for the pump to leave. False when it gave up.
+  template <typename Work>
+  bool RunLockedWhile(const std::atomic<bool>& wanted, Work&& work) {
+    std::unique_lock<std::recursive_mutex> guard(lock, std::defer_lock);
+    // Polling rather than a timed wait: a timed try on a recursive mutex is not seen by the
+    // thread sanitizer, and the wait is short and rare.
+    auto pause = std::chrono::microseconds(50);
+    while (!guard.try_lock()) {
+      if (!wanted.load()) return false;
+      std::this_thread::sleep_for(pause);
+      pause = std::min(pause * 2, std::chrono::microseconds(kLockPollInterval));
+    }
+    if (!wanted.load()) return false;
+    std::forward<Work>(work)();
+    return true;
   }
 
   // Session life cycle (lock held).
@@ -109,9 +132,14 @@ class CommunicationManager {
   // The operation the radio is serving, or null when none is outstanding.
   [[nodiscard]] std::shared_ptr<Command> RunningCommand() const;
 
+  // The radio side's timers live on the engine's event loop with the others (lock held).
+  OneShotTimer& PingTimer() { return *pingTimer; }
+  OneShotTimer& BeaconSearchTimer() { return *beaconSearchTimer; }
+
+  // Read without the lock: the pump thread asks it between messages.
+  [[nodiscard]] bool IsStopped() const { return stopped.load(); }
   // Read-only views, each taken under the lock.
   [[nodiscard]] bool IsActive() const;
-  [[nodiscard]] bool IsStopped() const;
   [[nodiscard]] bool IsRestarting() const;
   [[nodiscard]] bool IsCloseRequested() const;
   [[nodiscard]] bool HasCommandFailed() const;
@@ -163,7 +191,7 @@ class CommunicationManager {
   mutable std::recursive_mutex lock;
 
   bool active = false;
-  bool stopped = true;
+  std::atomic<bool> stopped{true};
   bool restarting = false;
   bool closeRequested = false;
   std::string mode = "standard";

@@ -140,9 +140,39 @@ void VirtualBaseStation::Unplug(std::uint8_t errorCode) {
   if (errorCode == DSISerialCallback::kDeviceUnreadable) ArmPoll();
 }
 
+bool VirtualBaseStation::IsPlugged() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return !unplugged_;
+}
+
 void VirtualBaseStation::Replug() {
   std::lock_guard<std::mutex> guard(mutex_);
   unplugged_ = false;
+}
+
+void VirtualBaseStation::InjectBytes(std::vector<std::uint8_t> bytes) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  if (!open_) return;
+  boost::asio::post(io_, [this, bytes = std::move(bytes)] {
+    DSISerialCallback* callback = nullptr;
+    {
+      std::lock_guard<std::mutex> deliveryGuard(mutex_);
+      if (!open_ || readStopped_ || callback_ == nullptr) return;
+      callback = callback_;
+    }
+    for (const std::uint8_t byte : bytes) callback->ProcessByte(byte);
+  });
+}
+
+void VirtualBaseStation::InjectMessage(const AntFrame& frame) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  if (!open_) return;
+  Post({frame});
+}
+
+std::size_t VirtualBaseStation::HostMessageCount() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return hostMessages_.size();
 }
 
 std::vector<AntFrame> VirtualBaseStation::HostMessages() const {

@@ -86,6 +86,11 @@ class VirtualBaseStation final : public DSISerial {
   // the error is reported now and again every poll interval until Close; with Error(3) (read
   // failed) it is reported once and nothing reaches the callback after it.
   void Unplug(std::uint8_t errorCode);
+  // Sends `bytes` to the host as they are, as a module with a glitching line would: a frame
+  // with a wrong checksum, a stray byte. Does nothing while closed.
+  void InjectBytes(std::vector<std::uint8_t> bytes);
+  // Sends one well-formed message to the host, unasked.
+  void InjectMessage(const AntFrame& frame);
   // Plugs it back in: the next Open succeeds again (the open transport stays dead).
   void Replug();
 
@@ -93,12 +98,15 @@ class VirtualBaseStation final : public DSISerial {
 
   // Every message the host wrote, in order, as parsed.
   [[nodiscard]] std::vector<AntFrame> HostMessages() const;
+  [[nodiscard]] std::size_t HostMessageCount() const;
   // Frames the module dropped for a bad length or checksum, as far as they were read.
   [[nodiscard]] std::vector<std::vector<std::uint8_t>> RejectedFrames() const;
   [[nodiscard]] TrackerSnapshot Tracker() const;
   [[nodiscard]] AntChannel Channel(std::uint8_t channel) const;
   [[nodiscard]] std::uint8_t TransmitPower() const;
   [[nodiscard]] bool IsOpen() const;
+  [[nodiscard]] bool IsPlugged() const;
+  [[nodiscard]] const BaseStationOptions& Options() const { return options_; }
   [[nodiscard]] std::uint32_t Baud() const;
   // Waits until everything the loop was asked to deliver so far has reached the callback.
   // Returns at once when closed; must not be called from the callback.

@@ -1,0 +1,275 @@
+// Opening and closing the base station, and the pump thread that hands the module's messages
+// to the engine.
+
+#include "link/ant_radio.h"
+
+#include <new>
+#include <system_error>
+#include <utility>
+
+#include "session/communication_manager.h"
+
+namespace Pellux {
+
+AntRadio::AntRadio(UserInterface& userInterface, BaseStationDevices& stations, Clock& radioClock,
+                   LinkIdentifiers& linkIdentifiers, Timing waits)
+    : ui(userInterface),
+      devices(stations),
+      clock(radioClock),
+      identifiers(linkIdentifiers),
+      timing(waits),
+      retryTable([this](const std::string& line) { Log(5, "%s", line); }) {}
+
+AntRadio::AntRadio(UserInterface& userInterface, BaseStationDevices& stations, Clock& radioClock)
+    : AntRadio(userInterface, stations, radioClock, LinkIdentifiers::ForProcess(), Timing{}) {}
+
+AntRadio::~AntRadio() {
+  // The engine releases the base station when it goes; this covers a radio that was never
+  // attached or whose engine failed to.
+  if (ant) CloseCommunication();
+}
+
+void AntRadio::Attach(CommunicationManager& engine) {
+  manager = &engine;
+}
+
+void AntRadio::SetSearchDeviceNumber(std::uint16_t number) {
+  deviceNumber = number;
+}
+
+void AntRadio::SetRetryBudget(std::int32_t retries) {
+  retryBudget = retries;
+}
+
+std::uint8_t AntRadio::FindBaseStation(std::uint16_t vendorId, std::uint16_t productId,
+                                       std::string& serial) {
+  const std::vector<BaseStationCandidate> candidates = devices.Candidates();
+  if (candidates.empty() && leftoverTransport) {
+    // The station vanished from the list after an attempt to open it: power-cycling the
+    // family usually brings it back for the next attempt.
+    devices.RestartDevices(kBaseStationInstancePattern);
+    return kNoDevice;
+  }
+  for (std::size_t index = 0; index < candidates.size() && index < kNoDevice; ++index) {
+    const BaseStationCandidate& candidate = candidates[index];
+    if (candidate.vendorId == vendorId && candidate.productId == productId) {
+      // Serial texts are read through a 64-byte buffer.
+      serial = candidate.serial.substr(0, 63);
+      return static_cast<std::uint8_t>(index);
+    }
+  }
+  return kNoDevice;
+}
+
+bool AntRadio::OpenCommunication() {
+  if (ant) {
+    StartChannel();
+    return true;
+  }
+
+  const ClientSettings settings = manager->Settings();
+  std::string serial;
+  const std::uint8_t device = FindBaseStation(settings.vendorId, settings.productId, serial);
+  if (OpenDevice(baudRate, device)) {
+    manager->MarkBaseStationOpened(serial);
+    Log(5, "Initialized communication [VID: 0x%04x, PID: 0x%04x, SERIAL: %s].", settings.vendorId,
+        settings.productId, serial);
+    StartChannel();
+    return true;
+  }
+  manager->MarkBaseStationClosed();
+  Log(6,
+      "Failed to initialize communication [VID: 0x%04x, PID: 0x%04x%s]. Is the base station "
+      "plugged in?",
+      settings.vendorId, settings.productId,
+      serial.empty() ? std::string() : ", SERIAL: " + serial);
+  return false;
+}
+
+bool AntRadio::OpenDevice(std::uint32_t baud, std::uint8_t device) {
+  Log(5, "Initializing [baud: %d, device: %d]... ", baud, static_cast<int>(device));
+  leftoverTransport.reset();
+  auto connection = std::make_shared<Connection>();
+  // A failed opening keeps its transport object until the next attempt: finding the list
+  // empty while one is left over is what tells FindBaseStation to power-cycle the stations.
+  const auto fail = [&](const char* text) {
+    Log(6, "%s", text);
+    if (connection->transport) connection->transport->SetCallback(nullptr);
+    leftoverTransport = connection->transport;
+    return false;
+  };
+  try {
+    connection->transport = devices.CreateTransport();
+  } catch (const std::bad_alloc&) {
+    connection->transport = nullptr;
+  }
+  if (!connection->transport) return fail("new DSISerialSI() failed: out of memory");
+  if (device == kNoDevice) return fail("Failed to find device");
+  if (!connection->transport->Init(baud, device))
+    return fail("Failed to initialize device object.");
+  try {
+    connection->framer =
+        std::make_unique<DSIFramerANT>(connection->transport.get(), timing.responseWait);
+  } catch (const std::bad_alloc&) {
+    return fail("new DSIFramerANT() failed: out of memory");
+  }
+  if (!connection->framer->Init()) return fail("comm_->Init() failed");
+  connection->transport->SetCallback(connection->framer.get());
+  if (!connection->transport->Open()) return fail("Failed to connect to device at USB port");
+  ant = connection;
+  try {
+    connection->thread = std::thread([this, connection] { Pump(connection); });
+  } catch (const std::system_error&) {
+    Log(6, "DSIThread_CreateThread() failed");
+    CloseCommunication();
+    return false;
+  }
+  std::lock_guard pumpGuard(pumpLock);
+  pumpConnection = connection;
+  return true;
+}
+
+void AntRadio::CloseCommunication() {
+  if (!ant) return;
+  const std::shared_ptr<Connection> connection = std::move(ant);
+  connection->open = false;
+  connection->framer->Interrupt();
+  if (connection->thread.joinable()) {
+    Log(5, "Killing ANT thread...");
+    std::unique_lock exitGuard(connection->exitLock);
+    Log(5, "Waiting for ANT thread to exit...");
+    // A pump that closes the station from inside one of its own handlers cannot wait for
+    // itself; it leaves its loop as soon as the handler returns.
+    const bool onPump = connection->thread.get_id() == std::this_thread::get_id();
+    const bool exited =
+        !onPump && connection->exitCondition.wait_for(exitGuard, timing.pumpExitWait,
+                                                      [&connection] { return connection->exited; });
+    exitGuard.unlock();
+    if (exited) {
+      Log(5, "Exited ANT thread gracefully.");
+      connection->thread.join();
+    } else {
+      // A thread cannot be killed safely. It holds its own share of the framer, so it may
+      // finish whenever it gets to; it has nothing left to do but leave.
+      Log(6, "ANT thread did not exit gracefully after %dms. Terminating it...",
+          static_cast<int>(timing.pumpExitWait.count()));
+      connection->thread.detach();
+    }
+  }
+  {
+    std::lock_guard pumpGuard(pumpLock);
+    pumpConnection.reset();
+  }
+  Log(5, "Killing message object...");
+  Log(5, "Killing serial object...");
+  connection->transport->Close();
+  Log(5, "ANT closed.");
+}
+
+void AntRadio::ReleaseBaseStation() {
+  CloseCommunication();
+}
+
+void AntRadio::Pump(const std::shared_ptr<Connection>& connection) {
+  DSIFramerANT& framer = *connection->framer;
+  while (connection->open.load() && !manager->IsStopped()) {
+    {
+      std::lock_guard idleGuard(connection->idleLock);
+      connection->waiting = true;
+    }
+    const std::uint16_t ready = framer.WaitForMessage(timing.pumpWaitMilliseconds);
+    {
+      std::lock_guard idleGuard(connection->idleLock);
+      connection->waiting = false;
+    }
+    if (ready == DSIFramer::kFramerError) {
+      Log(6, "ANT message pump error: WaitForMessage()");
+      break;
+    }
+    if (ready == DSIFramer::kTimedOut) continue;
+
+    AntMessage message;
+    const std::uint16_t length = framer.GetMessage(message, 0);
+    if (length == DSIFramer::kFramerError) {
+      Log(6, "ANT message pump error: GetMessage()");
+      break;
+    }
+    if (length == DSIFramer::kTimedOut) {
+      Log(5, "DSI_FRAMER_TIMEDOUT after %dms", static_cast<int>(timing.pumpWaitMilliseconds));
+      continue;
+    }
+    if (length == 0) continue;
+    const bool handled = manager->RunLockedWhile(
+        connection->open, [&] { ProcessAntMessage(message, static_cast<std::uint8_t>(length)); });
+    if (!handled) break;
+  }
+  Log(5, "Exiting ANT thread gracefully...");
+  {
+    std::lock_guard exitGuard(connection->exitLock);
+    connection->exited = true;
+  }
+  connection->exitCondition.notify_all();
+}
+
+bool AntRadio::IsPumpIdle() const {
+  std::shared_ptr<Connection> connection;
+  {
+    std::lock_guard pumpGuard(pumpLock);
+    connection = pumpConnection;
+  }
+  if (!connection) return true;
+  {
+    std::lock_guard exitGuard(connection->exitLock);
+    if (connection->exited) return true;
+  }
+  std::lock_guard idleGuard(connection->idleLock);
+  return connection->waiting && connection->framer->PendingForPump() == 0;
+}
+
+bool AntRadio::HasPumpThread() const {
+  std::lock_guard pumpGuard(pumpLock);
+  return pumpConnection != nullptr;
+}
+
+void AntRadio::ProcessAntMessage(const AntMessage& message, std::uint8_t length) {
+  manager->RecordActivity();
+  const std::span<const std::uint8_t> data(message.data.data(), length);
+  // Radio bytes are outside input: a message too short for its kind is dropped, never read
+  // past its end.
+  const auto requireLength = [&](std::size_t needed) {
+    if (data.size() >= needed) return true;
+    Log(6, "Ignoring short ANT message 0x%02x (%d bytes)", static_cast<int>(message.id),
+        static_cast<int>(length));
+    return false;
+  };
+  switch (message.id) {
+    case AntId::kChannelResponse:
+      if (!requireLength(3)) return;
+      if (data[1] == AntId::kEvent) {
+        HandleChannelEvent(data[2], data);
+      } else {
+        OnChannelResponse(data[1], data[2]);
+      }
+      return;
+    case AntId::kBroadcastData:
+      if (requireLength(9)) HandleChannelEvent(kBeaconEvent, data.first(9));
+      return;
+    case AntId::kAcknowledgedData:
+      if (requireLength(9)) HandleChannelEvent(kAcknowledgedEvent, data.first(9));
+      return;
+    case AntId::kBurstData:
+      if (requireLength(9)) HandleChannelEvent(kBurstEvent, data.first(9));
+      return;
+    case AntId::kStartup:
+      if (!data.empty() && (data[0] & kAntStartupCommandReset) != 0) {
+        Log(5, "RESET command complete");
+      } else {
+        Log(5, "Got some MESG_STARTUP_MESG");
+      }
+      return;
+    default:
+      return;
+  }
+}
+
+}  // namespace Pellux

@@ -1,0 +1,309 @@
+// The ANT channel: the configuration chain that advances on each of the module's answers,
+// opening, closing and destroying the channel, and the dispatch of channel events.
+
+#include <array>
+
+#include "link/ant_radio.h"
+#include "session/communication_manager.h"
+
+namespace Pellux {
+namespace {
+
+constexpr std::uint8_t kInfiniteSearch = 0xFF;
+constexpr std::int32_t kSessionSearchSeconds = 5;
+constexpr std::chrono::milliseconds kResetSettleDelay{500};
+
+// Steps 1 to 8 in order; the message each sends is built in RunStep.
+constexpr std::array<AntRadio::StepInfo, 8> kSteps{{
+    {1, AntId::kNetworkKey, "Network key set.", "SetNetworkKey failed", "set_network_key_failed",
+     -1},
+    {2, AntId::kAssignChannel, "Assigned channel.", "Assign failed", "assign_failed",
+     RetryTable::kAssignChannel},
+    {3, AntId::kChannelPeriod, "Message period set.", "SetChannelPeriod failed",
+     "set_period_failed", RetryTable::kChannelPeriod},
+    {4, AntId::kRadioFrequency, "Frequency set.", "SetChannelRFFreq failed", "set_frequency_failed",
+     RetryTable::kRadioFrequency},
+    {5, AntId::kTransmitPower, "Transmit power set.", "SetTransmitPower failed",
+     "set_transmit_power_failed", RetryTable::kTransmitPower},
+    {6, AntId::kSearchTimeout, "Search timeout set.", "SetChannelSearchTimeout failed",
+     "set_timeout_failed", RetryTable::kSearchTimeout},
+    {7, AntId::kChannelId, "Channel id set.", "SetId failed", "set_channel_id_failed",
+     RetryTable::kChannelId},
+    {8, AntId::kOpenChannel, "Channel opened.", "OpenChannel failed", "open_channel_failed",
+     RetryTable::kOpenChannel},
+}};
+
+}  // namespace
+
+const AntRadio::StepInfo* AntRadio::FindStep(std::uint8_t messageId) {
+  for (const StepInfo& step : kSteps) {
+    if (step.messageId == messageId) return &step;
+  }
+  return nullptr;
+}
+
+void AntRadio::StartChannel() {
+  Log(5, "Starting channel...");
+  ResetSystem();
+  RunStep(1);
+}
+
+void AntRadio::ResetSystem() {
+  Log(5, "Resetting system...");
+  waitingForPong = false;
+  manager->BeaconSearchTimer().Cancel();
+  if (DSIFramerANT* framer = Framer()) {
+    AntMessage reset{AntId::kSystemReset, {}};
+    // The module restarts and is deaf for a moment; a failed write is not reported, the
+    // configuration's own answers tell.
+    if (framer->WriteMessage(reset, 1)) clock.Sleep(kResetSettleDelay);
+  }
+  channelClosed = true;
+  closing = false;
+}
+
+void AntRadio::RunStep(int number) {
+  const StepInfo& step = kSteps.at(static_cast<std::size_t>(number - 1));
+  AntMessage message{step.messageId, {}};
+  std::uint8_t length = 0;
+  const auto put = [&](std::uint8_t byte) { message.data.at(length++) = byte; };
+  switch (number) {
+    case 1:
+      Log(5, "Setting network key [network: %d]...", static_cast<int>(networkNumber));
+      put(networkNumber);
+      for (std::uint8_t byte : networkKey) put(byte);
+      break;
+    case 2:
+      Log(5, "Assigning channel [channel: %d, type: %d, network: %d]...",
+          static_cast<int>(channelNumber), static_cast<int>(channelType),
+          static_cast<int>(networkNumber));
+      put(channelNumber);
+      put(channelType);
+      put(networkNumber);
+      break;
+    case 3:
+      Log(5, "Setting period [period: %d]...", static_cast<int>(channelPeriod));
+      put(channelNumber);
+      put(static_cast<std::uint8_t>(channelPeriod & 0xFF));
+      put(static_cast<std::uint8_t>(channelPeriod >> 8));
+      break;
+    case 4: {
+      const int frequency = manager->Settings().frequency;
+      Log(5, "Setting frequency [frequency: %d]...", frequency);
+      put(channelNumber);
+      put(static_cast<std::uint8_t>(frequency));
+      break;
+    }
+    case 5:
+      Log(5, "Setting transmit power [power: %d]...", static_cast<int>(transmitPower));
+      put(0x00);
+      put(transmitPower);
+      break;
+    case 6:
+      searchSeconds = linkState == LinkState::SessionSearch ? kSessionSearchSeconds
+                                                            : manager->Current().acquireTimeOut;
+      Log(5, "Setting %d second search timeout [timeout: %d]...", searchSeconds,
+          static_cast<int>(kInfiniteSearch));
+      put(channelNumber);
+      put(kInfiniteSearch);
+      break;
+    case 7:
+      Log(5, "Setting channel id [number: %d, type: %d, transmission: %d]...",
+          static_cast<int>(deviceNumber), static_cast<int>(deviceType),
+          static_cast<int>(transmissionType));
+      put(channelNumber);
+      put(static_cast<std::uint8_t>(deviceNumber & 0xFF));
+      put(static_cast<std::uint8_t>(deviceNumber >> 8));
+      put(deviceType);
+      put(transmissionType);
+      break;
+    default:
+      Log(5, "Opening channel...");
+      put(channelNumber);
+      break;
+  }
+
+  DSIFramerANT* framer = Framer();
+  if (framer == nullptr) {
+    Log(6, number == 1 ? "%s comm_ is NULL" : "%s", step.failureText);
+    return;
+  }
+  // The module's answer also reaches the pump, which takes the chain on from there.
+  if (!framer->SendCommand(message, length)) Log(6, "%s", step.failureText);
+}
+
+void AntRadio::OnChannelResponse(std::uint8_t answeredId, std::uint8_t code) {
+  if (code == AntResponse::kChannelInWrongState || code == AntResponse::kChannelNotOpened) {
+    Log(6, "Channel in wrong state or not opened! Attempting hard restart...");
+    manager->ScheduleCommunicationErrorRestart();
+    return;
+  }
+  const bool success = code == AntResponse::kNoError;
+  if (const StepInfo* step = FindStep(answeredId)) {
+    OnStepAnswer(*step, success);
+  } else if (answeredId == AntId::kCloseChannel) {
+    OnCloseAnswer(success);
+  } else if (answeredId == AntId::kAcknowledgedData) {
+    Log(5, "Unexpected acknowledgement:  %s", success ? "success" : "failed");
+    if (success) {
+      OnTransferCompleted();
+    } else {
+      OnTransferFailed();
+    }
+  }
+}
+
+void AntRadio::OnStepAnswer(const StepInfo& step, bool success) {
+  if (!success) {
+    if (step.retryKey >= 0 && retryTable.Consult(step.retryKey)) return;
+    fatalError = true;
+    Report(step.failureKey, true, true);
+    return;
+  }
+  Log(5, "%s", step.successLine);
+  if (step.retryKey >= 0) retryTable.Erase(step.retryKey);
+  if (step.number == 1) ArmPingTimer();
+  if (step.number < static_cast<int>(kSteps.size())) {
+    RunStep(step.number + 1);
+  } else {
+    OnChannelOpened();
+  }
+}
+
+void AntRadio::OnChannelOpened() {
+  deviceNumber = kSearchAnyDevice;
+  transmitSequence = -1;
+  lastReceivedSequence = -1;
+  lastBurstSequence = -1;
+  drqCounter = -1;
+  channelClosed = false;
+  closing = false;
+  retryBudget = manager->Settings().channelRetries;
+  pendingAcks = 0;
+  manager->PingTimer().Cancel();
+  transmitBuffer.clear();
+  outgoing.clear();
+  const std::int32_t seconds = searchSeconds < 0 ? 0 : searchSeconds;
+  manager->BeaconSearchTimer().Start(std::chrono::seconds(seconds), [this](bool cancelled) {
+    manager->RunLocked([this, cancelled] { OnBeaconSearchExpired(cancelled); });
+  });
+}
+
+void AntRadio::CloseChannel() {
+  manager->PingTimer().Cancel();
+  if (channelClosed) {
+    OnChannelClosed();
+    return;
+  }
+  if (fatalError) {
+    // The module failed a configuration step: reset it instead of closing, and let the next
+    // opening configure it from the start. The close still completes for the engine.
+    Log(6, "There was a fatal error.  Performing a hard restart...");
+    fatalError = false;
+    ResetSystem();
+    OnChannelClosed();
+    return;
+  }
+  if (closing) return;
+  closing = true;
+  Log(5, "Closing channel...");
+  DSIFramerANT* framer = Framer();
+  if (framer == nullptr || !framer->CloseChannelAndWait(channelNumber)) {
+    Log(6, "CloseChannel failed");
+  }
+}
+
+void AntRadio::OnCloseAnswer(bool success) {
+  if (success) {
+    Log(5, "Close request acknowledged...");
+    retryTable.Erase(RetryTable::kCloseChannel);
+    return;
+  }
+  if (channelClosed) {
+    Log(5, "Close request rejected while channel is already closed. (ignoring)");
+    return;
+  }
+  if (retryTable.Consult(RetryTable::kCloseChannel)) return;
+  Log(6, "Forcing close...");
+  OnChannelClosed();
+}
+
+void AntRadio::OnChannelClosed() {
+  channelClosed = true;
+  closing = false;
+  manager->PingTimer().Cancel();
+  manager->BeaconSearchTimer().Cancel();
+  Log(5, "Closed channel.");
+  if (pendingAcks != 0) Log(5, "Pending acks: %d", pendingAcks);
+  retryTable.Erase(RetryTable::kCloseChannel);
+  if (!manager->IsStopped() && linkState == LinkState::LinkSent) {
+    // The tracker took the link request: meet it on its session channel.
+    linkState = LinkState::SessionSearch;
+    StartChannel();
+    return;
+  }
+  manager->ContinueSession();
+}
+
+void AntRadio::DestroyChannel() {
+  Log(5, "Destroying channel...");
+  manager->PingTimer().Cancel();
+  manager->BeaconSearchTimer().Cancel();
+  ResetChannel();
+  channelClosed = true;
+  closing = false;
+  waitingForPong = false;
+  fatalError = false;
+  retryTable.Clear();
+  if (ant) CloseCommunication();
+  Log(5, "Destroyed channel.");
+}
+
+void AntRadio::ResetChannel() {
+  linkState = LinkState::Searching;
+  deviceNumber = kSearchAnyDevice;
+  Log(5, "Reset channel.");
+}
+
+void AntRadio::HandleChannelEvent(std::uint8_t code, std::span<const std::uint8_t> data) {
+  manager->RecordActivity();
+  if (channelClosed) {
+    Log(5, "Received channel message while channel was supposedly closed!");
+    return;
+  }
+  if (closing && code != AntEvent::kChannelClosed && code != AntEvent::kRxSearchTimeout) {
+    Log(5, "Waiting for close message -- ignoring incoming data");
+    return;
+  }
+  switch (code) {
+    case AntEvent::kRxSearchTimeout:
+      OnSearchTimeout();
+      break;
+    case AntEvent::kRxFail:
+      Log(5, "Beacon failure");
+      break;
+    case AntEvent::kTransferRxFailed:
+      OnReceptionFailed();
+      break;
+    case AntEvent::kTransferTxCompleted:
+      OnTransferCompleted();
+      break;
+    case AntEvent::kTransferTxFailed:
+      OnTransferFailed();
+      break;
+    case AntEvent::kChannelClosed:
+      OnChannelClosed();
+      break;
+    case kBeaconEvent:
+      OnBeacon(data);
+      break;
+    case kAcknowledgedEvent:
+    case kBurstEvent:
+      ReceiveData(code, data);
+      break;
+    default:
+      break;
+  }
+}
+
+}  // namespace Pellux
