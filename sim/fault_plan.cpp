@@ -98,6 +98,16 @@ std::optional<std::uint32_t> FaultPlan::BeaconHostId() const {
   return beaconHostId_;
 }
 
+void FaultPlan::SetTransfersSwallowed(bool swallowed) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  swallowed_ = swallowed;
+}
+
+bool FaultPlan::TransfersSwallowed() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return swallowed_;
+}
+
 bool FaultPlan::Take(int& counter) {
   if (counter <= 0) return false;
   --counter;

@@ -60,6 +60,10 @@ class FaultPlan {
   // linked with; nullopt restores the real one.
   void SetBeaconHostId(std::optional<std::uint32_t> hostId);
 
+  // Every transfer from the host is reported sent (0x05) as soon as its last byte is written,
+  // and never reaches the tracker: for tests that play the tracker's side by hand.
+  void SetTransfersSwallowed(bool swallowed);
+
   // --- Consumption (the station, under its own lock) ---
 
   std::optional<std::uint8_t> TakeRefusal(std::uint8_t messageId);
@@ -71,6 +75,7 @@ class FaultPlan {
   [[nodiscard]] bool TrackerSilent() const;
   [[nodiscard]] bool TrackerInRange() const;
   [[nodiscard]] std::optional<std::uint32_t> BeaconHostId() const;
+  [[nodiscard]] bool TransfersSwallowed() const;
 
  private:
   struct Refusal {
@@ -93,6 +98,7 @@ class FaultPlan {
   bool silent_ = false;
   bool inRange_ = true;
   bool searchTimeout_ = false;
+  bool swallowed_ = false;
   std::optional<std::uint32_t> beaconHostId_;
 };
 

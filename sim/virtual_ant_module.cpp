@@ -149,6 +149,10 @@ std::vector<AntFrame> VirtualAntModule::Process(const AntFrame& message, TimePoi
       code = Close(channels_[first], events);
       break;
     case AntId::kAcknowledgedData:
+      if (faults_.TransfersSwallowed() && channels_[first].state == AntChannel::State::Open) {
+        events.push_back(Event(first, AntEvent::kTransferTxCompleted));
+        break;
+      }
       code = AcknowledgedData(channels_[first], data);
       break;
     default:
@@ -288,7 +292,13 @@ void VirtualAntModule::BurstBlock(std::span<const std::uint8_t> data, std::vecto
     channel.image.insert(channel.image.end(), block.begin(), block.end());
   }
   channel.lastBurstSequence = sequence;
-  if ((data[0] & kBurstLast) != 0) channel.transfer = AntChannel::Transfer::Ready;
+  if ((data[0] & kBurstLast) == 0) return;
+  if (faults_.TransfersSwallowed()) {
+    ResetTransfer(channel);
+    out.push_back(Event(number, AntEvent::kTransferTxCompleted));
+    return;
+  }
+  channel.transfer = AntChannel::Transfer::Ready;
 }
 
 std::vector<AntFrame> VirtualAntModule::Slot(std::uint8_t number, TimePoint now) {
