@@ -3,68 +3,44 @@
 #include <string>
 #include <vector>
 
-#include "server/base64.h"
 #include "server/request_body.h"
-#include "tests/support/radio_engine_fixture.h"
+#include "tests/link/session_fixture.h"
 
 namespace Pellux {
 namespace {
 
-// 0, 1, 2, ... wrapping at 251, so that misplaced chunks show.
-std::vector<std::uint8_t> Pattern(std::size_t size) {
-  std::vector<std::uint8_t> bytes(size);
-  for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>(i % 251);
-  return bytes;
+TEST_F(SessionRoadTest, LinkingResetsTheTrackerMovesItToItsSessionChannelAndPingsIt) {
+  Act("init", "standard");
+  ASSERT_TRUE(RunUntilRequests(1));
+  const TrackerSnapshot tracker = station.Tracker();
+  const std::uint16_t number = tracker.sessionDeviceNumber;
+  const std::uint32_t host = identifiers.HostId();
+  const auto low = [](std::uint32_t value, int shift) {
+    return static_cast<std::uint8_t>((value >> shift) & 0xFF);
+  };
+  const std::vector<AntFrame> configuration{
+      {0x4A, {0x00}},    {0x46, {0, 0, 0, 0, 0, 0, 0, 0, 0}},
+      {0x42, {0, 0, 0}}, {0x43, {0, 0x00, 0x10}},
+      {0x45, {0, 2}},    {0x47, {0x00, 3}},
+      {0x44, {0, 0xFF}},
+  };
+  std::vector<AntFrame> expected = configuration;
+  expected.push_back({0x51, {0, 0xFF, 0xFF, 1, 1}});
+  expected.push_back({0x4B, {0}});
+  expected.push_back({0x4F, {0, 0x78, 0x01, 0, 0, 0, 0, 0, 0}});
+  expected.push_back({0x4F,
+                      {0, 0x78, 0x02, low(number, 0), low(number, 8), low(host, 0), low(host, 8),
+                       low(host, 16), low(host, 24)}});
+  expected.push_back({0x4C, {0}});
+  expected.insert(expected.end(), configuration.begin(), configuration.end());
+  expected.push_back({0x51, {0, low(number, 0), low(number, 8), 1, 1}});
+  expected.push_back({0x4B, {0}});
+  expected.push_back({0x4F, {0, 0x78, 0x00, 0, 0, 0, 0, 0, 0}});
+  EXPECT_EQ(station.HostMessages(), expected);
+  EXPECT_EQ(tracker.hostId, host);
+  EXPECT_TRUE(ui.HasLog("Setting 5 second search timeout [timeout: 255]..."));
+  EXPECT_TRUE(ui.HasLog("LINKED! [standard beacon]"));
 }
-
-const PacketHeader kDownloadCommand{0x22, 0x01, 0, 0, 0, 0, 0};
-const PacketHeader kUploadCommand{0x22, 0x02, 0, 0, 0, 0, 0};
-
-std::string RemoteOp(const PacketHeader& header, const std::vector<std::uint8_t>& payload = {}) {
-  std::string op = "<remoteOp><opCode>" + Base64Encode(header) + "</opCode>";
-  if (!payload.empty()) op += "<payloadData>" + Base64Encode(payload) + "</payloadData>";
-  return op + "</remoteOp>";
-}
-
-std::string CommandDocument(const std::string& ops) {
-  return "<p><response host=\"srv\" port=\"80\" path=\"/next\"/><device action=\"command\">"
-         "<remoteOps>" +
-         ops + "</remoteOps></device></p>";
-}
-
-const std::string kIdentity =
-    "p%5flcl=en%5fUS&clientMode=standard&clientId=client%2d0001&clientVersion=1%2e2&os="
-    "TestOS%201%2e0";
-
-class SessionRoadTest : public RadioEngineTest {
- protected:
-  // Lets the radio run until the engine has posted `count` requests in all, at most `limit`
-  // of virtual time.
-  ::testing::AssertionResult RunUntilRequests(
-      std::size_t count, std::chrono::milliseconds limit = std::chrono::seconds(60)) {
-    for (auto waited = std::chrono::milliseconds(0); waited < limit; waited += kChannelPeriod) {
-      if (ui.Requests().size() >= count) return ::testing::AssertionSuccess();
-      Advance(kChannelPeriod);
-    }
-    if (ui.Requests().size() >= count) return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "only " << ui.Requests().size() << " requests";
-  }
-
-  // Answers the latest request with `document`.
-  void Serve(const std::string& document) {
-    const auto requests = ui.Requests();
-    ASSERT_FALSE(requests.empty());
-    manager->ProcessAction(requests.back().request.requestNumber, "http", document, false,
-                           requests.back().context);
-    Settle();
-  }
-
-  std::string LastBody() const { return ui.Requests().back().request.body; }
-
-  void Script(std::vector<std::uint8_t> prefix, TrackerAnswer answer) {
-    station.WithTracker([&](VirtualTracker& tracker) { tracker.SetAnswer(prefix, answer); });
-  }
-};
 
 TEST_F(SessionRoadTest, StandardRoadFromPlugInToTheNextSearch) {
   Act("init", "standard");
