@@ -4,6 +4,9 @@
 JOBS ?= $(shell nproc)
 WINE_TESTS := $(CURDIR)/build/win64/wine-tests.cmake
 FUZZ_SECONDS ?= 60
+# The soak test runs its full thousand sessions in the release build; the sanitizer builds,
+# ten to fifty times slower, run a tenth of them.
+SANITIZER_SOAK ?= 100
 
 .PHONY: fuzz-replay bench all deps linux win64 win32 tsan asan check check-tsan check-asan format format-check clean fuzz
 
@@ -33,11 +36,12 @@ asan: deps
 	cmake --build --preset linux-asan -j $(JOBS)
 
 check-tsan: tsan
-	cd build/linux-tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -j $(JOBS)
+	cd build/linux-tsan && TSAN_OPTIONS=halt_on_error=1 PELLUX_SOAK_SESSIONS=$(SANITIZER_SOAK) \
+	  ctest --output-on-failure -j $(JOBS)
 
 check-asan: asan
 	cd build/linux-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
-	  ctest --output-on-failure -j $(JOBS)
+	  PELLUX_SOAK_SESSIONS=$(SANITIZER_SOAK) ctest --output-on-failure -j $(JOBS)
 
 # Replays every committed fuzz input (seeds and past crash inputs) once, without fuzzing.
 fuzz-replay: deps

@@ -185,7 +185,8 @@ void AntRadio::OnChannelOpened() {
   outgoing.clear();
   const std::int32_t seconds = searchSeconds < 0 ? 0 : searchSeconds;
   manager->BeaconSearchTimer().Start(std::chrono::seconds(seconds), [this](bool cancelled) {
-    manager->RunLocked([this, cancelled] { OnBeaconSearchExpired(cancelled); });
+    if (cancelled) return;
+    manager->RunLocked([this] { OnBeaconSearchExpired(false); });
   });
 }
 

@@ -31,9 +31,12 @@ void AntRadio::Report(const std::string& status, bool error, bool disconnect,
 }
 
 void AntRadio::ArmPingTimer() {
+  // Every packet re-arms this timer, so most waits end cancelled: those need not queue for the
+  // engine's lock only to find out.
   manager->PingTimer().Start(std::chrono::milliseconds(manager->PingInterval()),
                              [this](bool cancelled) {
-                               manager->RunLocked([this, cancelled] { OnPingTimer(cancelled); });
+                               if (cancelled) return;
+                               manager->RunLocked([this] { OnPingTimer(false); });
                              });
 }
 

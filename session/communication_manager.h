@@ -79,9 +79,14 @@ class CommunicationManager {
     std::unique_lock<std::recursive_mutex> guard(lock, std::defer_lock);
     // Polling rather than a timed wait: a timed try on a recursive mutex is not seen by the
     // thread sanitizer, and the wait is short and rare.
-    auto pause = std::chrono::microseconds(50);
-    while (!guard.try_lock()) {
+    auto pause = std::chrono::microseconds(20);
+    for (int attempt = 0; !guard.try_lock(); ++attempt) {
       if (!wanted.load()) return false;
+      // Most holders let go within microseconds; only a long hold is worth sleeping through.
+      if (attempt < 64) {
+        std::this_thread::yield();
+        continue;
+      }
       std::this_thread::sleep_for(pause);
       pause = std::min(pause * 2, std::chrono::microseconds(kLockPollInterval));
     }
