@@ -38,8 +38,9 @@ class TransferTest : public RadioEngineTest {
   // a control packet), then a header.
   void InjectUnit(std::uint8_t sequence, const PacketHeader& header, bool control = false) {
     const auto transport = static_cast<std::uint8_t>(0x38 | (control ? 0x40 : 0) | sequence);
-    AntFrame frame{0x4F, {0, transport}};
-    frame.data.insert(frame.data.end(), header.begin(), header.end());
+    const AntFrame frame{0x4F,
+                         {0, transport, header[0], header[1], header[2], header[3], header[4],
+                          header[5], header[6]}};
     Inject(frame);
   }
 
