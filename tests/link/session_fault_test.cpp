@@ -173,6 +173,11 @@ TEST_F(SessionFaultTest, ForeignHostIdOnTheSessionChannelDropsTheLink) {
                         (boost::format("%x") % identifiers.HostId()).str() +
                         ", not 1234].  Dropping link..."));
   EXPECT_TRUE(ui.Requests().empty());
+  // RESET and LINK went out, the ping never did; the session channel was closed.
+  std::vector<std::uint8_t> sent;
+  for (const AntFrame& frame : DataWrittenSince(0)) sent.push_back(frame.data.at(2));
+  EXPECT_EQ(sent, (std::vector<std::uint8_t>{0x01, 0x02}));
+  EXPECT_EQ(CountHost(station, 0x4C), 2U);
   // A fresh standard session searches again.
   EXPECT_TRUE(manager->IsActive());
 }
@@ -180,7 +185,11 @@ TEST_F(SessionFaultTest, ForeignHostIdOnTheSessionChannelDropsTheLink) {
 TEST_F(SessionFaultTest, NoBeaconWithinTheAcquireTimeOutEndsTheSession) {
   station.Faults().SetTrackerInRange(false);
   Act("init", "standard");
+  EXPECT_EQ(CountHost(station, 0x4A), 1U);
   Advance(std::chrono::seconds(600));
+  // The expiry reset the module, and the next session configured it from a reset again.
+  EXPECT_EQ(CountHost(station, 0x4A), 3U);
+  EXPECT_TRUE(DataWrittenSince(0).empty());
   EXPECT_TRUE(ui.HasLog("Timed out waiting for beacon: 600 seconds"));
   EXPECT_TRUE(ui.HasLog("Disconnecting: search_timeout"));
   EXPECT_TRUE(ui.Requests().empty());
