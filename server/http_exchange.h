@@ -1,0 +1,51 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "server/network_request.h"
+#include "server/proxy_settings.h"
+
+namespace Pellux {
+
+// What one exchange brought back. `failed` unless the server answered with status 200; the
+// body read so far is kept either way.
+struct HttpResult {
+  bool failed = true;
+  std::string body;
+};
+
+// One blocking HTTP exchange with the platform's client. Implementations hold no state between
+// exchanges and may run several at once, each on its own worker thread.
+class HttpExchange {
+ public:
+  // A response body larger than this fails the exchange: an answer without bound would let any
+  // server exhaust the service's memory.
+  static constexpr std::size_t kMaxResponseBytes = std::size_t{16} * 1024 * 1024;
+
+  struct Limits {
+    std::chrono::milliseconds connectTimeout{30000};
+    // An exchange that moves no byte for this long fails.
+    std::chrono::milliseconds stallTimeout{120000};
+    std::size_t maxResponseBytes = kMaxResponseBytes;
+  };
+
+  // Receives one line about what the exchange did that a reader of the log should know.
+  using Log = std::function<void(const std::string& line)>;
+
+  HttpExchange() = default;
+  HttpExchange(const HttpExchange&) = delete;
+  HttpExchange& operator=(const HttpExchange&) = delete;
+  virtual ~HttpExchange() = default;
+
+  // Sends `request` and reads the whole answer. Any worker thread.
+  virtual HttpResult Exchange(const NetworkRequest& request, const ProxySettings& proxy) = 0;
+
+  // The platform's client: WinInet on Windows, libcurl elsewhere.
+  static std::unique_ptr<HttpExchange> CreateForPlatform(Log log, Limits limits);
+};
+
+}  // namespace Pellux

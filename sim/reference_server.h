@@ -1,0 +1,111 @@
+#pragma once
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace Pellux {
+
+// One request as the server received it.
+struct RecordedRequest {
+  std::string method;
+  std::string path;
+  std::vector<std::pair<std::string, std::string>> headers;
+  std::string body;
+
+  // The value of the first header named `name` (any case), or empty.
+  [[nodiscard]] std::string Header(const std::string& name) const;
+};
+
+// How the server answers one request to the upload endpoint.
+struct ServerReply {
+  enum class Kind {
+    Document,      // status 200 (or `status`) with `body`
+    Stall,         // reads the request, then says nothing until the server stops
+    CloseMidBody,  // announces `body` plus 1000 bytes, sends `body`, closes
+    Huge,          // status 200 with `size` bytes of XML-ish filler
+  };
+  Kind kind = Kind::Document;
+  int status = 200;
+  std::string body;
+  std::size_t size = 0;
+
+  static ServerReply Document(std::string body, int status = 200) {
+    return {Kind::Document, status, std::move(body), 0};
+  }
+  static ServerReply Stalling() { return {Kind::Stall, 200, {}, 0}; }
+  static ServerReply ClosingMidBody(std::string body) {
+    return {Kind::CloseMidBody, 200, std::move(body), 0};
+  }
+  static ServerReply Huge(std::size_t size) { return {Kind::Huge, 200, {}, size}; }
+};
+
+// A loopback HTTP/1.1 upload server for tests and the demo: it answers the upload endpoint with
+// a scripted sequence of replies, the error endpoint with an empty 200, and records every
+// request. One connection per request ("Connection: close"). Thread-safe.
+class ReferenceServer {
+ public:
+  static constexpr const char* kErrorPath = "/device/tracker/errors";
+  // What the upload endpoint answers once the script has run out: the session may close.
+  static constexpr const char* kClosingDocument = "<p><device action=\"close\"/></p>";
+
+  // Listens on 127.0.0.1 at `port` (0: any free port) and starts serving at once.
+  explicit ReferenceServer(std::uint16_t port = 0);
+  ReferenceServer(const ReferenceServer&) = delete;
+  ReferenceServer& operator=(const ReferenceServer&) = delete;
+  ~ReferenceServer();
+
+  [[nodiscard]] std::uint16_t Port() const { return port_; }
+
+  // Appends replies for the upload endpoint, answered in order.
+  void Script(ServerReply reply);
+  void ScriptDocuments(const std::vector<std::string>& documents);
+  // Documents of a scenario file: separated by lines that hold only "---".
+  static std::vector<std::string> ParseScenario(const std::string& text);
+
+  [[nodiscard]] std::vector<RecordedRequest> Requests() const;
+  // Waits until `count` requests have been received, at most `timeout`.
+  bool WaitForRequests(std::size_t count, std::chrono::milliseconds timeout) const;
+  // Bytes received (request bodies) and sent (response bodies) so far.
+  [[nodiscard]] std::size_t BytesReceived() const;
+  [[nodiscard]] std::size_t BytesSent() const;
+
+  // Closes the listener and every open connection, and joins every thread.
+  void Stop();
+
+ private:
+  using Socket = boost::asio::ip::tcp::socket;
+
+  void Accept();
+  void Serve(const std::shared_ptr<Socket>& socket);
+  bool ReadRequest(Socket& socket, RecordedRequest& request);
+  ServerReply NextReply(const RecordedRequest& request);
+  void Answer(Socket& socket, const ServerReply& reply);
+
+  boost::asio::io_context io_;
+  boost::asio::ip::tcp::acceptor acceptor_;
+  std::uint16_t port_ = 0;
+  std::thread acceptThread_;
+
+  mutable std::mutex mutex_;
+  mutable std::condition_variable changed_;
+  bool stopping_ = false;
+  std::deque<ServerReply> script_;
+  std::vector<RecordedRequest> requests_;
+  std::size_t bytesReceived_ = 0;
+  std::size_t bytesSent_ = 0;
+  std::vector<std::weak_ptr<Socket>> open_;
+  std::vector<std::thread> connections_;
+};
+
+}  // namespace Pellux
