@@ -8,7 +8,7 @@ FUZZ_SECONDS ?= 60
 # ten to fifty times slower, run a tenth of them.
 SANITIZER_SOAK ?= 100
 
-.PHONY: fuzz-replay bench all deps linux win64 win32 tsan asan check check-tsan check-asan format format-check clean fuzz
+.PHONY: demo fuzz-replay bench all deps linux win64 win32 tsan asan check check-tsan check-asan format format-check clean fuzz
 
 all: linux
 
@@ -53,6 +53,15 @@ fuzz-replay: deps
 	  $$program -runs=0 fuzz/corpus/$$name > build/linux-fuzz/$$name-replay.log 2>&1 \
 	    || { cat build/linux-fuzz/$$name-replay.log; exit 1; }; \
 	done
+
+# One complete background upload on this machine: the engine against a virtual base station
+# and tracker, over real HTTP to the reference upload server on loopback.
+DEMO_ARGS ?=
+demo: deps
+	cmake --preset linux
+	cmake --build build/linux --target pellux-demo
+	@echo "== build/linux/demo/pellux-demo $(DEMO_ARGS)"
+	build/linux/demo/pellux-demo $(DEMO_ARGS)
 
 # Runs every benchmark program of the release build; numbers are read, never asserted.
 bench: linux

@@ -18,7 +18,7 @@
 #include "sim/virtual_base_station.h"
 #include "sim/virtual_clock.h"
 #include "sim/virtual_device_bus.h"
-#include "tests/support/memory_settings_store.h"
+#include "sim/memory_settings_store.h"
 
 namespace Pellux {
 namespace {

@@ -13,16 +13,14 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <map>
 #include <memory>
-#include <mutex>
-#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "link/ant_radio.h"
 #include "session/communication_manager.h"
+#include "sim/memory_settings_store.h"
 #include "sim/virtual_clock.h"
 
 namespace Pellux {
@@ -34,41 +32,6 @@ void Require(bool holds, const char* invariant) {
     std::abort();
   }
 }
-
-class MapStore final : public SettingsStore {
- public:
-  std::optional<std::uint32_t> ReadNumber(const std::string& section,
-                                          const std::string& name) override {
-    std::lock_guard guard(mutex_);
-    const auto found = numbers_.find(section + "/" + name);
-    if (found == numbers_.end()) return std::nullopt;
-    return found->second;
-  }
-  std::optional<std::string> ReadText(const std::string& section,
-                                      const std::string& name) override {
-    std::lock_guard guard(mutex_);
-    const auto found = texts_.find(section + "/" + name);
-    if (found == texts_.end()) return std::nullopt;
-    return found->second;
-  }
-  bool WriteNumber(const std::string& section, const std::string& name,
-                   std::uint32_t value) override {
-    std::lock_guard guard(mutex_);
-    numbers_[section + "/" + name] = value;
-    return true;
-  }
-  bool WriteText(const std::string& section, const std::string& name,
-                 const std::string& value) override {
-    std::lock_guard guard(mutex_);
-    texts_[section + "/" + name] = value;
-    return true;
-  }
-
- private:
-  std::mutex mutex_;
-  std::map<std::string, std::uint32_t> numbers_;
-  std::map<std::string, std::string> texts_;
-};
 
 class QuietUserInterface final : public UserInterface {
  public:
@@ -82,7 +45,7 @@ class QuietUserInterface final : public UserInterface {
   std::string GetClientId() override { return "fuzz"; }
   std::string GetLocale(Context) override { return "en_US"; }
 
-  MapStore store;
+  MemorySettingsStore store;
 };
 
 // No base station is ever attached.

@@ -20,8 +20,11 @@ bool RecordingUserInterface::DisplayHtml(const std::string& html, Context contex
 }
 
 void RecordingUserInterface::SendRequest(NetworkRequest request, Context context) {
-  std::lock_guard<std::mutex> guard(mutex_);
-  requests_.push_back({std::move(request), context});
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    requests_.push_back({request, context});
+  }
+  if (forward) forward(std::move(request), context);
 }
 
 void RecordingUserInterface::Log(const std::string& text, int level, Context context) {

@@ -1,10 +1,11 @@
 #pragma once
 
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
 
-#include "tests/support/memory_settings_store.h"
+#include "sim/memory_settings_store.h"
 #include "ui/user_interface.h"
 
 namespace Pellux {
@@ -71,6 +72,9 @@ class RecordingUserInterface final : public UserInterface {
   void Clear();
 
   MemorySettingsStore store;
+  // When set, every request also goes on to it (a real transport), after it is recorded. Set it
+  // before the engine may send anything.
+  std::function<void(NetworkRequest, Context)> forward;
 
  private:
   mutable std::mutex mutex_;

@@ -9,7 +9,8 @@
 
 namespace Pellux {
 
-// Settings kept in memory, typed like the registry: a value is a number or a text.
+// Settings kept in memory, typed like the registry: a value is a number or a text. For tests
+// and the demo, which must not touch the machine's own settings.
 class MemorySettingsStore final : public SettingsStore {
  public:
   using Value = std::variant<std::uint32_t, std::string>;

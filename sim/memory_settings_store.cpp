@@ -1,4 +1,4 @@
-#include "tests/support/memory_settings_store.h"
+#include "sim/memory_settings_store.h"
 
 namespace Pellux {
 

@@ -1,0 +1,180 @@
+// pellux-demo: one complete background upload, end to end, on this machine. The engine and its
+// radio side run in real time against a virtual base station with a virtual tracker, and talk
+// real HTTP over loopback to the reference upload server (or to the server named on the
+// command line).
+
+#include <boost/lexical_cast.hpp>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "base/clock.h"
+#include "demo/demo_scenario.h"
+#include "demo/demo_user_interface.h"
+#include "link/ant_radio.h"
+#include "server/http_exchange.h"
+#include "server/network_worker_pool.h"
+#include "session/client_settings.h"
+#include "session/communication_manager.h"
+#include "sim/memory_settings_store.h"
+#include "sim/reference_server.h"
+#include "sim/virtual_base_station.h"
+#include "sim/virtual_device_bus.h"
+
+namespace Pellux {
+namespace {
+
+constexpr std::uint16_t kVendorId = 0x10C4;
+constexpr std::uint16_t kProductId = 0x84C4;
+// Long enough for a session of the default scenario several times over.
+constexpr std::chrono::seconds kSessionLimit{120};
+
+struct Options {
+  std::optional<std::string> serverHost;
+  std::uint16_t serverPort = 0;
+  int sessions = 1;
+};
+
+void Usage(std::ostream& out) {
+  out << "usage: pellux-demo [--server HOST:PORT] [--sessions N]\n"
+         "  Runs background uploads of a virtual tracker through the real engine.\n"
+         "  --server HOST:PORT  talk to this upload server instead of the built-in reference\n"
+         "                      server (its default upload and error paths)\n"
+         "  --sessions N        stop after N sessions (default 1)\n";
+}
+
+// Outside text: anything unexpected is refused with a message, never guessed at.
+std::optional<Options> ParseArguments(int argc, char** argv) {
+  Options options;
+  for (int i = 1; i < argc; ++i) {
+    const std::string argument = argv[i];
+    const bool hasValue = i + 1 < argc;
+    if (argument == "--help" || argument == "-h") {
+      Usage(std::cout);
+      std::exit(0);
+    } else if (argument == "--server" && hasValue) {
+      const std::string value = argv[++i];
+      const std::size_t colon = value.rfind(':');
+      if (colon == std::string::npos || colon == 0) {
+        std::cerr << "pellux-demo: --server wants HOST:PORT, not '" << value << "'\n";
+        return std::nullopt;
+      }
+      try {
+        const int port = boost::lexical_cast<int>(value.substr(colon + 1));
+        if (port < 1 || port > 65535) throw boost::bad_lexical_cast();
+        options.serverHost = value.substr(0, colon);
+        options.serverPort = static_cast<std::uint16_t>(port);
+      } catch (const boost::bad_lexical_cast&) {
+        std::cerr << "pellux-demo: '" << value.substr(colon + 1) << "' is not a port\n";
+        return std::nullopt;
+      }
+    } else if (argument == "--sessions" && hasValue) {
+      const std::string value = argv[++i];
+      try {
+        options.sessions = boost::lexical_cast<int>(value);
+        if (options.sessions < 1 || options.sessions > 1000) throw boost::bad_lexical_cast();
+      } catch (const boost::bad_lexical_cast&) {
+        std::cerr << "pellux-demo: --sessions wants a number from 1 to 1000, not '" << value
+                  << "'\n";
+        return std::nullopt;
+      }
+    } else {
+      std::cerr << "pellux-demo: unknown or incomplete argument '" << argument << "'\n";
+      Usage(std::cerr);
+      return std::nullopt;
+    }
+  }
+  return options;
+}
+
+int Run(const Options& options) {
+  const auto started = std::chrono::steady_clock::now();
+  const DemoScenario scenario = DemoScenario::Default();
+
+  std::unique_ptr<ReferenceServer> server;
+  std::string host = options.serverHost.value_or("127.0.0.1");
+  std::uint16_t port = options.serverPort;
+  if (!options.serverHost) {
+    server = std::make_unique<ReferenceServer>();
+    port = server->Port();
+    for (int session = 0; session < options.sessions; ++session) {
+      server->ScriptDocuments(scenario.DocumentsFor(host, port));
+    }
+    std::cout << "Reference upload server listening on 127.0.0.1:" << port << "\n";
+  }
+
+  MemorySettingsStore store;
+  store.WriteText(kSettingsSection, "ServerHost", host);
+  store.WriteNumber(kSettingsSection, "ServerPort", port);
+  store.WriteText(kSettingsSection, "ErrorHost", host);
+  store.WriteNumber(kSettingsSection, "ErrorPort", port);
+
+  SystemClock& clock = SystemClock::Instance();
+  VirtualBaseStation station(clock);
+  station.WithTracker([&scenario](VirtualTracker& tracker) {
+    for (const auto& [prefix, answer] : scenario.answers) tracker.SetAnswer(prefix, answer);
+  });
+  VirtualDeviceBus bus;
+  bus.Attach(station, kVendorId, kProductId);
+
+  std::unique_ptr<HttpExchange> exchange = HttpExchange::CreateForPlatform(
+      [](const std::string& line) { std::cout << "         [http] " << line << "\n"; },
+      HttpExchange::Limits{});
+  NetworkWorkerPool pool(*exchange);
+  DemoUserInterface ui(store, pool, std::cout);
+  int status = 0;
+  {
+    AntRadio radio(ui, bus, clock);
+    CommunicationManager engine(&ui, radio, clock);
+    radio.Attach(engine);
+    // The station is attached before the service starts, as after a boot: its arrival is only
+    // noted, and the first session opens it.
+    engine.ProcessAction(0, "basestationconnect", "4021337", false, kNoContext);
+    engine.ProcessAction(0, "init", "standard", false, kNoContext);
+
+    const auto wanted = static_cast<std::size_t>(options.sessions);
+    const bool finished = ui.WaitFor(
+        [wanted](const DemoUserInterface::Counts& counts) {
+          return counts.sessionsDone >= wanted || counts.failedExchanges > 0;
+        },
+        kSessionLimit * options.sessions);
+    const DemoUserInterface::Counts counts = ui.Snapshot();
+    if (counts.failedExchanges > 0) {
+      std::cerr << "pellux-demo: the upload server at " << host << ":" << port
+                << " cannot be reached or refused the upload (see the lines above)\n";
+      status = 1;
+    } else if (!finished) {
+      std::cerr << "pellux-demo: " << counts.sessionsDone << " of " << options.sessions
+                << " sessions finished within the time allowed\n";
+      status = 1;
+    }
+    engine.ProcessAction(0, "shutdown", "", false, kNoContext);
+    // No answer may reach the engine once it is gone.
+    pool.Stop();
+  }
+  if (server) server->Stop();
+
+  const DemoUserInterface::Counts counts = ui.Snapshot();
+  const TrackerSnapshot tracker = station.Tracker();
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  std::printf(
+      "\nSummary: %zu session(s), %zu request(s), %zu bytes sent, %zu bytes received, "
+      "%zu operation(s) run on the tracker, %.1f s\n",
+      counts.sessionsDone, counts.requests, counts.bytesSent, counts.bytesReceived,
+      tracker.commands.size(), seconds);
+  return status;
+}
+
+}  // namespace
+}  // namespace Pellux
+
+int main(int argc, char** argv) {
+  const std::optional<Pellux::Options> options = Pellux::ParseArguments(argc, argv);
+  if (!options) return 2;
+  return Pellux::Run(*options);
+}
