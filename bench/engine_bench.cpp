@@ -15,10 +15,10 @@
 #include "link/ant_radio.h"
 #include "server/base64.h"
 #include "session/communication_manager.h"
+#include "sim/memory_settings_store.h"
 #include "sim/virtual_base_station.h"
 #include "sim/virtual_clock.h"
 #include "sim/virtual_device_bus.h"
-#include "sim/memory_settings_store.h"
 
 namespace Pellux {
 namespace {

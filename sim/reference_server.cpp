@@ -189,7 +189,8 @@ bool ReferenceServer::ReadRequest(Socket& socket, RecordedRequest& request) {
     std::string value = boost::algorithm::trim_copy(line.substr(colon + 1));
     if (boost::algorithm::to_lower_copy(name) == "content-length") {
       try {
-        length = std::min<std::size_t>(std::stoull(value), kMaxRequestBody);
+        length = static_cast<std::size_t>(
+            std::min<unsigned long long>(std::stoull(value), kMaxRequestBody));
       } catch (const std::exception&) {
         length = 0;
       }
