@@ -8,75 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "server/http_exchange.h"
-#include "server/network_worker_pool.h"
-#include "sim/reference_server.h"
+#include "tests/server/http_transport_fixture.h"
 
 namespace Pellux {
 namespace {
-
-struct Completed {
-  bool failed = false;
-  std::string body;
-  std::uint32_t requestNumber = 0;
-  Context context = kNoContext;
-};
-
-// The workers with libcurl against the reference server on loopback.
-class HttpTransportTest : public ::testing::Test {
- protected:
-  static HttpExchange::Limits TestLimits() {
-    HttpExchange::Limits limits;
-    limits.connectTimeout = std::chrono::milliseconds(2000);
-    limits.stallTimeout = std::chrono::milliseconds(200);
-    return limits;
-  }
-
-  void SetUp() override { ProcessProxySettings::Set(ProxySettings{}); }
-
-  NetworkRequest Request(const std::string& method = "POST") const {
-    NetworkRequest request;
-    request.method = method;
-    request.host = "127.0.0.1";
-    request.port = server.Port();
-    request.path = "/device/tracker/uploadData";
-    request.body = "a=1&b=%5b2%5d";
-    request.requestNumber = 7;
-    return request;
-  }
-
-  void Send(NetworkRequest request) {
-    pool.Submit(std::move(request), &caller,
-                [this](bool failed, const std::string& body, std::uint32_t number, Context ctx) {
-                  std::lock_guard guard(mutex);
-                  completions.push_back({failed, body, number, ctx});
-                  done.notify_all();
-                });
-  }
-
-  // Waits for `count` completions in all.
-  std::vector<Completed> Await(std::size_t count) {
-    std::unique_lock guard(mutex);
-    done.wait_for(guard, std::chrono::seconds(30), [&] { return completions.size() >= count; });
-    return completions;
-  }
-
-  // Declared before the pool, whose workers use them until it stops.
-  const std::string caller = "caller";
-  std::mutex mutex;
-  std::condition_variable done;
-  std::vector<Completed> completions;
-  std::vector<std::string> lines;
-  std::mutex linesMutex;
-  std::unique_ptr<HttpExchange> exchange = HttpExchange::CreateForPlatform(
-      [this](const std::string& line) {
-        std::lock_guard guard(linesMutex);
-        lines.push_back(line);
-      },
-      TestLimits());
-  ReferenceServer server;
-  NetworkWorkerPool pool{*exchange};
-};
 
 TEST_F(HttpTransportTest, PostCarriesTheFormTypeAndBodyAndHandsTheAnswerBack) {
   server.Script(ServerReply::Document("<p/>"));
@@ -94,9 +29,13 @@ TEST_F(HttpTransportTest, PostCarriesTheFormTypeAndBodyAndHandsTheAnswerBack) {
   EXPECT_EQ(requests[0].path, "/device/tracker/uploadData");
   EXPECT_EQ(requests[0].body, "a=1&b=%5b2%5d");
   EXPECT_EQ(requests[0].Header("Content-Type"), "application/x-www-form-urlencoded");
-  std::vector<std::string> names;
-  for (const auto& header : requests[0].headers) names.push_back(header.first);
-  EXPECT_EQ(names, (std::vector<std::string>{"Host", "Content-Type", "Content-Length"}));
+  // That one header and nothing the client would add on its own about the body.
+  int contentTypes = 0;
+  for (const auto& header : requests[0].headers) {
+    contentTypes += header.first == "Content-Type" ? 1 : 0;
+    EXPECT_NE(header.first, "Expect");
+  }
+  EXPECT_EQ(contentTypes, 1);
 }
 
 TEST_F(HttpTransportTest, GetSendsNeitherTheFormTypeNorTheBody) {
@@ -205,46 +144,6 @@ TEST_F(HttpTransportTest, OverrideProxyCarriesTheRequest) {
   const auto requests = server.Requests();
   ASSERT_EQ(requests.size(), 1U);
   EXPECT_EQ(requests[0].path, "http://upload.example.invalid:8001/device/tracker/uploadData");
-  ProcessProxySettings::Set(ProxySettings{});
-}
-
-TEST_F(HttpTransportTest, PerConnectionProxyHonoursTheBypassList) {
-  ProxySettings proxy;
-  proxy.selection = ProxySettings::kPerConnection;
-  proxy.flags = ProxySettings::kManualProxy;
-  proxy.server = "http=127.0.0.1:" + std::to_string(server.Port());
-  proxy.bypass = "*.example.invalid";
-  ProcessProxySettings::Set(proxy);
-  NetworkRequest request = Request();
-  request.host = "upload.elsewhere.invalid";
-  Send(request);
-  Await(1);
-  // The bypassed name is tried directly and cannot be resolved: no request reaches the proxy.
-  request.host = "upload.example.invalid";
-  Send(request);
-  const auto completed = Await(2);
-  ASSERT_EQ(completed.size(), 2U);
-  EXPECT_TRUE(completed[1].failed);
-  const auto requests = server.Requests();
-  ASSERT_EQ(requests.size(), 1U);
-  EXPECT_EQ(requests[0].path, "http://upload.elsewhere.invalid:" + std::to_string(server.Port()) +
-                                  "/device/tracker/uploadData");
-  ProcessProxySettings::Set(ProxySettings{});
-}
-
-TEST_F(HttpTransportTest, AutoConfigurationFallsBackToADirectConnectionWithALine) {
-  ProxySettings proxy;
-  proxy.selection = ProxySettings::kPerConnection;
-  proxy.flags = ProxySettings::kAutoConfigUrl;
-  proxy.autoConfigUrl = "http://wpad.invalid/proxy.pac";
-  ProcessProxySettings::Set(proxy);
-  Send(Request());
-  const auto completed = Await(1);
-  ASSERT_EQ(completed.size(), 1U);
-  EXPECT_FALSE(completed[0].failed);
-  std::lock_guard guard(linesMutex);
-  EXPECT_EQ(lines, (std::vector<std::string>{
-                       "Proxy auto-configuration cannot be evaluated here; connecting directly"}));
   ProcessProxySettings::Set(ProxySettings{});
 }
 
