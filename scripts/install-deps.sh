@@ -10,6 +10,7 @@ packages=(
   nlohmann-json3-dev googletest libgtest-dev libgmock-dev libbenchmark-dev
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
   wine64
+  openssl tinyproxy
 )
 
 missing=()

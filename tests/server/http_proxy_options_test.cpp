@@ -1,6 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/server/http_transport_fixture.h"
@@ -11,6 +17,124 @@
 
 namespace Pellux {
 namespace {
+
+// A real proxy on loopback: tinyproxy with its own configuration in a temporary folder, run as a
+// daemon for the life of the object.
+class TinyProxy {
+ public:
+  TinyProxy() {
+    folder_ = std::filesystem::temp_directory_path() /
+              ("pellux-tinyproxy-" +
+               std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
+    std::filesystem::create_directories(folder_);
+    {
+      // A free port: the reference server's listener finds one and lets it go.
+      ReferenceServer probe;
+      port_ = probe.Port();
+    }
+    std::ofstream config(folder_ / "tinyproxy.conf");
+    config << "Port " << port_ << "\nListen 127.0.0.1\nTimeout 30\nMaxClients 8\n"
+           << "Allow 127.0.0.1\nPidFile \"" << (folder_ / "pid").string() << "\"\n"
+           << "LogFile \"" << (folder_ / "log").string() << "\"\nLogLevel Info\n";
+    config.close();
+    const std::string command = "tinyproxy -c '" + (folder_ / "tinyproxy.conf").string() + "'";
+    started_ = std::system(command.c_str()) == 0 && WaitUntilListening();
+  }
+
+  ~TinyProxy() {
+    std::ifstream pidFile(folder_ / "pid");
+    long pid = 0;
+    if (pidFile >> pid && pid > 0) {
+      const std::string command = "kill " + std::to_string(pid);
+      [[maybe_unused]] const int ignored = std::system(command.c_str());
+    }
+    std::error_code ignored;
+    std::filesystem::remove_all(folder_, ignored);
+  }
+
+  [[nodiscard]] bool Started() const { return started_; }
+  [[nodiscard]] std::string Address() const { return "127.0.0.1:" + std::to_string(port_); }
+
+ private:
+  bool WaitUntilListening() const {
+    for (int attempt = 0; attempt < 200; ++attempt) {
+      std::ifstream log(folder_ / "log");
+      std::stringstream text;
+      text << log.rdbuf();
+      if (text.str().find("listening on") != std::string::npos ||
+          text.str().find("Listening on") != std::string::npos) {
+        return true;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return std::filesystem::exists(folder_ / "pid");
+  }
+
+  std::filesystem::path folder_;
+  std::uint16_t port_ = 0;
+  bool started_ = false;
+};
+
+class RealProxyTest : public HttpTransportTest {
+ protected:
+  void SetUp() override {
+    HttpTransportTest::SetUp();
+    ASSERT_TRUE(proxy.Started()) << "tinyproxy could not be started";
+  }
+  void TearDown() override { ProcessProxySettings::Set(ProxySettings{}); }
+
+  // Whether the request the server got came through tinyproxy.
+  static bool CameThroughTheProxy(const RecordedRequest& request) {
+    return request.Header("Via").find("tinyproxy") != std::string::npos;
+  }
+
+  TinyProxy proxy;
+};
+
+TEST_F(RealProxyTest, OverrideServerCarriesTheExchange) {
+  ProxySettings settings;
+  settings.selection = ProxySettings::kOverride;
+  settings.serverOverride = proxy.Address();
+  ProcessProxySettings::Set(settings);
+  server.Script(ServerReply::Document("<p/>"));
+  Send(Request());
+  const auto completed = Await(1);
+  ASSERT_EQ(completed.size(), 1U);
+  EXPECT_FALSE(completed[0].failed);
+  EXPECT_EQ(completed[0].body, "<p/>");
+  const auto requests = server.Requests();
+  ASSERT_EQ(requests.size(), 1U);
+  EXPECT_TRUE(CameThroughTheProxy(requests[0]));
+  EXPECT_EQ(requests[0].body, "a=1&b=%5b2%5d");
+}
+
+TEST_F(RealProxyTest, PerConnectionServerListCarriesTheExchangeAndTheBypassListGoesAround) {
+  ProxySettings settings;
+  settings.selection = ProxySettings::kPerConnection;
+  settings.flags = ProxySettings::kDirect | ProxySettings::kManualProxy;
+  settings.server = "http=" + proxy.Address() + ";https=" + proxy.Address();
+  ProcessProxySettings::Set(settings);
+  Send(Request());
+  Await(1);
+  settings.bypass = "<local>";
+  ProcessProxySettings::Set(settings);
+  Send(Request());
+  Await(2);
+  const auto requests = server.Requests();
+  ASSERT_EQ(requests.size(), 2U);
+  EXPECT_TRUE(CameThroughTheProxy(requests[0]));
+  EXPECT_FALSE(CameThroughTheProxy(requests[1]));
+}
+
+TEST_F(RealProxyTest, DirectSelectionIgnoresTheProxyEvenFromTheEnvironment) {
+  ::setenv("http_proxy", ("http://" + proxy.Address()).c_str(), 1);
+  Send(Request());
+  Await(1);
+  ::unsetenv("http_proxy");
+  const auto requests = server.Requests();
+  ASSERT_EQ(requests.size(), 1U);
+  EXPECT_FALSE(CameThroughTheProxy(requests[0]));
+}
 
 TEST_F(HttpTransportTest, PerConnectionProxyHonoursTheBypassList) {
   ProxySettings proxy;
