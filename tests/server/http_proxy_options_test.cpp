@@ -1,4 +1,7 @@
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -18,8 +21,8 @@
 namespace Pellux {
 namespace {
 
-// A real proxy on loopback: tinyproxy with its own configuration in a temporary folder, run as a
-// daemon for the life of the object.
+// A real proxy on loopback: tinyproxy with its own configuration in a temporary folder, run in
+// the foreground as our child for the life of the object, and reaped when it goes.
 class TinyProxy {
  public:
   TinyProxy() {
@@ -34,19 +37,24 @@ class TinyProxy {
     }
     std::ofstream config(folder_ / "tinyproxy.conf");
     config << "Port " << port_ << "\nListen 127.0.0.1\nTimeout 30\nMaxClients 8\n"
-           << "Allow 127.0.0.1\nPidFile \"" << (folder_ / "pid").string() << "\"\n"
+           << "Allow 127.0.0.1\n"
            << "LogFile \"" << (folder_ / "log").string() << "\"\nLogLevel Info\n";
     config.close();
-    const std::string command = "tinyproxy -c '" + (folder_ / "tinyproxy.conf").string() + "'";
-    started_ = std::system(command.c_str()) == 0 && WaitUntilListening();
+    std::string program = "tinyproxy";
+    std::string foreground = "-d";
+    std::string configFlag = "-c";
+    std::string configPath = (folder_ / "tinyproxy.conf").string();
+    char* arguments[] = {program.data(), foreground.data(), configFlag.data(), configPath.data(),
+                         nullptr};
+    started_ = posix_spawnp(&child_, "tinyproxy", nullptr, nullptr, arguments, environ) == 0 &&
+               WaitUntilListening();
   }
 
   ~TinyProxy() {
-    std::ifstream pidFile(folder_ / "pid");
-    long pid = 0;
-    if (pidFile >> pid && pid > 0) {
-      const std::string command = "kill " + std::to_string(pid);
-      [[maybe_unused]] const int ignored = std::system(command.c_str());
+    if (child_ > 0) {
+      kill(child_, SIGTERM);
+      int status = 0;
+      waitpid(child_, &status, 0);
     }
     std::error_code ignored;
     std::filesystem::remove_all(folder_, ignored);
@@ -67,10 +75,11 @@ class TinyProxy {
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    return std::filesystem::exists(folder_ / "pid");
+    return false;
   }
 
   std::filesystem::path folder_;
+  pid_t child_ = 0;
   std::uint16_t port_ = 0;
   bool started_ = false;
 };
