@@ -31,6 +31,9 @@ class HttpExchange {
     // An exchange that moves no byte for this long fails.
     std::chrono::milliseconds stallTimeout{120000};
     std::size_t maxResponseBytes = kMaxResponseBytes;
+    // A PEM file of certificate authorities trusted instead of the system's store (tests);
+    // empty: the system's store. Names and dates are checked either way.
+    std::string certificateAuthorities;
   };
 
   // Receives one line about what the exchange did that a reader of the log should know.

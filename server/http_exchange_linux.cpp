@@ -112,6 +112,9 @@ class CurlHttpExchange final : public HttpExchange {
     // Certificates are checked against the system's store, name and dates included.
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
+    if (!limits_.certificateAuthorities.empty()) {
+      curl_easy_setopt(curl, CURLOPT_CAINFO, limits_.certificateAuthorities.c_str());
+    }
 
     // Only the headers the exchange needs: libcurl's own "Accept" and "Expect" are dropped.
     handles.headers = curl_slist_append(handles.headers, "Accept:");
