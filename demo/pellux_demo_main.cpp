@@ -3,7 +3,6 @@
 // real HTTP over loopback to the reference upload server (or to the server named on the
 // command line).
 
-#include <boost/lexical_cast.hpp>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -13,6 +12,7 @@
 #include <string>
 
 #include "base/clock.h"
+#include "demo/demo_options.h"
 #include "demo/demo_scenario.h"
 #include "demo/demo_user_interface.h"
 #include "link/ant_radio.h"
@@ -33,70 +33,12 @@ constexpr std::uint16_t kProductId = 0x84C4;
 // Long enough for a session of the default scenario several times over.
 constexpr std::chrono::seconds kSessionLimit{120};
 
-struct Options {
-  std::optional<std::string> serverHost;
-  std::uint16_t serverPort = 0;
-  int sessions = 1;
-};
-
-void Usage(std::ostream& out) {
-  out << "usage: pellux-demo [--server HOST:PORT] [--sessions N]\n"
-         "  Runs background uploads of a virtual tracker through the real engine.\n"
-         "  --server HOST:PORT  talk to this upload server instead of the built-in reference\n"
-         "                      server (its default upload and error paths)\n"
-         "  --sessions N        stop after N sessions (default 1)\n";
-}
-
-// Outside text: anything unexpected is refused with a message, never guessed at.
-std::optional<Options> ParseArguments(int argc, char** argv) {
-  Options options;
-  for (int i = 1; i < argc; ++i) {
-    const std::string argument = argv[i];
-    const bool hasValue = i + 1 < argc;
-    if (argument == "--help" || argument == "-h") {
-      Usage(std::cout);
-      std::exit(0);
-    } else if (argument == "--server" && hasValue) {
-      const std::string value = argv[++i];
-      const std::size_t colon = value.rfind(':');
-      if (colon == std::string::npos || colon == 0) {
-        std::cerr << "pellux-demo: --server wants HOST:PORT, not '" << value << "'\n";
-        return std::nullopt;
-      }
-      try {
-        const int port = boost::lexical_cast<int>(value.substr(colon + 1));
-        if (port < 1 || port > 65535) throw boost::bad_lexical_cast();
-        options.serverHost = value.substr(0, colon);
-        options.serverPort = static_cast<std::uint16_t>(port);
-      } catch (const boost::bad_lexical_cast&) {
-        std::cerr << "pellux-demo: '" << value.substr(colon + 1) << "' is not a port\n";
-        return std::nullopt;
-      }
-    } else if (argument == "--sessions" && hasValue) {
-      const std::string value = argv[++i];
-      try {
-        options.sessions = boost::lexical_cast<int>(value);
-        if (options.sessions < 1 || options.sessions > 1000) throw boost::bad_lexical_cast();
-      } catch (const boost::bad_lexical_cast&) {
-        std::cerr << "pellux-demo: --sessions wants a number from 1 to 1000, not '" << value
-                  << "'\n";
-        return std::nullopt;
-      }
-    } else {
-      std::cerr << "pellux-demo: unknown or incomplete argument '" << argument << "'\n";
-      Usage(std::cerr);
-      return std::nullopt;
-    }
-  }
-  return options;
-}
-
-int Run(const Options& options) {
+int Run(const DemoOptions& options) {
   const auto started = std::chrono::steady_clock::now();
   const DemoScenario scenario = DemoScenario::Default();
 
   std::unique_ptr<ReferenceServer> server;
-  std::string host = options.serverHost.value_or("127.0.0.1");
+  const std::string host = options.serverHost.value_or("127.0.0.1");
   std::uint16_t port = options.serverPort;
   if (!options.serverHost) {
     server = std::make_unique<ReferenceServer>();
@@ -174,7 +116,15 @@ int Run(const Options& options) {
 }  // namespace Pellux
 
 int main(int argc, char** argv) {
-  const std::optional<Pellux::Options> options = Pellux::ParseArguments(argc, argv);
-  if (!options) return 2;
-  return Pellux::Run(*options);
+  const std::vector<std::string> arguments(argv + 1, argv + argc);
+  const Pellux::DemoOptions::Parsed parsed = Pellux::DemoOptions::Parse(arguments);
+  if (parsed.wantsHelp) {
+    std::cout << Pellux::DemoOptions::kUsage;
+    return 0;
+  }
+  if (!parsed.error.empty()) {
+    std::cerr << "pellux-demo: " << parsed.error << "\n" << Pellux::DemoOptions::kUsage;
+    return 2;
+  }
+  return Pellux::Run(parsed.options);
 }
