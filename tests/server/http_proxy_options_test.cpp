@@ -1,18 +1,17 @@
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "tests/server/http_transport_fixture.h"
+#include "tests/support/child_process.h"
 
 // The per-connection proxy options as libcurl is given them: the Windows lists converted, and
 // what libcurl cannot evaluate replaced by a direct connection. (WinInet takes the options as
@@ -30,32 +29,19 @@ class TinyProxy {
               ("pellux-tinyproxy-" +
                std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
     std::filesystem::create_directories(folder_);
-    {
-      // A free port: the reference server's listener finds one and lets it go.
-      ReferenceServer probe;
-      port_ = probe.Port();
-    }
+    port_ = ChildProcess::FreeLoopbackPort();
     std::ofstream config(folder_ / "tinyproxy.conf");
     config << "Port " << port_ << "\nListen 127.0.0.1\nTimeout 30\nMaxClients 8\n"
            << "Allow 127.0.0.1\n"
            << "LogFile \"" << (folder_ / "log").string() << "\"\nLogLevel Info\n";
     config.close();
-    std::string program = "tinyproxy";
-    std::string foreground = "-d";
-    std::string configFlag = "-c";
-    std::string configPath = (folder_ / "tinyproxy.conf").string();
-    char* arguments[] = {program.data(), foreground.data(), configFlag.data(), configPath.data(),
-                         nullptr};
-    started_ = posix_spawnp(&child_, "tinyproxy", nullptr, nullptr, arguments, environ) == 0 &&
-               WaitUntilListening();
+    proxy_ = std::make_unique<ChildProcess>(
+        std::vector<std::string>{"tinyproxy", "-d", "-c", (folder_ / "tinyproxy.conf").string()});
+    started_ = proxy_->Started() && ChildProcess::WaitUntilListening(port_);
   }
 
   ~TinyProxy() {
-    if (child_ > 0) {
-      kill(child_, SIGTERM);
-      int status = 0;
-      waitpid(child_, &status, 0);
-    }
+    proxy_.reset();
     std::error_code ignored;
     std::filesystem::remove_all(folder_, ignored);
   }
@@ -64,22 +50,8 @@ class TinyProxy {
   [[nodiscard]] std::string Address() const { return "127.0.0.1:" + std::to_string(port_); }
 
  private:
-  bool WaitUntilListening() const {
-    for (int attempt = 0; attempt < 200; ++attempt) {
-      std::ifstream log(folder_ / "log");
-      std::stringstream text;
-      text << log.rdbuf();
-      if (text.str().find("listening on") != std::string::npos ||
-          text.str().find("Listening on") != std::string::npos) {
-        return true;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
-  }
-
   std::filesystem::path folder_;
-  pid_t child_ = 0;
+  std::unique_ptr<ChildProcess> proxy_;
   std::uint16_t port_ = 0;
   bool started_ = false;
 };

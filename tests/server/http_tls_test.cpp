@@ -1,16 +1,15 @@
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "server/http_exchange.h"
-#include "sim/reference_server.h"
+#include "tests/support/child_process.h"
 
 namespace Pellux {
 namespace {
@@ -35,33 +34,11 @@ class TlsServer {
         "openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial "
         "-out server.pem -days 1 -extfile ext.cnf >/dev/null 2>&1";
     if (std::system(make.c_str()) != 0) return;
-    {
-      ReferenceServer probe;
-      port_ = probe.Port();
-    }
-    std::string program = "openssl";
-    std::string command = "s_server";
-    std::string accept = "-accept";
-    std::string port = "127.0.0.1:" + std::to_string(port_);
-    std::string certFlag = "-cert";
-    std::string cert = dir + "/server.pem";
-    std::string keyFlag = "-key";
-    std::string key = dir + "/server.key";
-    std::string www = "-www";
-    std::string quiet = "-quiet";
-    char* arguments[] = {program.data(),  command.data(), accept.data(),  port.data(),
-                         certFlag.data(), cert.data(),    keyFlag.data(), key.data(),
-                         www.data(),      quiet.data(),   nullptr};
-    if (posix_spawnp(&child_, "openssl", nullptr, nullptr, arguments, environ) != 0) return;
-    started_ = WaitUntilListening();
-  }
-
-  ~TlsServer() {
-    if (child_ > 0) {
-      kill(child_, SIGTERM);
-      int status = 0;
-      waitpid(child_, &status, 0);
-    }
+    port_ = ChildProcess::FreeLoopbackPort();
+    server_ = std::make_unique<ChildProcess>(std::vector<std::string>{
+        "openssl", "s_server", "-accept", "127.0.0.1:" + std::to_string(port_), "-cert",
+        dir + "/server.pem", "-key", dir + "/server.key", "-www", "-quiet"});
+    started_ = server_->Started() && ChildProcess::WaitUntilListening(port_);
   }
 
   [[nodiscard]] bool Started() const { return started_; }
@@ -69,20 +46,8 @@ class TlsServer {
   [[nodiscard]] std::string Authority() const { return (folder_ / "ca.pem").string(); }
 
  private:
-  bool WaitUntilListening() const {
-    for (int attempt = 0; attempt < 300; ++attempt) {
-      boost::asio::io_context io;
-      boost::asio::ip::tcp::socket socket(io);
-      boost::system::error_code error;
-      socket.connect({boost::asio::ip::make_address("127.0.0.1"), port_}, error);
-      if (!error) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
-  }
-
   std::filesystem::path folder_;
-  pid_t child_ = 0;
+  std::unique_ptr<ChildProcess> server_;
   std::uint16_t port_ = 0;
   bool started_ = false;
 };
