@@ -252,13 +252,17 @@ void AntRadio::ProcessAntMessage(const AntMessage& message, std::uint8_t length)
       }
       return;
     case AntId::kBroadcastData:
-      if (requireLength(9)) HandleChannelEvent(kBeaconEvent, data.first(9));
+      if (requireLength(kDataEventSize))
+        HandleChannelEvent(kBeaconEvent, data.first(kDataEventSize));
       return;
     case AntId::kAcknowledgedData:
-      if (requireLength(9)) HandleChannelEvent(kAcknowledgedEvent, data.first(9));
+      if (requireLength(kDataEventSize)) {
+        HandleChannelEvent(kAcknowledgedEvent, data.first(kDataEventSize));
+      }
       return;
     case AntId::kBurstData:
-      if (requireLength(9)) HandleChannelEvent(kBurstEvent, data.first(9));
+      if (requireLength(kDataEventSize))
+        HandleChannelEvent(kBurstEvent, data.first(kDataEventSize));
       return;
     case AntId::kStartup:
       if (!data.empty() && (data[0] & kAntStartupCommandReset) != 0) {

@@ -58,6 +58,8 @@ class AntRadio final : public RadioLink {
   static constexpr std::uint8_t kBeaconEvent = 0x9A;
   static constexpr std::uint8_t kAcknowledgedEvent = 0x9B;
   static constexpr std::uint8_t kBurstEvent = 0x9C;
+  // The channel byte and the eight bytes of a data message.
+  static constexpr std::size_t kDataEventSize = 9;
   // Received burst data beyond this is not kept: the largest data packet announces 65535
   // bytes, and a burst that runs on past it would only be trimmed.
   static constexpr std::size_t kMaxReceiveBuffer = 65535 + 8;

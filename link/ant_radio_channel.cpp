@@ -296,11 +296,17 @@ void AntRadio::HandleChannelEvent(std::uint8_t code, std::span<const std::uint8_
       OnChannelClosed();
       break;
     case kBeaconEvent:
-      OnBeacon(data);
-      break;
     case kAcknowledgedEvent:
     case kBurstEvent:
-      ReceiveData(code, data);
+      // These carry a channel byte and eight data bytes; a module event that merely names one
+      // of these codes carries neither.
+      if (data.size() < kDataEventSize) {
+        Log(6, "Ignoring channel event 0x%02x without its data", static_cast<int>(code));
+      } else if (code == kBeaconEvent) {
+        OnBeacon(data);
+      } else {
+        ReceiveData(code, data);
+      }
       break;
     default:
       break;

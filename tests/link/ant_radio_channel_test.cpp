@@ -248,6 +248,12 @@ TEST_F(ChannelTest, ModuleMessagesOutOfPlaceAreLoggedAndDropped) {
   EXPECT_EQ(radio.PendingAcknowledgements(), 0);
   inject({0x40, {0, 0x01, 0x02}});
   EXPECT_TRUE(ui.HasLog("Beacon failure"));
+  // An event that names a data code has no data to read.
+  inject({0x40, {0, 0x01, 0x9A}});
+  EXPECT_TRUE(ui.HasLog("Ignoring channel event 0x9a without its data"));
+  inject({0x40, {0, 0x01, 0x9C}});
+  EXPECT_TRUE(ui.HasLog("Ignoring channel event 0x9c without its data"));
+  EXPECT_EQ(radio.GetLinkState(), LinkState::Searching);
   EXPECT_TRUE(radio.IsChannelOpen());
 
   // A refused close on an open channel has no retries: the channel is taken as closed.
