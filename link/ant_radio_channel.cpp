@@ -267,7 +267,7 @@ void AntRadio::ResetChannel() {
 }
 
 void AntRadio::HandleChannelEvent(std::uint8_t code, std::span<const std::uint8_t> data) {
-  manager->RecordActivity();
+  // The activity stamp was taken by ProcessAntMessage, the only way in.
   if (channelClosed) {
     Log(5, "Received channel message while channel was supposedly closed!");
     return;

@@ -5,7 +5,9 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 
+#include "base/log_format.h"
 #include "server/network_request.h"
 #include "server/proxy_settings.h"
 
@@ -39,7 +41,7 @@ class HttpExchange {
   // Receives one line about what the exchange did that a reader of the log should know.
   using Log = std::function<void(const std::string& line)>;
 
-  HttpExchange() = default;
+  HttpExchange(Log log, Limits limits) : log_(std::move(log)), limits_(std::move(limits)) {}
   HttpExchange(const HttpExchange&) = delete;
   HttpExchange& operator=(const HttpExchange&) = delete;
   virtual ~HttpExchange() = default;
@@ -49,6 +51,18 @@ class HttpExchange {
 
   // The platform's client: WinInet on Windows, libcurl elsewhere.
   static std::unique_ptr<HttpExchange> CreateForPlatform(Log log, Limits limits);
+
+ protected:
+  // One line for the log, when someone listens.
+  template <typename... Args>
+  void Note(const char* format, const Args&... args) const {
+    if (log_) log_(FormatLine(format, args...).str());
+  }
+  [[nodiscard]] const Limits& limits() const { return limits_; }
+
+ private:
+  Log log_;
+  Limits limits_;
 };
 
 }  // namespace Pellux

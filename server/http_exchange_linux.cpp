@@ -75,7 +75,7 @@ struct Handles {
 
 class CurlHttpExchange final : public HttpExchange {
  public:
-  CurlHttpExchange(Log log, Limits limits) : log_(std::move(log)), limits_(limits) {
+  CurlHttpExchange(Log log, Limits limits) : HttpExchange(std::move(log), std::move(limits)) {
     InitialiseCurlOnce();
   }
 
@@ -104,16 +104,16 @@ class CurlHttpExchange final : public HttpExchange {
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     if (!request.agent.empty()) curl_easy_setopt(curl, CURLOPT_USERAGENT, request.agent.c_str());
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS,
-                     static_cast<long>(limits_.connectTimeout.count()));
-    Progress progress{limits_.stallTimeout};
+                     static_cast<long>(limits().connectTimeout.count()));
+    Progress progress{limits().stallTimeout};
     curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, OnProgress);
     curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &progress);
     // Certificates are checked against the system's store, name and dates included.
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
-    if (!limits_.certificateAuthorities.empty()) {
-      curl_easy_setopt(curl, CURLOPT_CAINFO, limits_.certificateAuthorities.c_str());
+    if (!limits().certificateAuthorities.empty()) {
+      curl_easy_setopt(curl, CURLOPT_CAINFO, limits().certificateAuthorities.c_str());
     }
 
     // Only the headers the exchange needs: libcurl's own "Accept" and "Expect" are dropped.
@@ -142,19 +142,19 @@ class CurlHttpExchange final : public HttpExchange {
     curl_easy_setopt(curl, CURLOPT_PROXY, proxyName.c_str());
     if (!noProxy.empty()) curl_easy_setopt(curl, CURLOPT_NOPROXY, noProxy.c_str());
 
-    Download download{&result.body, limits_.maxResponseBytes};
+    Download download{&result.body, limits().maxResponseBytes};
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, Append);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &download);
 
     const CURLcode code = curl_easy_perform(curl);
     if (download.tooLarge) {
       Note("HTTP exchange failed: the answer from %s is larger than %d bytes", request.host,
-           limits_.maxResponseBytes);
+           limits().maxResponseBytes);
       return result;
     }
     if (progress.stalled) {
       Note("HTTP exchange with %s failed: nothing moved for %d ms", request.host,
-           static_cast<long long>(limits_.stallTimeout.count()));
+           static_cast<long long>(limits().stallTimeout.count()));
       return result;
     }
     if (code != CURLE_OK) {
@@ -169,11 +169,6 @@ class CurlHttpExchange final : public HttpExchange {
   }
 
  private:
-  template <typename... Args>
-  void Note(const char* format, const Args&... args) const {
-    if (log_) log_(FormatLine(format, args...).str());
-  }
-
   // The proxy the settings name for this exchange, or empty for a direct connection.
   std::string ChooseProxy(const ProxySettings& proxy, const std::string& scheme) const {
     if (proxy.selection == ProxySettings::kOverride) return proxy.serverOverride;
@@ -192,9 +187,6 @@ class CurlHttpExchange final : public HttpExchange {
     }
     return chosen;
   }
-
-  Log log_;
-  Limits limits_;
 };
 
 }  // namespace

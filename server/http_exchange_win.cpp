@@ -59,7 +59,7 @@ LPSTR TextOrNull(std::string& text) {
 
 class WinInetExchange final : public HttpExchange {
  public:
-  WinInetExchange(Log log, Limits limits) : log_(std::move(log)), limits_(limits) {}
+  WinInetExchange(Log log, Limits limits) : HttpExchange(std::move(log), std::move(limits)) {}
 
   HttpResult Exchange(const NetworkRequest& request, const ProxySettings& proxy) override {
     HttpResult result;
@@ -101,9 +101,9 @@ class WinInetExchange final : public HttpExchange {
         return Fail("InternetReadFile", result);
       }
       if (read == 0) break;
-      if (result.body.size() + read > limits_.maxResponseBytes) {
+      if (result.body.size() + read > limits().maxResponseBytes) {
         Note("HTTP exchange failed: the answer from %s is larger than %d bytes", request.host,
-             limits_.maxResponseBytes);
+             limits().maxResponseBytes);
         return result;
       }
       result.body.append(chunk.data(), read);
@@ -130,11 +130,6 @@ class WinInetExchange final : public HttpExchange {
   }
 
  private:
-  template <typename... Args>
-  void Note(const char* format, const Args&... args) const {
-    if (log_) log_(FormatLine(format, args...).str());
-  }
-
   HttpResult& Fail(const char* call, HttpResult& result) const {
     const DWORD code = GetLastError();
     Note("HTTP exchange failed: %s returned error %lu", call, static_cast<unsigned long>(code));
@@ -167,15 +162,12 @@ class WinInetExchange final : public HttpExchange {
   }
 
   void SetTimeouts(const Handle& session) const {
-    DWORD connect = static_cast<DWORD>(limits_.connectTimeout.count());
-    DWORD receive = static_cast<DWORD>(limits_.stallTimeout.count());
+    DWORD connect = static_cast<DWORD>(limits().connectTimeout.count());
+    DWORD receive = static_cast<DWORD>(limits().stallTimeout.count());
     InternetSetOptionA(session.Get(), INTERNET_OPTION_CONNECT_TIMEOUT, &connect, sizeof connect);
     InternetSetOptionA(session.Get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &receive, sizeof receive);
     InternetSetOptionA(session.Get(), INTERNET_OPTION_SEND_TIMEOUT, &receive, sizeof receive);
   }
-
-  Log log_;
-  Limits limits_;
 };
 
 }  // namespace

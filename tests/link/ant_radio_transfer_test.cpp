@@ -9,12 +9,6 @@
 namespace Pellux {
 namespace {
 
-std::vector<std::uint8_t> Pattern(std::size_t size) {
-  std::vector<std::uint8_t> bytes(size);
-  for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>(i % 251);
-  return bytes;
-}
-
 // The transfer rules on an open channel whose tracker a test plays by hand: every unit the
 // tracker would send is injected as the module would report it, and what the host writes is
 // read back from the station.

@@ -11,13 +11,6 @@
 
 namespace Pellux {
 
-// 0, 1, 2, ... wrapping at 251, so that misplaced chunks show.
-inline std::vector<std::uint8_t> Pattern(std::size_t size) {
-  std::vector<std::uint8_t> bytes(size);
-  for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>(i % 251);
-  return bytes;
-}
-
 inline const PacketHeader kDownloadCommand{0x22, 0x01, 0, 0, 0, 0, 0};
 inline const PacketHeader kUploadCommand{0x22, 0x02, 0, 0, 0, 0, 0};
 

@@ -19,6 +19,13 @@
 
 namespace Pellux {
 
+// 0, 1, 2, ... wrapping at 251, so that misplaced chunks show.
+inline std::vector<std::uint8_t> Pattern(std::size_t size) {
+  std::vector<std::uint8_t> bytes(size);
+  for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>(i % 251);
+  return bytes;
+}
+
 // The engine with its real radio side, on a virtual base station with a virtual tracker, a
 // recording user interface and a virtual clock.
 class RadioEngineTest : public ::testing::Test {
