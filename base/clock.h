@@ -2,6 +2,7 @@
 
 #include <boost/asio/any_io_executor.hpp>
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <memory>
 
@@ -36,6 +37,11 @@ class Clock {
   virtual void Sleep(std::chrono::milliseconds duration) = 0;
   virtual std::unique_ptr<OneShotTimer> CreateTimer(boost::asio::any_io_executor executor) = 0;
 };
+
+// Whole seconds since 1970 of `time`, as activity stamps are kept.
+inline std::int64_t EpochSeconds(std::chrono::system_clock::time_point time) {
+  return std::chrono::duration_cast<std::chrono::seconds>(time.time_since_epoch()).count();
+}
 
 // The real clock: system time, std::this_thread::sleep_for and Asio steady timers.
 class SystemClock final : public Clock {

@@ -44,6 +44,8 @@ namespace AntResponse {
 inline constexpr std::uint8_t kNoError = 0x00;
 inline constexpr std::uint8_t kChannelInWrongState = 0x15;
 inline constexpr std::uint8_t kChannelNotOpened = 0x16;
+// A data message refused because a transfer on the channel is still in progress.
+inline constexpr std::uint8_t kTransferInProgress = 0x1F;
 }  // namespace AntResponse
 
 // Channel event codes (third data byte of a channel event).

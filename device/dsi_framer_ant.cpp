@@ -259,10 +259,12 @@ std::uint16_t DSIFramerANT::GetMessage(AntMessage& out, std::uint8_t maxLength) 
   return length;
 }
 
-bool DSIFramerANT::SendCommand(const AntMessage& message, std::uint8_t length) {
+bool DSIFramerANT::SendCommand(const AntMessage& message, std::uint8_t length, bool* written) {
   // The module answers a command with 0x40 [first data byte of the command, command id, code].
   Registration response(*this, AntId::kChannelResponse, {message.data[0], message.id});
-  if (!WriteMessage(message, length)) return false;
+  const bool sent = WriteMessage(message, length);
+  if (written != nullptr) *written = sent;
+  if (!sent) return false;
   if (!response.Await()) return false;
   const ResponseWaiter& answer = response.waiter();
   // A response too short to hold a code did not say the command worked.
@@ -270,14 +272,14 @@ bool DSIFramerANT::SendCommand(const AntMessage& message, std::uint8_t length) {
          answer.data[kResponseCodeIndex] == AntResponse::kNoError;
 }
 
-bool DSIFramerANT::CloseChannelAndWait(std::uint8_t channel) {
+bool DSIFramerANT::CloseChannelAndWait(std::uint8_t channel, bool* written) {
   // Registered before the command goes out: the event may follow the response at once.
   Registration closed(*this, AntId::kChannelResponse,
                       {channel, AntId::kEvent, AntEvent::kChannelClosed});
   AntMessage close;
   close.id = AntId::kCloseChannel;
   close.data[0] = channel;
-  if (!SendCommand(close, 1)) return false;
+  if (!SendCommand(close, 1, written)) return false;
   return closed.Await();
 }
 

@@ -80,10 +80,13 @@ class DSIFramerANT final : public DSIFramer {
   // response to it (message 0x40 starting with the command's first data byte and its id). True
   // only when that response came with code 0. The answer is queued for the pump as well. Any
   // thread but the transport's receive thread.
-  bool SendCommand(const AntMessage& message, std::uint8_t length);
+  // With `written`, also tells whether the command reached the transport at all.
+  bool SendCommand(const AntMessage& message, std::uint8_t length, bool* written = nullptr);
   // Closes `channel` through SendCommand and then waits up to the response wait for the
-  // channel-closed event of that channel. True only when the event came.
-  bool CloseChannelAndWait(std::uint8_t channel);
+  // channel-closed event of that channel. True only when the event came. With `written`, also
+  // tells whether the close command reached the transport: a close that was written may still
+  // be answered later, one that was not never will.
+  bool CloseChannelAndWait(std::uint8_t channel, bool* written = nullptr);
 
  private:
   // One received message in the ring: its data length as received (up to 29) and at most 20

@@ -27,6 +27,7 @@ AntRadio::~AntRadio() {
   // The engine releases the base station when it goes; this covers a radio that was never
   // attached or whose engine failed to.
   if (ant) CloseCommunication();
+  JoinRetiredPumps();
 }
 
 void AntRadio::Attach(CommunicationManager& engine) {
@@ -88,6 +89,7 @@ bool AntRadio::OpenCommunication() {
 
 bool AntRadio::OpenDevice(std::uint32_t baud, std::uint8_t device) {
   Log(5, "Initializing [baud: %d, device: %d]... ", baud, static_cast<int>(device));
+  JoinRetiredPumps();
   leftoverTransport.reset();
   auto connection = std::make_shared<Connection>();
   // A failed opening keeps its transport object until the next attempt: finding the list
@@ -136,24 +138,28 @@ void AntRadio::CloseCommunication() {
   connection->framer->Interrupt();
   if (connection->thread.joinable()) {
     Log(5, "Killing ANT thread...");
-    std::unique_lock exitGuard(connection->exitLock);
-    Log(5, "Waiting for ANT thread to exit...");
-    // A pump that closes the station from inside one of its own handlers cannot wait for
-    // itself; it leaves its loop as soon as the handler returns.
-    const bool onPump = connection->thread.get_id() == std::this_thread::get_id();
-    const bool exited =
-        !onPump && connection->exitCondition.wait_for(exitGuard, timing.pumpExitWait,
-                                                      [&connection] { return connection->exited; });
-    exitGuard.unlock();
-    if (exited) {
-      Log(5, "Exited ANT thread gracefully.");
-      connection->thread.join();
+    if (connection->thread.get_id() == std::this_thread::get_id()) {
+      // Closing from inside one of the pump's own handlers: the pump cannot wait for itself.
+      // It leaves its loop as soon as this handler returns, and is joined later.
+      Log(5, "Closing from the ANT thread: it exits once this message is handled.");
+      retiredPumps.push_back(std::move(connection->thread));
     } else {
-      // A thread cannot be killed safely. It holds its own share of the framer, so it may
-      // finish whenever it gets to; it has nothing left to do but leave.
-      Log(6, "ANT thread did not exit gracefully after %dms. Terminating it...",
-          static_cast<int>(timing.pumpExitWait.count()));
-      connection->thread.detach();
+      std::unique_lock exitGuard(connection->exitLock);
+      Log(5, "Waiting for ANT thread to exit...");
+      const bool exited = connection->exitCondition.wait_for(
+          exitGuard, timing.pumpExitWait, [&connection] { return connection->exited; });
+      exitGuard.unlock();
+      if (exited) {
+        Log(5, "Exited ANT thread gracefully.");
+        connection->thread.join();
+      } else {
+        // A thread cannot be killed safely. It holds its own share of the framer and has
+        // nothing left to do but leave; it is joined later, before the radio goes, as it
+        // still logs through the radio.
+        Log(6, "ANT thread did not exit gracefully after %dms. Terminating it...",
+            static_cast<int>(timing.pumpExitWait.count()));
+        retiredPumps.push_back(std::move(connection->thread));
+      }
     }
   }
   {
@@ -168,11 +174,30 @@ void AntRadio::CloseCommunication() {
 
 void AntRadio::ReleaseBaseStation() {
   CloseCommunication();
+  JoinRetiredPumps();
+}
+
+void AntRadio::JoinRetiredPumps() {
+  // A retired pump is past its last handler: it takes no lock any more before it ends. The
+  // thread that is itself a retired pump (closing and reopening from its own handler) stays
+  // for a later call.
+  for (auto it = retiredPumps.begin(); it != retiredPumps.end();) {
+    if (it->get_id() == std::this_thread::get_id()) {
+      ++it;
+      continue;
+    }
+    it->join();
+    it = retiredPumps.erase(it);
+  }
 }
 
 void AntRadio::Pump(const std::shared_ptr<Connection>& connection) {
   DSIFramerANT& framer = *connection->framer;
-  while (connection->open.load() && !manager->IsStopped()) {
+  // The engine's stop is read under its lock only: an entry that stops and restarts the engine
+  // (the communication-error restart) must not look like a stop to the pump.
+  bool stopped = false;
+  const auto engineStopped = [&] { stopped = manager->IsStopped(); };
+  while (connection->open.load()) {
     {
       std::lock_guard idleGuard(connection->idleLock);
       connection->waiting = true;
@@ -186,7 +211,10 @@ void AntRadio::Pump(const std::shared_ptr<Connection>& connection) {
       Log(6, "ANT message pump error: WaitForMessage()");
       break;
     }
-    if (ready == DSIFramer::kTimedOut) continue;
+    if (ready == DSIFramer::kTimedOut) {
+      if (!manager->RunLockedWhile(connection->open, engineStopped) || stopped) break;
+      continue;
+    }
 
     AntMessage message;
     const std::uint16_t length = framer.GetMessage(message, 0);
@@ -199,9 +227,11 @@ void AntRadio::Pump(const std::shared_ptr<Connection>& connection) {
       continue;
     }
     if (length == 0) continue;
-    const bool handled = manager->RunLockedWhile(
-        connection->open, [&] { ProcessAntMessage(message, static_cast<std::uint8_t>(length)); });
-    if (!handled) break;
+    const bool handled = manager->RunLockedWhile(connection->open, [&] {
+      engineStopped();
+      if (!stopped) ProcessAntMessage(message, static_cast<std::uint8_t>(length));
+    });
+    if (!handled || stopped) break;
   }
   Log(5, "Exiting ANT thread gracefully...");
   {

@@ -149,6 +149,8 @@ class AntRadio final : public RadioLink {
   }
 
   bool OpenDevice(std::uint32_t baud, std::uint8_t device);
+  // Joins the pump threads that were let go while they could not be waited for.
+  void JoinRetiredPumps();
   void Pump(const std::shared_ptr<Connection>& connection);
   [[nodiscard]] DSIFramerANT* Framer() const { return ant ? ant->framer.get() : nullptr; }
 
@@ -166,7 +168,8 @@ class AntRadio final : public RadioLink {
   void OnPong();
   void OnTransferCompleted();
   void OnTransferFailed();
-  void ReleaseAcknowledgement();
+  // One acknowledgement came back; with `releaseNext` the next queued packet may go out.
+  void ReleaseAcknowledgement(bool releaseNext);
   void AfterUnlinkOrLink();
   void ReceiveData(std::uint8_t code, std::span<const std::uint8_t> data);
   void ReceiveBurstContinuation(std::uint8_t sequenceBits, std::span<const std::uint8_t> block,
@@ -175,8 +178,8 @@ class AntRadio final : public RadioLink {
   void OnDataRequest(const DataRequestPacket& request);
   void OnReceptionFailed();
   void OnSearchTimeout();
-  void OnBeaconSearchExpired(bool cancelled);
-  void OnPingTimer(bool cancelled);
+  void OnBeaconSearchExpired();
+  void OnPingTimer();
   void ArmPingTimer();
   void SendNext();
   bool SendAcknowledged(const std::vector<std::uint8_t>& bytes);
@@ -213,6 +216,8 @@ class AntRadio final : public RadioLink {
   std::shared_ptr<DSISerial> leftoverTransport;
   mutable std::mutex pumpLock;  // guards pumpConnection for the lock-free views
   std::shared_ptr<Connection> pumpConnection;
+  // Pump threads of closed connections that had not ended when their connection closed.
+  std::vector<std::thread> retiredPumps;
 
   // Link.
   LinkState linkState = LinkState::Searching;

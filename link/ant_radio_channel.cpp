@@ -144,6 +144,12 @@ void AntRadio::OnChannelResponse(std::uint8_t answeredId, std::uint8_t code) {
   } else if (answeredId == AntId::kCloseChannel) {
     OnCloseAnswer(success);
   } else if (answeredId == AntId::kAcknowledgedData) {
+    if (code == AntResponse::kTransferInProgress) {
+      // The module refused a write because its transfer is still going: that transfer has not
+      // failed, and its own event is still to come.
+      Log(6, "Acknowledged data refused: a transfer is in progress (ignoring)");
+      return;
+    }
     Log(5, "Unexpected acknowledgement:  %s", success ? "success" : "failed");
     if (success) {
       OnTransferCompleted();
@@ -183,11 +189,12 @@ void AntRadio::OnChannelOpened() {
   manager->PingTimer().Cancel();
   transmitBuffer.clear();
   outgoing.clear();
+  // A restart asked for by a wrong-state answer during an earlier configuration is not due any
+  // more: the channel has been configured and opened since.
+  manager->CancelCommunicationErrorRestart();
   const std::int32_t seconds = searchSeconds < 0 ? 0 : searchSeconds;
-  manager->BeaconSearchTimer().Start(std::chrono::seconds(seconds), [this](bool cancelled) {
-    if (cancelled) return;
-    manager->RunLocked([this] { OnBeaconSearchExpired(false); });
-  });
+  manager->BeaconSearchTimer().Start(std::chrono::seconds(seconds),
+                                     [this] { OnBeaconSearchExpired(); });
 }
 
 void AntRadio::CloseChannel() {
@@ -209,9 +216,15 @@ void AntRadio::CloseChannel() {
   closing = true;
   Log(5, "Closing channel...");
   DSIFramerANT* framer = Framer();
-  if (framer == nullptr || !framer->CloseChannelAndWait(channelNumber)) {
-    Log(6, "CloseChannel failed");
-  }
+  bool written = false;
+  if (framer != nullptr && framer->CloseChannelAndWait(channelNumber, &written)) return;
+  Log(6, "CloseChannel failed");
+  if (written) return;  // the module may still close the channel; its event ends the close
+  // A close that never reached the module is never answered: the line to the base station is
+  // dead. Tear it down and complete the close, so that the next session opens it afresh.
+  Log(6, "The close request could not be sent. Closing the base station...");
+  DestroyChannel();
+  OnChannelClosed();
 }
 
 void AntRadio::OnCloseAnswer(bool success) {

@@ -31,18 +31,15 @@ void AntRadio::Report(const std::string& status, bool error, bool disconnect,
 }
 
 void AntRadio::ArmPingTimer() {
-  // Every packet re-arms this timer, so most waits end cancelled: those need not queue for the
-  // engine's lock only to find out.
   manager->PingTimer().Start(std::chrono::milliseconds(manager->PingInterval()),
-                             [this](bool cancelled) {
-                               if (cancelled) return;
-                               manager->RunLocked([this] { OnPingTimer(false); });
-                             });
+                             [this] { OnPingTimer(); });
 }
 
 void AntRadio::QueuePacket(const Packet& packet, const std::string& failureMessage) {
   Log(4, "Queuing packet to send...");
-  retryTable.Erase(RetryTable::kPacketSend);
+  // The retry entry belongs to the transfer in flight, if there is one: a packet queued behind
+  // it must not take away its retries.
+  if (pendingAcks == 0) retryTable.Erase(RetryTable::kPacketSend);
   ArmPingTimer();
 
   ++transmitSequence;
@@ -112,14 +109,14 @@ bool AntRadio::SendBurst(const std::vector<std::uint8_t>& bytes) {
   return true;
 }
 
-void AntRadio::ReleaseAcknowledgement() {
+void AntRadio::ReleaseAcknowledgement(bool releaseNext) {
   --pendingAcks;
   if (pendingAcks < 1) {
     if (pendingAcks < 0) {
       pendingAcks = 0;
       Log(5, "Pending acks UNDERFLOW (FIX ME) -- anchored at 0.");
     }
-    SendNext();
+    if (releaseNext) SendNext();
   }
   if (pendingAcks != 0) Log(5, "Pending acks: %d", pendingAcks);
 }
@@ -133,7 +130,10 @@ void AntRadio::AfterUnlinkOrLink() {
 }
 
 void AntRadio::OnTransferCompleted() {
-  ReleaseAcknowledgement();
+  ReleaseAcknowledgement(true);
+  // The packet that moves the link on (RESET, LINK, UNLINK) is the last one queued: when
+  // another went out behind the one just completed, that one's own outcome decides.
+  if (pendingAcks != 0) return;
   switch (linkState) {
     case LinkState::ResetSent:
       linkState = LinkState::LinkSent;
@@ -152,14 +152,19 @@ void AntRadio::OnTransferCompleted() {
 }
 
 void AntRadio::OnTransferFailed() {
-  ReleaseAcknowledgement();
+  // The failed bytes are retried before anything queued behind them goes out: one transfer in
+  // flight, and the retry entry stays the failed packet's.
+  ReleaseAcknowledgement(false);
   if (retryTable.Consult(RetryTable::kPacketSend)) return;
-  if (linkState == LinkState::Unlinking) {
+  if (pendingAcks == 0) SendNext();
+  if (linkState != LinkState::Unlinking) {
+    Report("send_failed", true, true);
+  } else if (pendingAcks == 0) {
     ResetChannel();
     AfterUnlinkOrLink();
-  } else {
-    Report("send_failed", true, true);
   }
+  // Otherwise a packet queued behind the failed one (the UNLINK at the latest) went out now,
+  // and its own outcome ends the unlink.
 }
 
 void AntRadio::OnBeacon(std::span<const std::uint8_t> data) {
@@ -207,8 +212,7 @@ void AntRadio::OnPong() {
   }
 }
 
-void AntRadio::OnPingTimer(bool cancelled) {
-  if (cancelled) return;
+void AntRadio::OnPingTimer() {
   if (linkState == LinkState::Linked && manager->RunningCommand() == nullptr && !waitingForPong) {
     Log(4, "PING");
     waitingForPong = true;
@@ -370,8 +374,7 @@ void AntRadio::OnSearchTimeout() {
   Report("search_timeout", true, true);
 }
 
-void AntRadio::OnBeaconSearchExpired(bool cancelled) {
-  if (cancelled) return;
+void AntRadio::OnBeaconSearchExpired() {
   ResetSystem();
   OnSearchTimeout();
 }

@@ -17,20 +17,21 @@ void LoadText(UserInterface& ui, const char* name, std::string& value) {
 }
 
 // Numbers are stored as 32-bit values; narrower settings keep the low bits of what is stored
-// and write their own value back zero-extended.
+// and write their own value back zero-extended. True when a stored value was read.
 template <typename T>
-void LoadNumber(UserInterface& ui, const char* name, T& value) {
+bool LoadNumber(UserInterface& ui, const char* name, T& value) {
   const std::int32_t stored = ui.ReadIntSetting(kSettingsSection, name, kNotSet);
   if (stored != kNotSet) {
     value = static_cast<T>(static_cast<std::uint32_t>(stored));
-  } else {
-    ui.WriteIntSetting(kSettingsSection, name, static_cast<std::uint32_t>(value));
+    return true;
   }
+  ui.WriteIntSetting(kSettingsSection, name, static_cast<std::uint32_t>(value));
+  return false;
 }
 
 }  // namespace
 
-void ClientSettings::Load(UserInterface& ui, std::int32_t& pingInterval) {
+void ClientSettings::Load(UserInterface& ui, std::int32_t& livePingInterval) {
   LoadText(ui, "ServerHost", serverHost);
   LoadNumber(ui, "ServerPort", serverPort);
   LoadText(ui, "ServerPath", serverPath);
@@ -42,7 +43,7 @@ void ClientSettings::Load(UserInterface& ui, std::int32_t& pingInterval) {
   LoadNumber(ui, "PID", productId);
   LoadText(ui, "ClientVersion", clientVersion);
   LoadNumber(ui, "ChannelRetries", channelRetries);
-  LoadNumber(ui, "PingInterval", pingInterval);
+  if (LoadNumber(ui, "PingInterval", pingInterval)) livePingInterval = pingInterval;
   LoadNumber(ui, "SleepPeriod", sleepPeriod);
   osName = ui.GetOsDescription();
   clientId = ui.GetClientId();

@@ -26,14 +26,18 @@ struct ClientSettings {
   std::uint16_t productId = 0x84C4;
   std::string clientVersion = "1.2";
   std::int32_t channelRetries = 32;
+  // The administrator's ping interval, apart from the one in use, which instructions change.
+  std::int32_t pingInterval = 4000;
   std::int32_t sleepPeriod = 15;
   std::string osName;
   std::string clientId;
 
   // Reads every stored value in a fixed order. A value that is missing, of the wrong type, an
   // empty text or the number 0xFFFFFFFF keeps the value in use and is written back, so the store
-  // always shows what the engine uses. "PingInterval" is read into `pingInterval` the same way.
-  void Load(UserInterface& ui, std::int32_t& pingInterval);
+  // always shows what the engine uses. A stored "PingInterval" also becomes `livePingInterval`,
+  // the engine's ping interval in use; a missing one is written back from the setting, never
+  // from the live value.
+  void Load(UserInterface& ui, std::int32_t& livePingInterval);
 };
 
 }  // namespace Pellux

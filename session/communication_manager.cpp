@@ -36,13 +36,15 @@ CommunicationManager::CommunicationManager(UserInterface* userInterface, RadioLi
     std::fputs("CommunicationManager needs a user interface\n", stderr);
     std::abort();
   }
-  lastActivity =
-      std::chrono::duration_cast<std::chrono::seconds>(clock.Now().time_since_epoch()).count();
-  minDisplayTimer = clock.CreateTimer(io.get_executor());
-  pingTimer = clock.CreateTimer(io.get_executor());
-  beaconSearchTimer = clock.CreateTimer(io.get_executor());
-  channelCheckTimer = clock.CreateTimer(io.get_executor());
-  watchdogTimer = clock.CreateTimer(io.get_executor());
+  lastActivity = EpochSeconds(clock.Now());
+  const auto makeTimer = [this] {
+    return std::make_unique<GuardedTimer>(clock.CreateTimer(io.get_executor()), lock);
+  };
+  minDisplayTimer = makeTimer();
+  pingTimer = makeTimer();
+  beaconSearchTimer = makeTimer();
+  channelCheckTimer = makeTimer();
+  watchdogTimer = makeTimer();
   worker = std::thread([this] { io.run(); });
   instance.store(this);
   LoadSettings();
@@ -83,7 +85,10 @@ void CommunicationManager::ProcessAction(std::uint32_t requestNumber, const std:
 
   const bool anyContextMayAsk = name == "basestationconnect" || name == "basestationdisconnect" ||
                                 name == "shutdown" || name == "refresh";
-  if (context != kNoContext && caller != context && !anyContextMayAsk) {
+  // While a session ends so that a user interface's can start, the engine is already promised
+  // to that user interface.
+  const Context owner = Owner();
+  if (owner != kNoContext && caller != owner && !anyContextMayAsk) {
     if (name != "finish") ui->ShowError(0, "kPXDaemonAlreadyRunning", caller);
     LogLine(7, kNoContext, "Ignoring request to process action '%s' from unknown context", action);
     return;
@@ -118,7 +123,9 @@ void CommunicationManager::ProcessAction(std::uint32_t requestNumber, const std:
 
 void CommunicationManager::HandleHttpAnswer(std::uint32_t requestNumber, const std::string& text,
                                             bool failed, Context caller) {
-  if (requestNumber == 0 || requestNumber != currentRequestId) {
+  // Only the session that sent a request acts on its answer: a late answer to an ended session
+  // must not drive the next one.
+  if (!active || requestNumber == 0 || requestNumber != currentRequestId) {
     LogLine(7, kNoContext, "Ignoring unexpected HTTP response [%lu].",
             static_cast<unsigned long>(requestNumber));
     return;
@@ -230,6 +237,9 @@ void CommunicationManager::ResetSession() {
           DescribeContext(context));
   pingInterval = kDefaultPingIntervalMs;
   minDisplayTimer->Cancel();
+  // Nothing of the ended session goes out or is awaited any more.
+  currentRequestId = 0;
+  pendingRequest = nullptr;
 }
 
 void CommunicationManager::Shutdown() {
@@ -243,6 +253,7 @@ void CommunicationManager::Shutdown() {
   // A restart armed before the stop must not bring a stopped engine back to life.
   channelCheckTimer->Cancel();
   LogLine(3, kNoContext, "! Going to start EndSession...");
+  DropPendingRestart();
   EndSession();
 }
 
@@ -265,7 +276,7 @@ void CommunicationManager::ProcessRequest(ServerResponse instruction) {
   if (!current.dialogContent.empty() && current.minDisplayTime > 0) {
     waitingMinDisplay = true;
     minDisplayTimer->Start(std::chrono::milliseconds(current.minDisplayTime),
-                           [this](bool cancelled) { OnMinDisplayElapsed(cancelled); });
+                           [this] { OnMinDisplayElapsed(); });
   }
 
   if (current.action == "acquire") {
@@ -289,8 +300,8 @@ void CommunicationManager::ContinueSession() {
   radio.ResetChannel();
   if (active) {
     LogLine(3, kNoContext, "Session is still open. Waiting for instructions from server...");
+    SendPendingRequest();
   }
-  SendPendingRequest();
   if (!active) {
     if (restarting) {
       // StartSession clears the flag; copies keep the arguments valid meanwhile.
@@ -302,11 +313,21 @@ void CommunicationManager::ContinueSession() {
   }
 }
 
-void CommunicationManager::OnMinDisplayElapsed(bool cancelled) {
-  Lock guard(lock);
+void CommunicationManager::OnMinDisplayElapsed() {
+  // Runs only for the wait of the current instruction: a cancelled one must not cut the next
+  // dialog's display time short.
   waitingMinDisplay = false;
-  if (!cancelled && postDeferred) PostResults();
+  if (postDeferred) PostResults();
   postDeferred = false;
+}
+
+void CommunicationManager::DropPendingRestart() {
+  if (!restarting) return;
+  restarting = false;
+  if (restartMode == kStandardMode) return;
+  LogLine(6, kNoContext, "The session in %s mode that was waiting to start is dropped.",
+          restartMode);
+  ui->ShowError(0, "kPXDaemonCommunicationError", restartContext);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -16,6 +16,7 @@
 
 #include "base/clock.h"
 #include "base/context.h"
+#include "base/guarded_timer.h"
 #include "base/log_format.h"
 #include "server/network_request.h"
 #include "server/request_body.h"
@@ -118,6 +119,8 @@ class CommunicationManager {
   void RecordActivity();
   // The radio side found the channel in a wrong state: restart the engine a little later.
   void ScheduleCommunicationErrorRestart();
+  // The channel has been configured and opened since: the restart asked for is no longer due.
+  void CancelCommunicationErrorRestart();
   // Tears the channel down: timers of the link stopped, the base station closed.
   void DestroyChannel();
 
@@ -137,9 +140,10 @@ class CommunicationManager {
   // The operation the radio is serving, or null when none is outstanding.
   [[nodiscard]] std::shared_ptr<Command> RunningCommand() const;
 
-  // The radio side's timers live on the engine's event loop with the others (lock held).
-  OneShotTimer& PingTimer() { return *pingTimer; }
-  OneShotTimer& BeaconSearchTimer() { return *beaconSearchTimer; }
+  // The radio side's timers live on the engine's event loop with the others (lock held). Their
+  // handlers run with the lock held, and only for the wait they were armed with.
+  GuardedTimer& PingTimer() { return *pingTimer; }
+  GuardedTimer& BeaconSearchTimer() { return *beaconSearchTimer; }
 
   // Read without the lock: the pump thread asks it between messages.
   [[nodiscard]] bool IsStopped() const { return stopped.load(); }
@@ -180,14 +184,20 @@ class CommunicationManager {
                         Context caller);
   // Posts a report about an unreadable answer to the error endpoint.
   void SendErrorReport(std::string body);
-  void OnMinDisplayElapsed(bool cancelled);
+  void OnMinDisplayElapsed();
   void SendNextCommandOnce();
   void DispatchRequest(const NetworkRequest& request, Context requestContext);
   void SendPendingRequest();
   // Records every operation still queued as "disconnect" and drops it.
   void AbandonRemainingOperations();
-  void OnWatchdog(bool cancelled);
-  void OnCommunicationError(bool cancelled);
+  void OnWatchdog();
+  void OnCommunicationError();
+  // The user interface session that waits for the running one to end (restarting) will not
+  // start after all: its user hears so instead of waiting for ever.
+  void DropPendingRestart();
+  // Whom the engine belongs to: the running session's user interface, or, while a session ends
+  // so that a user interface's can start, that user interface.
+  [[nodiscard]] Context Owner() const { return !active && restarting ? restartContext : context; }
 
   UserInterface* const ui;
   RadioLink& radio;
@@ -219,7 +229,9 @@ class CommunicationManager {
 
   bool baseStationInUse = false;
   std::string serialInUse;
-  std::int64_t lastActivity = 0;  // seconds since the epoch
+  // Seconds since the epoch of the radio's last message; the watchdog reads "now" at the same
+  // whole-second resolution, so that the idle time is never read long.
+  std::int64_t lastActivity = 0;
   std::int32_t watchdogAttempts = 0;
 
   ClientSettings settings;
@@ -228,11 +240,11 @@ class CommunicationManager {
   // The event loop outlives the timers on it, and the worker outlives neither.
   boost::asio::io_context io;
   boost::asio::executor_work_guard<boost::asio::io_context::executor_type> workGuard;
-  std::unique_ptr<OneShotTimer> minDisplayTimer;
-  std::unique_ptr<OneShotTimer> pingTimer;
-  std::unique_ptr<OneShotTimer> beaconSearchTimer;
-  std::unique_ptr<OneShotTimer> channelCheckTimer;
-  std::unique_ptr<OneShotTimer> watchdogTimer;
+  std::unique_ptr<GuardedTimer> minDisplayTimer;
+  std::unique_ptr<GuardedTimer> pingTimer;
+  std::unique_ptr<GuardedTimer> beaconSearchTimer;
+  std::unique_ptr<GuardedTimer> channelCheckTimer;
+  std::unique_ptr<GuardedTimer> watchdogTimer;
   std::thread worker;
 };
 

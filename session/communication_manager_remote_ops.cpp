@@ -188,6 +188,12 @@ void CommunicationManager::PostResults() {
 
 void CommunicationManager::OnFormInput(const std::string& text) {
   Lock guard(lock);
+  // Form input answers the form of the current instruction, once. Anything else (no session,
+  // no form asked for, a second submission) would let any local client make the service post.
+  if (!active || !current.containsForm) {
+    LogLine(7, kNoContext, "Ignoring form input: no form is awaited.");
+    return;
+  }
   LogLine(0, kNoContext, "Received form input: %s", MaskPasswords(text));
   requestBody.AddText(text);
   current.containsForm = false;
@@ -219,8 +225,7 @@ void CommunicationManager::SendPendingRequest() {
 
 void CommunicationManager::SleepTracker() {
   Lock guard(lock);
-  lastSleepTime =
-      std::chrono::duration_cast<std::chrono::seconds>(clock.Now().time_since_epoch()).count();
+  lastSleepTime = EpochSeconds(clock.Now());
   radio.SetLinkState(LinkState::Unlinking);
   LogLine(2, kNoContext, "Commanding tracker to sleep for %d seconds...", current.sleepPeriod);
   radio.QueuePacket(UnlinkPacket(current.sleepPeriod),

@@ -29,6 +29,13 @@ void CommunicationManager::OnBaseStationPlugged(const std::string& serial) {
     if (current.action == "acquire") radio.OpenCommunication();
     return;
   }
+  if (!active && restarting) {
+    // A session is ending so that another can start: start that one, not a standard session
+    // that would drop it.
+    const std::string nextMode = restartMode;
+    StartSession(nextMode, restartContext);
+    return;
+  }
   StartSession(kStandardMode, kNoContext);
 }
 
@@ -50,26 +57,33 @@ void CommunicationManager::OnBaseStationUnplugged(const std::string& serial) {
     ResetSession();
   }
   DestroyChannel();
+  // Destroying the channel ends no close with a continuation: a user interface session that
+  // waited for the close starts now, as it needs no radio to begin with.
+  if (!active && restarting) {
+    if (restartMode == kStandardMode) {
+      restarting = false;
+    } else {
+      const std::string nextMode = restartMode;
+      StartSession(nextMode, restartContext);
+    }
+  }
 }
 
 void CommunicationManager::ArmWatchdog() {
   Lock guard(lock);
   if (watchdogAttempts < kWatchdogAttemptsLimit) {
-    watchdogTimer->Start(kWatchdogPeriod, [this](bool cancelled) { OnWatchdog(cancelled); });
+    watchdogTimer->Start(kWatchdogPeriod, [this] { OnWatchdog(); });
   } else {
     watchdogAttempts = 0;
   }
 }
 
-void CommunicationManager::OnWatchdog(bool cancelled) {
-  Lock guard(lock);
-  if (cancelled) return;
+void CommunicationManager::OnWatchdog() {
   if (mode != kStandardMode) {
     ArmWatchdog();
     return;
   }
-  const double now = std::chrono::duration<double>(clock.Now().time_since_epoch()).count();
-  const double idle = now - static_cast<double>(lastActivity);
+  const auto idle = static_cast<double>(EpochSeconds(clock.Now()) - lastActivity);
   if (!(idle > kWatchdogIdleLimitSeconds)) {
     ArmWatchdog();
     return;
@@ -80,6 +94,7 @@ void CommunicationManager::OnWatchdog(bool cancelled) {
           "station device [attempt #%d]...",
           idle, watchdogAttempts);
   ui->Relaunch(settings.vendorId, settings.productId);
+  DropPendingRestart();
   StartSession(kStandardMode, kNoContext);
 }
 
@@ -100,20 +115,22 @@ void CommunicationManager::MarkBaseStationClosed() {
 
 void CommunicationManager::RecordActivity() {
   Lock guard(lock);
-  lastActivity =
-      std::chrono::duration_cast<std::chrono::seconds>(clock.Now().time_since_epoch()).count();
+  lastActivity = EpochSeconds(clock.Now());
 }
 
 void CommunicationManager::ScheduleCommunicationErrorRestart() {
   Lock guard(lock);
-  channelCheckTimer->Start(kCommunicationErrorRestartDelay,
-                           [this](bool cancelled) { OnCommunicationError(cancelled); });
+  channelCheckTimer->Start(kCommunicationErrorRestartDelay, [this] { OnCommunicationError(); });
 }
 
-void CommunicationManager::OnCommunicationError(bool cancelled) {
+void CommunicationManager::CancelCommunicationErrorRestart() {
   Lock guard(lock);
-  if (cancelled) return;
+  channelCheckTimer->Cancel();
+}
+
+void CommunicationManager::OnCommunicationError() {
   if (mode != kStandardMode) ui->ShowError(0, "kPXDaemonCommunicationError", context);
+  DropPendingRestart();
   Shutdown();
   StartSession(kStandardMode, kNoContext);
 }

@@ -71,8 +71,43 @@ void VirtualClock::Disarm(VirtualTimer* owner, bool notify) {
   }
   if (!notify) return;
   for (auto& wait : removed) {
-    boost::asio::post(wait.executor, [handler = std::move(wait.handler)] { handler(true); });
+    Hand(wait.executor, [handler = std::move(wait.handler)] { handler(true); });
   }
+}
+
+void VirtualClock::Hand(const boost::asio::any_io_executor& executor,
+                        std::function<void()> handler) {
+  {
+    std::lock_guard<std::mutex> guard(mutex);
+    ++handedOut;
+  }
+  boost::asio::post(executor, [this, handler = std::move(handler)] {
+    handler();
+    std::lock_guard<std::mutex> guard(mutex);
+    --handedOut;
+    handedBack.notify_all();
+  });
+}
+
+void VirtualClock::Release(std::chrono::milliseconds duration) {
+  std::vector<Wait> due;
+  {
+    std::lock_guard<std::mutex> guard(mutex);
+    const auto target = now + duration;
+    while (!waits.empty() && waits.begin()->first.first <= target) {
+      due.push_back(std::move(waits.begin()->second));
+      waits.erase(waits.begin());
+    }
+    now = target;
+  }
+  for (auto& wait : due) {
+    Hand(wait.executor, [handler = std::move(wait.handler)] { handler(false); });
+  }
+}
+
+void VirtualClock::Settle() {
+  std::unique_lock<std::mutex> guard(mutex);
+  handedBack.wait(guard, [this] { return handedOut == 0; });
 }
 
 void VirtualClock::Advance(std::chrono::milliseconds duration) {

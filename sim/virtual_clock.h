@@ -1,7 +1,9 @@
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 
@@ -31,6 +33,14 @@ class VirtualClock final : public Clock {
   // a thread that a timer handler needs (an executor's thread, or while holding a lock the
   // handlers take).
   void Advance(std::chrono::milliseconds duration);
+  // Moves time forward like Advance, but only hands each due expiry to its executor and does
+  // not wait for it: as a real timer does when its deadline passes while the handler's thread
+  // is busy, so that the expiry is already on its way when the test re-arms or cancels the
+  // timer. May be called while holding a lock the handlers take.
+  void Release(std::chrono::milliseconds duration);
+  // Waits until every handler this clock has handed to an executor (released expiries and
+  // cancelled waits) has run. Same restrictions as Advance.
+  void Settle();
 
   [[nodiscard]] std::size_t PendingTimers() const;
   [[nodiscard]] std::chrono::milliseconds TotalSlept() const;
@@ -50,12 +60,16 @@ class VirtualClock final : public Clock {
            const boost::asio::any_io_executor& executor);
   // Removes the owner's pending wait; with `notify` its handler is posted as cancelled.
   void Disarm(VirtualTimer* owner, bool notify);
+  // Posts `handler` to `executor`, counted until it has run.
+  void Hand(const boost::asio::any_io_executor& executor, std::function<void()> handler);
 
   mutable std::mutex mutex;
   std::chrono::system_clock::time_point now;
   std::chrono::milliseconds slept{0};
   std::uint64_t nextSequence = 0;
   std::map<Key, Wait> waits;
+  std::size_t handedOut = 0;
+  std::condition_variable handedBack;
 };
 
 }  // namespace Pellux

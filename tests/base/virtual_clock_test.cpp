@@ -11,38 +11,16 @@
 #include <vector>
 
 #include "base/clock.h"
+#include "tests/base/event_loop.h"
 
 namespace Pellux {
 namespace {
 
 using namespace std::chrono_literals;
 
-// An event loop on its own thread, like the engine's.
-class Loop {
- public:
-  Loop() : guard_(io_.get_executor()), thread_([this] { io_.run(); }) {}
-  ~Loop() {
-    guard_.reset();
-    io_.stop();
-    thread_.join();
-  }
-  boost::asio::any_io_executor Executor() { return io_.get_executor(); }
-  // Waits until everything posted so far has run.
-  void Drain() {
-    std::promise<void> done;
-    boost::asio::post(io_, [&] { done.set_value(); });
-    done.get_future().wait();
-  }
-
- private:
-  boost::asio::io_context io_;
-  boost::asio::executor_work_guard<boost::asio::io_context::executor_type> guard_;
-  std::thread thread_;
-};
-
 TEST(VirtualClockTest, FiresTimersInDeadlineOrderAndOnlyWhenDue) {
   VirtualClock clock;
-  Loop loop;
+  EventLoop loop;
   std::vector<std::string> fired;  // written on the loop thread, read after Advance returns
   auto late = clock.CreateTimer(loop.Executor());
   auto early = clock.CreateTimer(loop.Executor());
@@ -60,7 +38,7 @@ TEST(VirtualClockTest, FiresTimersInDeadlineOrderAndOnlyWhenDue) {
 
 TEST(VirtualClockTest, RestartAndCancelDeliverCancelledHandlers) {
   VirtualClock clock;
-  Loop loop;
+  EventLoop loop;
   std::vector<std::string> fired;
   auto timer = clock.CreateTimer(loop.Executor());
   timer->Start(1000ms, [&](bool cancelled) { fired.push_back(cancelled ? "first!" : "first"); });
@@ -76,7 +54,7 @@ TEST(VirtualClockTest, RestartAndCancelDeliverCancelledHandlers) {
 
 TEST(VirtualClockTest, HandlerMayArmAnotherTimerWithinTheSameAdvance) {
   VirtualClock clock;
-  Loop loop;
+  EventLoop loop;
   int ticks = 0;
   auto timer = clock.CreateTimer(loop.Executor());
   std::function<void(bool)> tick = [&](bool cancelled) {
@@ -92,7 +70,7 @@ TEST(VirtualClockTest, HandlerMayArmAnotherTimerWithinTheSameAdvance) {
 
 TEST(VirtualClockTest, SleepMovesTimeButFiresNothingUntilAdvance) {
   VirtualClock clock;
-  Loop loop;
+  EventLoop loop;
   bool fired = false;
   auto timer = clock.CreateTimer(loop.Executor());
   timer->Start(1000ms, [&](bool cancelled) { fired = !cancelled; });
@@ -107,7 +85,7 @@ TEST(VirtualClockTest, SleepMovesTimeButFiresNothingUntilAdvance) {
 }
 
 TEST(SystemClockTest, RealTimerFiresAndCancels) {
-  Loop loop;
+  EventLoop loop;
   auto timer = SystemClock::Instance().CreateTimer(loop.Executor());
   std::promise<bool> outcome;
   timer->Start(1ms, [&](bool cancelled) { outcome.set_value(cancelled); });

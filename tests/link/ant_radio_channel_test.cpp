@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/support/radio_engine_fixture.h"
@@ -163,10 +166,9 @@ class WrongStateTest : public ChannelTest,
 
 TEST_P(WrongStateTest, ArmsTheTenSecondRestartInsteadOfReportingAKey) {
   const auto [messageId, code] = GetParam();
-  // No idle time-out within the ten seconds: the stalled configuration would end the session
-  // on its own after one ping interval.
-  ui.store.WriteNumber(kSettingsSection, "PingInterval", 60000);
-  Radio([this] { manager->LoadSettings(); });
+  // The first step is refused, before the idle timer is armed: the configuration stays stalled
+  // for the ten seconds. (A later step would leave the idle time-out to end the session after
+  // one ping interval; the next session's channel would open and the restart no longer be due.)
   station.Faults().RefuseCommand(messageId, code);
   Act("init", "standard");
   EXPECT_TRUE(ui.HasLog("Channel in wrong state or not opened! Attempting hard restart..."));
@@ -191,8 +193,8 @@ TEST_P(WrongStateTest, ArmsTheTenSecondRestartInsteadOfReportingAKey) {
 }
 
 INSTANTIATE_TEST_SUITE_P(WrongStateCodes, WrongStateTest,
-                         ::testing::Values(std::make_pair(std::uint8_t{0x42}, std::uint8_t{0x15}),
-                                           std::make_pair(std::uint8_t{0x4B}, std::uint8_t{0x16})));
+                         ::testing::Values(std::make_pair(std::uint8_t{0x46}, std::uint8_t{0x15}),
+                                           std::make_pair(std::uint8_t{0x46}, std::uint8_t{0x16})));
 
 TEST_F(ChannelTest, CloseWhileClosingSendsOneCloseAndAClosedChannelClosesAtOnce) {
   OpenStandardChannel();
@@ -302,6 +304,78 @@ TEST_F(ChannelTest, AClosingThreadWaitsForAPumpThatWantsTheLock) {
   EXPECT_FALSE(ui.HasLog("ANT thread did not exit gracefully after 3000ms. Terminating it..."));
   EXPECT_FALSE(radio.HasPumpThread());
   EXPECT_FALSE(radio.IsAntOpen());
+}
+
+TEST_F(ChannelTest, ClosingFromInsideAPumpHandlerLetsThePumpLeaveAndJoinsIt) {
+  OpenStandardChannel();
+  // The engine is shut down from inside the pump's handling of the channel-closed event, which
+  // closes the base station on the pump thread itself.
+  std::atomic<bool> shutDown{false};
+  ui.onLog = [this, &shutDown](const std::string& line) {
+    if (line == "Closed channel." && !shutDown.exchange(true)) manager->Shutdown();
+  };
+  Radio([this] { radio.CloseChannel(); });
+  Settle();
+  ASSERT_TRUE(shutDown.load());
+  EXPECT_TRUE(ui.HasLog("Closing from the ANT thread: it exits once this message is handled."));
+  EXPECT_FALSE(ui.HasLog("ANT thread did not exit gracefully after 3000ms. Terminating it..."));
+  EXPECT_TRUE(ui.HasLog("Shutdown complete."));
+  EXPECT_FALSE(radio.IsAntOpen());
+  manager.reset();
+  ui.onLog = nullptr;
+  // The pump thread has been joined by now: its last line is in, and nothing logs after it.
+  EXPECT_TRUE(ui.HasLog("Exiting ANT thread gracefully..."));
+}
+
+TEST_F(ChannelTest, StopAndRestartInsideOneEntryDoNotEndThePump) {
+  // This engine's pump looks at the engine after every few milliseconds of silence, so that it
+  // would notice a stop that lasts a moment.
+  manager.reset();
+  AntRadio::Timing timing = TestTiming();
+  timing.pumpWaitMilliseconds = 5;
+  AntRadio quickRadio{ui, bus, clock, identifiers, timing};
+  CommunicationManager engine(&ui, quickRadio, clock);
+  quickRadio.Attach(engine);
+  const auto waitForOpenChannel = [&] {
+    for (int attempt = 0; attempt < 2000; ++attempt) {
+      bool open = false;
+      engine.RunLocked([&] { open = quickRadio.IsChannelOpen(); });
+      if (open) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return false;
+  };
+  engine.ProcessAction(0, "init", "standard", false, kNoContext);
+  ASSERT_TRUE(waitForOpenChannel());
+
+  engine.RunLocked([&] {
+    // With no session active, the shutdown leaves the base station open; the restart of the
+    // same entry configures it again.
+    engine.ResetSession();
+    engine.Shutdown();
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    engine.StartSession("standard", kNoContext);
+  });
+  EXPECT_TRUE(waitForOpenChannel());
+  EXPECT_FALSE(ui.HasLog("Exiting ANT thread gracefully..."));
+}
+
+TEST_F(ChannelTest, SearchExpiryOnItsWayWhenThePongCancelsItIsDropped) {
+  OpenStandardChannel();
+  Advance(std::chrono::milliseconds(599900));
+  Radio([this] {
+    // The search's deadline passes while the pump handles the PONG that completes the link.
+    clock.Release(std::chrono::milliseconds(200));
+    radio.SetLinkState(LinkState::Pinging);
+    const std::vector<std::uint8_t> pong{0, 0x78, 0, 0, 0, 0, 0, 0, 0};
+    radio.HandleChannelEvent(AntRadio::kAcknowledgedEvent, pong);
+  });
+  clock.Settle();
+  Settle();
+  EXPECT_TRUE(ui.HasLog("LINKED! [standard beacon]"));
+  EXPECT_FALSE(ui.HasLog("Timed out waiting for beacon: 600 seconds"));
+  EXPECT_EQ(radio.GetLinkState(), LinkState::Linked);
+  EXPECT_EQ(CountHost(station, 0x4A), 1U);
 }
 
 TEST_F(ChannelTest, NoStationLeavesTheSessionWaitingAndTheNextAttemptPowerCyclesTheFamily) {

@@ -78,6 +78,23 @@ class TransferTest : public RadioEngineTest {
   }
 };
 
+TEST_F(TransferTest, PingExpiryOnItsWayWhenAUnitRearmsTheTimerIsDropped) {
+  RunOperation();  // with a command outstanding, an expiry is an idle time-out
+  Radio([this] {
+    // The deadline passes while the pump handles a unit, which re-arms the timer.
+    clock.Release(std::chrono::milliseconds(manager->PingInterval()));
+    const std::vector<std::uint8_t> pong{0, 0x78, 0, 0, 0, 0, 0, 0, 0};
+    radio.HandleChannelEvent(AntRadio::kAcknowledgedEvent, pong);
+  });
+  clock.Settle();
+  Settle();
+  EXPECT_FALSE(ui.HasLog("Idle timeout: 4000 milliseconds"));
+  Radio([this] { EXPECT_NE(manager->RunningCommand(), nullptr); });
+  // The wait it was re-armed with still ends in the time-out.
+  Advance(std::chrono::milliseconds(4000));
+  EXPECT_TRUE(ui.HasLog("Idle timeout: 4000 milliseconds"));
+}
+
 TEST_F(TransferTest, ShortPayloadIsPaddedAndBurstInTwoBlocks) {
   const std::size_t mark = station.HostMessageCount();
   Radio([this] { radio.QueuePacket(DataPacket(Pattern(5), DataRequestPacket()), "x"); });

@@ -32,9 +32,92 @@ class SessionFaultTest : public SessionRoadTest {
     return count;
   }
 
+  // How many control packets of `type` (0 PING, 3 UNLINK) the host wrote.
+  std::size_t ControlWrites(std::uint8_t type) const {
+    std::size_t count = 0;
+    for (const AntFrame& frame : DataWrittenSince(0)) {
+      if (frame.id == 0x4F && (frame.data.at(1) & 0x40) != 0 && frame.data.at(2) == type) ++count;
+    }
+    return count;
+  }
+
+  // The module answered a write with "transfer in progress": two were in flight at once.
+  bool AnyTransferRefused() const {
+    return ui.HasLog("Acknowledged data refused: a transfer is in progress (ignoring)") ||
+           ui.HasLog("Unexpected acknowledgement:  failed");
+  }
+
   const std::string downloadOk =
       StandardBody([](RequestBody& body) { body.AddOperationResult(Pattern(700), "success"); });
 };
+
+TEST_F(SessionFaultTest, FailedPingIsRetriedBeforeTheUnlinkQueuedBehindIt) {
+  LinkStandardSession();
+  // The keep-alive ping fails twice: whichever of its sends is in flight when the server closes
+  // the session, the sleep request has to wait behind it.
+  station.Faults().FailTransfers(2);
+  const std::size_t pings = ui.CountLog("PING");
+  for (int period = 0; period < 100 && ui.CountLog("PING") == pings; ++period) {
+    Advance(kChannelPeriod);
+  }
+  ASSERT_GT(ui.CountLog("PING"), pings);
+  Serve(
+      "<p><response host=\"srv\" port=\"80\" path=\"/done\"/>"
+      "<device action=\"close\" sleepPeriod=\"60\"/></p>");
+  Radio([this] { ASSERT_EQ(radio.QueuedPackets(), 1U); });
+
+  ASSERT_TRUE(RunUntilRequests(2));
+  EXPECT_EQ(ControlWrites(0x00), 4U);  // the link's ping, the keep-alive and its two retries
+  EXPECT_EQ(ControlWrites(0x03), 1U);
+  EXPECT_FALSE(AnyTransferRefused());
+  EXPECT_FALSE(ui.HasLog("Retries exhausted"));
+  EXPECT_EQ(station.Tracker().state, TrackerLinkState::Asleep);
+  EXPECT_EQ(LastBody(), StandardTail());
+  Radio([this] { EXPECT_EQ(radio.PendingAcknowledgements(), 0); });
+}
+
+TEST_F(SessionFaultTest, CommandRetriedTwiceHoldsBackTheDataRequestQueuedMeanwhile) {
+  LinkStandardSession();
+  // The tracker takes the command, but its acknowledgement is lost twice; meanwhile it
+  // announces its data, and the host's data request has to wait for the retries.
+  station.Faults().DuplicateUnits(Direction::ToTracker, 2);
+  EXPECT_EQ(RunDownload(700), downloadOk);
+  EXPECT_EQ(CommandWrites(), 3U);
+  EXPECT_FALSE(AnyTransferRefused());
+  EXPECT_EQ(station.Tracker().commands.size(), 1U);
+}
+
+TEST_F(SessionFaultTest, RestartAskedForByAnEarlierConfigurationSparesTheHealthySession) {
+  // The first assignment is refused as "wrong state": a restart is armed for 10 s later, and
+  // the idle time-out restarts the session first, which then configures, links and posts.
+  station.Faults().RefuseCommand(0x42, 0x15);
+  Act("init", "standard");
+  ASSERT_TRUE(ui.HasLog("Channel in wrong state or not opened! Attempting hard restart..."));
+  ASSERT_TRUE(RunUntilRequests(1, std::chrono::seconds(9)));
+  Advance(std::chrono::seconds(15));
+  EXPECT_FALSE(ui.HasLog("Shutting down..."));
+  EXPECT_EQ(radio.GetLinkState(), LinkState::Linked);
+  EXPECT_EQ(CountHost(station, 0x4A), 3U);  // the first opening, the retry, the session channel
+}
+
+TEST_F(SessionFaultTest, DeadLineWithoutARemovalEventIsClosedAndOpenedAfresh) {
+  LinkStandardSession();
+  // The line goes dead but nobody reports the removal: no close can reach the module.
+  station.Unplug(DSISerialCallback::kDeviceUnreadable);
+  Advance(std::chrono::seconds(10));
+  EXPECT_TRUE(ui.HasLog("The close request could not be sent. Closing the base station..."));
+  EXPECT_FALSE(radio.IsAntOpen());
+  EXPECT_FALSE(radio.IsClosing());
+  EXPECT_FALSE(radio.HasPumpThread());
+  EXPECT_TRUE(ui.HasLog(
+      "Failed to initialize communication [VID: 0x10c4, PID: 0x84c4]. Is the base station plugged "
+      "in?"));
+
+  station.Replug();
+  Act("basestationconnect", "4021337");
+  ASSERT_TRUE(RunUntilRequests(2));
+  EXPECT_EQ(LastBody(), StandardTail());
+}
 
 TEST_F(SessionFaultTest, UiSessionPostsFirstAndAcquiresOnTheServersWord) {
   const std::string pipe = "\\\\.\\pipe\\ui";

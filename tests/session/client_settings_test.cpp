@@ -123,5 +123,22 @@ TEST_F(EngineTest, StoredPingIntervalAppliesOnlyAfterARefreshInsideASession) {
   EXPECT_EQ(manager->Current().pingInterval, 4000);
 }
 
+TEST_F(EngineTest, InstructionsPingIntervalIsNeverWrittenBackAsTheSetting) {
+  ui.store.WriteNumber(kTracker, "PingInterval", 3000);
+  Act("refresh");
+  Act("init", "setup", contextA);
+  ServerResponse fast = Instruction("command");
+  fast.pingInterval = 250;
+  manager->ProcessRequest(fast);
+  ASSERT_EQ(manager->PingInterval(), 250);
+
+  ui.store.Erase(kTracker, "PingInterval");
+  Act("refresh", "", contextA);
+  EXPECT_EQ(ui.store.ReadNumber(kTracker, "PingInterval"), 3000u);
+  EXPECT_EQ(manager->Settings().pingInterval, 3000);
+  // The instruction's interval stays in use until the next instruction or session.
+  EXPECT_EQ(manager->PingInterval(), 250);
+}
+
 }  // namespace
 }  // namespace Pellux

@@ -316,6 +316,55 @@ TEST_F(EngineTest, AnswersOnlyForTheAwaitedRequestAreRead) {
   EXPECT_EQ(ui.CountLog("Processing request..."), 2u);
 }
 
+// The answer to the one request posted so far arrives after its session ended.
+class LateAnswerTest : public EngineTest {
+ protected:
+  void AnswerTheEndedSession() {
+    ASSERT_EQ(ui.Requests().size(), 1u);
+    const std::uint32_t number = ui.Requests()[0].request.requestNumber;
+    const std::string actionBefore = manager->Current().action;
+    Answer(number, "<p><response host=\"srv\" path=\"/late\"/><device action=\"command\"/></p>",
+           false, ui.Requests()[0].context);
+    EXPECT_TRUE(ui.HasLog("Ignoring unexpected HTTP response [" + std::to_string(number) + "]."));
+    EXPECT_EQ(manager->Current().action, actionBefore);
+    EXPECT_EQ(ui.Requests().size(), 1u);
+  }
+};
+
+TEST_F(LateAnswerTest, AfterAFinishedUserInterfaceSessionDoesNotReplaceTheAcquire) {
+  Act("init", "setup", contextA);
+  Act("finish", "", contextA);  // a standard session acquires in its place
+  ASSERT_EQ(manager->Current().action, "acquire");
+  AnswerTheEndedSession();
+}
+
+TEST_F(LateAnswerTest, AfterAnUnplugIsNotActedOn) {
+  StartLinkedStandardSession();
+  Act("basestationdisconnect", "SCRIPTED-1");
+  ASSERT_FALSE(manager->IsActive());
+  AnswerTheEndedSession();
+}
+
+TEST_F(EngineTest, RequestPreparedForAnEndedSessionIsNeverSent) {
+  StartLinkedStandardSession();
+  radio.channelOpen = true;
+  ServerResponse instruction = Instruction("command");
+  instruction.responder = "respondalways";
+  instruction.remoteOps.push_back(Operation(1));
+  manager->ProcessRequest(instruction);
+  // The link drops during the operation: the results wait for the channel to close.
+  Radio([this] { manager->OnCommandResult("idle_timeout", true, true); });
+  ASSERT_TRUE(manager->HasPendingRequest());
+
+  // A user interface asks for the engine before the close completes.
+  Act("init", "setup", contextA);
+  radio.FinishClose();
+  const auto requests = ui.Requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[1].context, contextA);
+  EXPECT_EQ(requests[1].request.body, Identity("setup"));
+}
+
 TEST_F(EngineTest, FailedRequestInStandardModeShowsNothingAndStartsAgain) {
   StartLinkedStandardSession();
   Answer(1, "", true);
@@ -497,6 +546,24 @@ TEST_F(EngineTest, CancelledDisplayTimerNeverPosts) {
   EXPECT_EQ(ui.Requests().size(), 1u);
 }
 
+TEST_F(EngineTest, CancelledDisplayTimeDoesNotCutTheNextDialogShort) {
+  Act("init", "setup", contextA);
+  ServerResponse first = Instruction("command");
+  first.dialogContent = "<p>1</p>";
+  first.minDisplayTime = 3000;
+  manager->ProcessRequest(first);
+  ServerResponse second = first;
+  second.dialogContent = "<p>2</p>";
+  second.minDisplayTime = 5000;
+  manager->ProcessRequest(second);  // the first wait is cancelled
+  clock.Settle();                   // and its handler has run
+  EXPECT_TRUE(manager->IsWaitingMinDisplay());
+  clock.Advance(4999ms);
+  EXPECT_EQ(ui.Requests().size(), 1u);
+  clock.Advance(1ms);
+  EXPECT_EQ(ui.Requests().size(), 2u);
+}
+
 TEST_F(EngineTest, DialogWithoutPositiveDisplayTimeDoesNotWait) {
   Act("init", "setup", contextA);
   ServerResponse dialog = Instruction("command");
@@ -509,10 +576,39 @@ TEST_F(EngineTest, DialogWithoutPositiveDisplayTimeDoesNotWait) {
 
 TEST_F(EngineTest, FormInputIsPostedUnchanged) {
   Act("init", "setup", contextA);
+  ServerResponse withForm = Instruction("command");
+  withForm.containsForm = true;
+  manager->ProcessRequest(withForm);
   const std::string form = std::string("a=100%25&b=%s\0c", 15);
   Act("form", form, contextA);
   ASSERT_EQ(ui.Requests().size(), 2u);
   EXPECT_EQ(ui.Requests()[1].request.body, form + "&" + Identity("setup"));
+}
+
+TEST_F(EngineTest, FormInputIsTakenOnlyOnceForTheFormOfTheCurrentInstruction) {
+  const std::string ignored = "Ignoring form input: no form is awaited.";
+  // No session at all, then a standard beacon search: nothing asks for a form.
+  Act("form", "x=1", contextB);
+  Act("init", "standard");
+  Act("form", "x=1", contextB);
+  Act("form", "x=1");
+  EXPECT_EQ(ui.CountLog(ignored), 3u);
+  EXPECT_TRUE(ui.Requests().empty());
+
+  // A user interface session whose instruction holds a form takes one submission.
+  Act("init", "setup", contextA);
+  radio.FinishClose();
+  ASSERT_EQ(ui.Requests().size(), 1u);
+  ServerResponse withForm = Instruction("command");
+  withForm.containsForm = true;
+  manager->ProcessRequest(withForm);
+  EXPECT_TRUE(ui.HasLog("Waiting for form input..."));
+  Act("form", "user=me", contextA);
+  Act("form", "user=me", contextA);
+  const auto requests = ui.Requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[1].request.body, "user=me&" + Identity("setup"));
+  EXPECT_EQ(ui.CountLog(ignored), 4u);
 }
 
 // ---------------------------------------------------------------------------------------------

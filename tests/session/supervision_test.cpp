@@ -119,6 +119,26 @@ TEST_F(EngineTest, WatchdogFiresAfterMoreThanTheIdleLimitInStandardMode) {
                 "base station device [attempt #1]..."));
 }
 
+TEST(WatchdogResolutionTest, SilenceIsMeasuredInWholeSecondsOnBothSides) {
+  // The engine's clock starts half a second into a second: a stamp kept in whole seconds and
+  // a "now" read to the millisecond would make the silence look half a second longer.
+  VirtualClock clock(std::chrono::system_clock::time_point(std::chrono::seconds(1767225600)) +
+                     500ms);
+  RecordingUserInterface ui;
+  ScriptedRadioLink radio;
+  CommunicationManager manager(&ui, radio, clock);
+  radio.Attach(&manager);
+  manager.ProcessAction(0, "init", "standard", false, kNoContext);
+  manager.RecordActivity();
+  clock.Advance(630s);
+  EXPECT_TRUE(ui.Relaunches().empty());
+  clock.Advance(15s);
+  EXPECT_EQ(ui.Relaunches().size(), 1u);
+  EXPECT_TRUE(
+      ui.HasLog("[WATCHDOG] Communication manager has been idle for 645.00 seconds.  Restarting "
+                "base station device [attempt #1]..."));
+}
+
 TEST_F(EngineTest, WatchdogIsQuietWhileTheRadioTalks) {
   Act("init", "standard");
   for (int i = 0; i < 100; ++i) {
@@ -177,6 +197,70 @@ TEST_F(EngineTest, ShutdownCancelsAPendingCommunicationErrorRestart) {
   EXPECT_TRUE(manager->IsStopped());
   EXPECT_FALSE(manager->IsActive());
   EXPECT_EQ(ui.CountLog("Starting session in standard mode..."), 1u);
+}
+
+// A standard session is closing its channel so that user interface A's session can start; then
+// something else restarts the engine first.
+class PendingSessionTest : public EngineTest {
+ protected:
+  void SetUp() override {
+    EngineTest::SetUp();
+    Act("init", "standard");
+    Act("init", "setup", contextA);
+    ASSERT_TRUE(manager->IsRestarting());
+    ASSERT_FALSE(manager->IsActive());
+  }
+
+  // A's session runs: it posted its first request to A.
+  void ExpectTheSessionOfA() {
+    EXPECT_EQ(manager->Mode(), "setup");
+    EXPECT_EQ(manager->SessionContext(), contextA);
+    ASSERT_FALSE(ui.Requests().empty());
+    EXPECT_EQ(ui.Requests().back().context, contextA);
+    EXPECT_TRUE(ui.Errors().empty());
+  }
+
+  void ExpectAToHearOfTheError() {
+    const auto errors = ui.Errors();
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].keys, std::vector<std::string>{"kPXDaemonCommunicationError"});
+    EXPECT_EQ(errors[0].context, contextA);
+    EXPECT_EQ(manager->Mode(), "standard");
+    EXPECT_FALSE(manager->IsRestarting());
+  }
+};
+
+TEST_F(PendingSessionTest, CommunicationErrorRestartTellsTheWaitingUserInterface) {
+  manager->ScheduleCommunicationErrorRestart();
+  clock.Advance(10s);
+  ExpectAToHearOfTheError();
+}
+
+TEST_F(PendingSessionTest, WatchdogRestartTellsTheWaitingUserInterface) {
+  clock.Advance(645s);
+  ASSERT_EQ(ui.Relaunches().size(), 1u);
+  ExpectAToHearOfTheError();
+}
+
+TEST_F(PendingSessionTest, PlugInStartsTheWaitingSession) {
+  Act("basestationconnect", "SCRIPTED-1");
+  ExpectTheSessionOfA();
+}
+
+TEST_F(PendingSessionTest, UnplugStartsTheWaitingSessionAsNoCloseWillEndIt) {
+  Act("basestationdisconnect", "SCRIPTED-1");
+  ExpectTheSessionOfA();
+}
+
+TEST_F(PendingSessionTest, AnotherUserInterfaceCannotTakeThePromisedEngine) {
+  Act("init", "other", contextB);
+  const auto errors = ui.Errors();
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_EQ(errors[0].keys, std::vector<std::string>{"kPXDaemonAlreadyRunning"});
+  EXPECT_EQ(errors[0].context, contextB);
+  ui.Clear();
+  radio.FinishClose();
+  ExpectTheSessionOfA();
 }
 
 TEST_F(EngineTest, DestroyedChannelStopsTheWatchdog) {

@@ -28,8 +28,11 @@ void RecordingUserInterface::SendRequest(NetworkRequest request, Context context
 }
 
 void RecordingUserInterface::Log(const std::string& text, int level, Context context) {
-  std::lock_guard<std::mutex> guard(mutex_);
-  logs_.push_back({text, level, context});
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    logs_.push_back({text, level, context});
+  }
+  if (onLog) onLog(text);
 }
 
 bool RecordingUserInterface::WriteIntSetting(const std::string& section, const std::string& name,

@@ -75,6 +75,9 @@ class RecordingUserInterface final : public UserInterface {
   // When set, every request also goes on to it (a real transport), after it is recorded. Set it
   // before the engine may send anything.
   std::function<void(NetworkRequest, Context)> forward;
+  // When set, runs on the logging thread after each line is recorded: a test's way to act at
+  // a given moment inside the engine. Set it before the engine may log.
+  std::function<void(const std::string& line)> onLog;
 
  private:
   mutable std::mutex mutex_;
