@@ -39,7 +39,8 @@ class VirtualClock final : public Clock {
   // timer. May be called while holding a lock the handlers take.
   void Release(std::chrono::milliseconds duration);
   // Waits until every handler this clock has handed to an executor (released expiries and
-  // cancelled waits) has run. Same restrictions as Advance.
+  // cancelled waits) has run: only while every such executor still runs its loop. Same
+  // restrictions as Advance.
   void Settle();
 
   [[nodiscard]] std::size_t PendingTimers() const;

@@ -317,6 +317,7 @@ TEST_F(ChannelTest, ClosingFromInsideAPumpHandlerLetsThePumpLeaveAndJoinsIt) {
   Radio([this] { radio.CloseChannel(); });
   Settle();
   ASSERT_TRUE(shutDown.load());
+  Radio([] {});  // the pump's handler has let go of the lock: it is done
   EXPECT_TRUE(ui.HasLog("Closing from the ANT thread: it exits once this message is handled."));
   EXPECT_FALSE(ui.HasLog("ANT thread did not exit gracefully after 3000ms. Terminating it..."));
   EXPECT_TRUE(ui.HasLog("Shutdown complete."));
