@@ -52,6 +52,13 @@ INTERNET_PORT ServiceFor(const std::string& protocol) {
   return 0;
 }
 
+// Whether HTTP gives the answer to `method` with `status` a body. Informational answers never
+// end an exchange in WinInet's hands, but are named for completeness.
+bool CarriesABody(const std::string& method, DWORD status) {
+  if (method == "HEAD") return false;
+  return !((status >= 100 && status < 200) || status == 204 || status == 304);
+}
+
 // Null for an empty text, as the per-connection options want it.
 LPSTR TextOrNull(std::string& text) {
   return text.empty() ? nullptr : text.data();
@@ -108,24 +115,26 @@ class WinInetExchange final : public HttpExchange {
       }
       result.body.append(chunk.data(), read);
     }
+    DWORD status = 0;
+    DWORD size = sizeof status;
+    const bool answered =
+        HttpQueryInfoA(call.Get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size,
+                       nullptr) != FALSE;
     // A connection that closes before the announced length ends the reads as a clean end
-    // would: without this check a cut-off answer would pass as a whole one.
+    // would: without this check a cut-off answer would pass as a whole one. An answer that has
+    // no body by HTTP's rules may still announce the length of the document it stands for (a
+    // HEAD answer does so by design), so it is not checked.
     DWORD announced = 0;
-    DWORD size = sizeof announced;
-    if (HttpQueryInfoA(call.Get(), HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &announced,
+    size = sizeof announced;
+    if (CarriesABody(request.method, answered ? status : 0) &&
+        HttpQueryInfoA(call.Get(), HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &announced,
                        &size, nullptr) &&
         result.body.size() < announced) {
       Note("HTTP exchange failed: %s sent %d of the %d bytes it announced", request.host,
            result.body.size(), static_cast<unsigned long>(announced));
       return result;
     }
-    DWORD status = 0;
-    size = sizeof status;
-    if (HttpQueryInfoA(call.Get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size,
-                       nullptr) &&
-        status == 200) {
-      result.failed = false;
-    }
+    if (answered && status == 200) result.failed = false;
     return result;
   }
 

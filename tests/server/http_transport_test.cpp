@@ -70,6 +70,38 @@ TEST_F(HttpTransportTest, RefusedConnectionFailsWithAnEmptyText) {
   EXPECT_EQ(completed[0].body, "");
 }
 
+// Answers to HEAD, and answers 204 and 304, carry no body although their head announces a length:
+// they are whole answers, not cut-off ones.
+struct BodylessCase {
+  const char* method;
+  int status;
+  bool failed;
+};
+
+class BodylessAnswerTest : public HttpTransportTest,
+                           public ::testing::WithParamInterface<BodylessCase> {};
+
+TEST_P(BodylessAnswerTest, IsTakenAsWholeWithoutComplaint) {
+  server.Script(ServerReply::Document("<p>sixteen bytes</p>", GetParam().status));
+  Send(Request(GetParam().method));
+  const auto completed = Await(1);
+  ASSERT_EQ(completed.size(), 1U);
+  EXPECT_EQ(completed[0].failed, GetParam().failed);
+  EXPECT_EQ(completed[0].body, "");
+  EXPECT_EQ(Lines(), std::vector<std::string>{});
+  const auto requests = server.Requests();
+  ASSERT_EQ(requests.size(), 1U);
+  EXPECT_EQ(requests[0].method, GetParam().method);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, BodylessAnswerTest,
+    ::testing::Values(BodylessCase{"HEAD", 200, false}, BodylessCase{"HEAD", 404, true},
+                      BodylessCase{"GET", 204, true}, BodylessCase{"POST", 304, true}),
+    [](const ::testing::TestParamInfo<BodylessCase>& each) {
+      return std::string(each.param.method) + "_" + std::to_string(each.param.status);
+    });
+
 class HostileServerTest : public HttpTransportTest,
                           public ::testing::WithParamInterface<ServerReply> {};
 
