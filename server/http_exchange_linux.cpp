@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "base/log_format.h"
+#include "server/curl_url_builder.h"
 #include "server/http_exchange.h"
 #include "server/proxy_lists.h"
 
@@ -98,9 +99,12 @@ class CurlHttpExchange final : public HttpExchange {
       Note("HTTP exchange failed: curl_easy_init() returned nothing");
       return result;
     }
-    const std::string url =
-        scheme + "://" + request.host + ":" + std::to_string(request.port) + request.path;
-    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+    const CurlUrl url = BuildCurlUrl(scheme, request.host, request.port, request.path);
+    if (url.url.empty()) {
+      Note("HTTP exchange refused: %s", url.error);
+      return result;
+    }
+    curl_easy_setopt(curl, CURLOPT_URL, url.url.c_str());
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     if (!request.agent.empty()) curl_easy_setopt(curl, CURLOPT_USERAGENT, request.agent.c_str());
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS,

@@ -70,6 +70,12 @@ class WinInetExchange final : public HttpExchange {
 
   HttpResult Exchange(const NetworkRequest& request, const ProxySettings& proxy) override {
     HttpResult result;
+    // WinInet takes the port as 16 bits: a larger or negative number would be cut down to
+    // some other server's port.
+    if (request.port < 0 || request.port > 65535) {
+      Note("HTTP exchange refused: port %d is not between 0 and 65535", request.port);
+      return result;
+    }
     DWORD access = INTERNET_OPEN_TYPE_DIRECT;
     const char* proxyName = nullptr;
     if (proxy.selection == ProxySettings::kPerConnection) {

@@ -102,6 +102,81 @@ INSTANTIATE_TEST_SUITE_P(
       return std::string(each.param.method) + "_" + std::to_string(each.param.status);
     });
 
+// The object path as WinInet takes it: with or without its leading "/", or none at all.
+TEST_F(HttpTransportTest, PathWithoutALeadingSlashReachesTheSameObject) {
+  for (const auto& [path, received] :
+       {std::pair{"device/tracker/uploadData", "/device/tracker/uploadData"}, std::pair{"", "/"}}) {
+    NetworkRequest request = Request();
+    request.path = path;
+    Send(request);
+  }
+  const auto completed = Await(2);
+  ASSERT_EQ(completed.size(), 2U);
+  EXPECT_FALSE(completed[0].failed);
+  EXPECT_FALSE(completed[1].failed);
+  const auto requests = server.Requests();
+  ASSERT_EQ(requests.size(), 2U);
+  EXPECT_EQ(requests[0].path, "/device/tracker/uploadData");
+  EXPECT_EQ(requests[1].path, "/");
+}
+
+TEST_F(HttpTransportTest, Ipv6LiteralHostIsReached) {
+  std::unique_ptr<ReferenceServer> v6;
+  try {
+    v6 = std::make_unique<ReferenceServer>(0, ReferenceServer::kLoopbackV6);
+  } catch (const std::exception& error) {
+    GTEST_SKIP() << "this machine has no IPv6 loopback to listen on: " << error.what();
+  }
+  v6->Script(ServerReply::Document("<v6/>"));
+  NetworkRequest request = Request();
+  request.host = "::1";
+  request.port = v6->Port();
+  Send(request);
+  const auto completed = Await(1);
+  ASSERT_EQ(completed.size(), 1U);
+  EXPECT_FALSE(completed[0].failed) << ::testing::PrintToString(Lines());
+  EXPECT_EQ(completed[0].body, "<v6/>");
+  const auto requests = v6->Requests();
+  ASSERT_EQ(requests.size(), 1U);
+  EXPECT_EQ(requests[0].path, "/device/tracker/uploadData");
+}
+
+// Hosts and ports from the settings that name no server: the exchange fails with a line in
+// the log and reaches nobody, not even the server whose port a cut-down number would name.
+struct HostileTarget {
+  const char* name;
+  std::string host;
+  std::int64_t portOffset;  // added to the reference server's port
+
+  friend void PrintTo(const HostileTarget& target, std::ostream* out) { *out << target.name; }
+};
+
+class HostileTargetTest : public HttpTransportTest,
+                          public ::testing::WithParamInterface<HostileTarget> {};
+
+TEST_P(HostileTargetTest, FailsWithALineAndReachesNobody) {
+  NetworkRequest request = Request();
+  request.host = GetParam().host;
+  request.port = static_cast<std::int32_t>(server.Port() + GetParam().portOffset);
+  Send(request);
+  const auto completed = Await(1);
+  ASSERT_EQ(completed.size(), 1U);
+  EXPECT_TRUE(completed[0].failed);
+  EXPECT_FALSE(Lines().empty());
+  EXPECT_EQ(server.Requests().size(), 0U);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Targets, HostileTargetTest,
+    ::testing::Values(HostileTarget{"Space", "127.0.0 .1", 0},
+                      HostileTarget{"Slash", "127.0.0.1/x", 0},
+                      HostileTarget{"UserPart", "user@127.0.0.1", 0},
+                      HostileTarget{"LineBreak", "127.0.0.1\r\nX-Injected: 1", 0},
+                      HostileTarget{"Empty", "", 0},
+                      HostileTarget{"PortAbove65535", "127.0.0.1", 65536},
+                      HostileTarget{"NegativePort", "127.0.0.1", -65536}),
+    [](const ::testing::TestParamInfo<HostileTarget>& each) { return each.param.name; });
+
 class HostileServerTest : public HttpTransportTest,
                           public ::testing::WithParamInterface<ServerReply> {};
 
