@@ -177,6 +177,75 @@ INSTANTIATE_TEST_SUITE_P(
                       HostileTarget{"NegativePort", "127.0.0.1", -65536}),
     [](const ::testing::TestParamInfo<HostileTarget>& each) { return each.param.name; });
 
+// Redirects are followed as WinInet follows them: 301, 302 and 303 continue as a GET without
+// the body, 307 repeats the POST; the body of the redirect itself is not the answer.
+struct RedirectCase {
+  int status;
+  const char* method;
+  const char* body;
+  bool absolute;
+};
+
+class RedirectTest : public HttpTransportTest,
+                     public ::testing::WithParamInterface<RedirectCase> {};
+
+TEST_P(RedirectTest, IsFollowedToTheTargetsAnswer) {
+  const std::string target = "/device/tracker/moved";
+  const std::string location =
+      GetParam().absolute ? "http://127.0.0.1:" + std::to_string(server.Port()) + target : target;
+  server.Script(ServerReply::Redirect(GetParam().status, location));
+  server.Script(ServerReply::Document("<target/>"));
+  Send(Request());
+  const auto completed = Await(1);
+  ASSERT_EQ(completed.size(), 1U);
+  EXPECT_FALSE(completed[0].failed) << ::testing::PrintToString(Lines());
+  EXPECT_EQ(completed[0].body, "<target/>");
+  const auto requests = server.Requests();
+  ASSERT_EQ(requests.size(), 2U);
+  EXPECT_EQ(requests[1].path, target);
+  EXPECT_EQ(requests[1].method, GetParam().method);
+  if (std::string(GetParam().method) == "GET") {
+    EXPECT_EQ(requests[1].Header("Content-Type"), "");
+  }
+#ifdef _WIN32
+  if (GetParam().status == 307) {
+    GTEST_SKIP() << "Wine's WinInet repeats the POST after 307 without its body";
+  }
+#endif
+  EXPECT_EQ(requests[1].body, GetParam().body);
+}
+
+INSTANTIATE_TEST_SUITE_P(Statuses, RedirectTest,
+                         ::testing::Values(RedirectCase{301, "GET", "", false},
+                                           RedirectCase{302, "GET", "", false},
+                                           RedirectCase{303, "GET", "", true},
+                                           RedirectCase{307, "POST", "a=1&b=%5b2%5d", false}),
+                         [](const ::testing::TestParamInfo<RedirectCase>& each) {
+                           return "Status" + std::to_string(each.param.status);
+                         });
+
+TEST_F(HttpTransportTest, RedirectLoopFailsAfterTenRedirects) {
+#ifdef _WIN32
+  GTEST_SKIP() << "WinInet follows redirects on its own; Wine's follows them without a bound";
+#endif
+  for (int i = 0; i < 15; ++i) server.Script(ServerReply::Redirect(302, "/device/tracker/loop"));
+  Send(Request());
+  const auto completed = Await(1);
+  ASSERT_EQ(completed.size(), 1U);
+  EXPECT_TRUE(completed[0].failed);
+  EXPECT_EQ(server.Requests().size(), 11U);
+}
+
+TEST_F(HttpTransportTest, RedirectToAnotherProtocolIsNotFollowed) {
+  server.Script(
+      ServerReply::Redirect(302, "ftp://127.0.0.1:" + std::to_string(server.Port()) + "/x"));
+  Send(Request());
+  const auto completed = Await(1);
+  ASSERT_EQ(completed.size(), 1U);
+  EXPECT_TRUE(completed[0].failed);
+  EXPECT_EQ(server.ConnectionsAccepted(), 1U);
+}
+
 class HostileServerTest : public HttpTransportTest,
                           public ::testing::WithParamInterface<ServerReply> {};
 
