@@ -59,6 +59,22 @@ bool CarriesABody(const std::string& method, DWORD status) {
   return !((status >= 100 && status < 200) || status == 204 || status == 304);
 }
 
+// The text for a WinInet or system error code, without the line break it ends with. WinInet's
+// own codes (12000 and up) have their texts in wininet.dll, not in the system's table.
+std::string ErrorText(DWORD code) {
+  char text[512] = {};
+  const HMODULE wininet = GetModuleHandleA("wininet.dll");
+  const DWORD flags = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS |
+                      (wininet != nullptr ? FORMAT_MESSAGE_FROM_HMODULE : 0);
+  const DWORD length = FormatMessageA(flags, wininet, code, 0, text, sizeof text, nullptr);
+  std::string result(text, length);
+  while (!result.empty() && (result.back() == '\r' || result.back() == '\n' ||
+                             result.back() == ' ' || result.back() == '.')) {
+    result.pop_back();
+  }
+  return result.empty() ? "no text for this code" : result;
+}
+
 // Null for an empty text, as the per-connection options want it.
 LPSTR TextOrNull(std::string& text) {
   return text.empty() ? nullptr : text.data();
@@ -147,7 +163,8 @@ class WinInetExchange final : public HttpExchange {
  private:
   HttpResult& Fail(const char* call, HttpResult& result) const {
     const DWORD code = GetLastError();
-    Note("HTTP exchange failed: %s returned error %lu", call, static_cast<unsigned long>(code));
+    Note("HTTP exchange failed: %s returned error %lu: %s", call, static_cast<unsigned long>(code),
+         ErrorText(code));
     return result;
   }
 

@@ -68,6 +68,16 @@ TEST_F(HttpTransportTest, RefusedConnectionFailsWithAnEmptyText) {
   ASSERT_EQ(completed.size(), 1U);
   EXPECT_TRUE(completed[0].failed);
   EXPECT_EQ(completed[0].body, "");
+  // The line names the call, the code and the system's text for it.
+  const auto logged = Lines();
+  ASSERT_EQ(logged.size(), 1U);
+#ifdef _WIN32
+  EXPECT_EQ(logged[0].rfind("HTTP exchange failed: HttpSendRequestA returned error 12029: ", 0), 0U)
+      << logged[0];
+  EXPECT_EQ(logged[0].find("no text"), std::string::npos) << logged[0];
+#else
+  EXPECT_NE(logged[0].find("Couldn't connect to server"), std::string::npos) << logged[0];
+#endif
 }
 
 // Answers to HEAD, and answers 204 and 304, carry no body although their head announces a length:
