@@ -189,6 +189,9 @@ void ReferenceServer::Serve(const std::shared_ptr<Socket>& socket) {
   }
   changed_.notify_all();
   Answer(*socket, reply, request.method);
+  // Under the lock: Stop() shuts every open socket down under it, and a close at the same
+  // time would change the socket under its hands.
+  std::lock_guard guard(mutex_);
   boost::system::error_code ignored;
   socket->shutdown(Socket::shutdown_both, ignored);
   socket->close(ignored);
