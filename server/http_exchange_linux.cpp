@@ -7,13 +7,24 @@
 #include <utility>
 
 #include "base/log_format.h"
+#include "server/curl_url_builder.h"
 #include "server/http_exchange.h"
+#include "server/proxy_bypass.h"
 #include "server/proxy_lists.h"
 
 namespace Pellux {
 namespace {
 
-constexpr const char* kFormContentType = "Content-Type: application/x-www-form-urlencoded";
+constexpr long kMaxRedirects = 10;
+
+// The port a request reaches: port 0 stands for the scheme's own.
+std::int32_t PortOrDefault(std::int32_t port, const std::string& scheme) {
+  if (port != 0) return port;
+  if (scheme == "https") return 443;
+  if (scheme == "ftp") return 21;
+  if (scheme == "gopher") return 70;
+  return 80;
+}
 
 // libcurl's global state must be set up once, before any other thread uses it.
 void InitialiseCurlOnce() {
@@ -98,9 +109,12 @@ class CurlHttpExchange final : public HttpExchange {
       Note("HTTP exchange failed: curl_easy_init() returned nothing");
       return result;
     }
-    const std::string url =
-        scheme + "://" + request.host + ":" + std::to_string(request.port) + request.path;
-    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+    const CurlUrl url = BuildCurlUrl(scheme, request.host, request.port, request.path);
+    if (url.url.empty()) {
+      Note("HTTP exchange refused: %s", url.error);
+      return result;
+    }
+    curl_easy_setopt(curl, CURLOPT_URL, url.url.c_str());
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     if (!request.agent.empty()) curl_easy_setopt(curl, CURLOPT_USERAGENT, request.agent.c_str());
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS,
@@ -120,7 +134,9 @@ class CurlHttpExchange final : public HttpExchange {
     handles.headers = curl_slist_append(handles.headers, "Accept:");
     handles.headers = curl_slist_append(handles.headers, "Expect:");
     if (request.method == "POST") {
-      handles.headers = curl_slist_append(handles.headers, kFormContentType);
+      // libcurl sends "Content-Type: application/x-www-form-urlencoded" with these fields on
+      // its own, and leaves it out once a redirect has turned the POST into a GET; a header
+      // of our own would go on with that GET.
       curl_easy_setopt(curl, CURLOPT_POST, 1L);
       curl_easy_setopt(curl, CURLOPT_POSTFIELDS, request.body.data());
       curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE,
@@ -134,13 +150,31 @@ class CurlHttpExchange final : public HttpExchange {
     }
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, handles.headers);
 
-    const std::string proxyName = ChooseProxy(proxy, scheme);
-    const std::string noProxy = proxy.selection == ProxySettings::kPerConnection
-                                    ? NoProxyList(proxy.bypass)
-                                    : std::string();
-    // An empty name also keeps libcurl from taking a proxy from the environment.
-    curl_easy_setopt(curl, CURLOPT_PROXY, proxyName.c_str());
-    if (!noProxy.empty()) curl_easy_setopt(curl, CURLOPT_NOPROXY, noProxy.c_str());
+    // The bypass list is decided here, per request, by the rules WinInet applies; an empty
+    // NOPROXY keeps libcurl from taking a list of its own from the environment, as an empty
+    // PROXY keeps it from taking a proxy from there.
+    const std::string proxyName = ChooseProxy(proxy, scheme, request);
+    if (!SetOption(curl, CURLOPT_PROXY, "CURLOPT_PROXY", proxyName.c_str()) ||
+        !SetOption(curl, CURLOPT_NOPROXY, "CURLOPT_NOPROXY", "")) {
+      return result;
+    }
+
+    // Redirects are followed as WinInet follows them, but at most ten and only to HTTP or
+    // HTTPS: a server must not send the exchange to a file or to another protocol. A POST
+    // answered 301, 302 or 303 goes on as a GET without its body (POSTREDIR 0); after 307
+    // or 308 it is repeated.
+    if (!SetOption(curl, CURLOPT_FOLLOWLOCATION, "CURLOPT_FOLLOWLOCATION", 1L) ||
+        !SetOption(curl, CURLOPT_MAXREDIRS, "CURLOPT_MAXREDIRS", kMaxRedirects) ||
+        !SetOption(curl, CURLOPT_POSTREDIR, "CURLOPT_POSTREDIR", 0L) ||
+#if LIBCURL_VERSION_NUM >= 0x075500  // 7.85.0 brought the text form and deprecated the bits
+        !SetOption(curl, CURLOPT_REDIR_PROTOCOLS_STR, "CURLOPT_REDIR_PROTOCOLS_STR", "http,https")
+#else
+        !SetOption(curl, CURLOPT_REDIR_PROTOCOLS, "CURLOPT_REDIR_PROTOCOLS",
+                   static_cast<long>(CURLPROTO_HTTP | CURLPROTO_HTTPS))
+#endif
+    ) {
+      return result;
+    }
 
     Download download{&result.body, limits().maxResponseBytes};
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, Append);
@@ -169,15 +203,27 @@ class CurlHttpExchange final : public HttpExchange {
   }
 
  private:
-  // The proxy the settings name for this exchange, or empty for a direct connection.
-  std::string ChooseProxy(const ProxySettings& proxy, const std::string& scheme) const {
+  // Sets one option whose refusal would change what the exchange does; a refusal is logged.
+  template <typename Value>
+  bool SetOption(CURL* curl, CURLoption option, const char* name, Value value) const {
+    const CURLcode code = curl_easy_setopt(curl, option, value);
+    if (code == CURLE_OK) return true;
+    Note("HTTP exchange failed: curl_easy_setopt(%s) failed with %d: %s", name,
+         static_cast<int>(code), curl_easy_strerror(code));
+    return false;
+  }
+
+  // The proxy the settings name for this request, or empty for a direct connection.
+  std::string ChooseProxy(const ProxySettings& proxy, const std::string& scheme,
+                          const NetworkRequest& request) const {
     if (proxy.selection == ProxySettings::kOverride) return proxy.serverOverride;
     if (proxy.selection != ProxySettings::kPerConnection) return {};
     const bool automatic =
         (proxy.flags & (ProxySettings::kAutoConfigUrl | ProxySettings::kAutoDetect)) != 0 &&
         (proxy.flags != 0xFFFFFFFF);
     std::string chosen;
-    if ((proxy.flags & ProxySettings::kManualProxy) != 0) {
+    if ((proxy.flags & ProxySettings::kManualProxy) != 0 &&
+        !BypassesProxy(proxy.bypass, request.host, PortOrDefault(request.port, scheme))) {
       chosen = ProxyForScheme(proxy.server, scheme);
     }
     if (automatic) {

@@ -52,6 +52,29 @@ INTERNET_PORT ServiceFor(const std::string& protocol) {
   return 0;
 }
 
+// Whether HTTP gives the answer to `method` with `status` a body. Informational answers never
+// end an exchange in WinInet's hands, but are named for completeness.
+bool CarriesABody(const std::string& method, DWORD status) {
+  if (method == "HEAD") return false;
+  return !((status >= 100 && status < 200) || status == 204 || status == 304);
+}
+
+// The text for a WinInet or system error code, without the line break it ends with. WinInet's
+// own codes (12000 and up) have their texts in wininet.dll, not in the system's table.
+std::string ErrorText(DWORD code) {
+  char text[512] = {};
+  const HMODULE wininet = GetModuleHandleA("wininet.dll");
+  const DWORD flags = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS |
+                      (wininet != nullptr ? FORMAT_MESSAGE_FROM_HMODULE : 0);
+  const DWORD length = FormatMessageA(flags, wininet, code, 0, text, sizeof text, nullptr);
+  std::string result(text, length);
+  while (!result.empty() && (result.back() == '\r' || result.back() == '\n' ||
+                             result.back() == ' ' || result.back() == '.')) {
+    result.pop_back();
+  }
+  return result.empty() ? "no text for this code" : result;
+}
+
 // Null for an empty text, as the per-connection options want it.
 LPSTR TextOrNull(std::string& text) {
   return text.empty() ? nullptr : text.data();
@@ -63,6 +86,12 @@ class WinInetExchange final : public HttpExchange {
 
   HttpResult Exchange(const NetworkRequest& request, const ProxySettings& proxy) override {
     HttpResult result;
+    // WinInet takes the port as 16 bits: a larger or negative number would be cut down to
+    // some other server's port.
+    if (request.port < 0 || request.port > 65535) {
+      Note("HTTP exchange refused: port %d is not between 0 and 65535", request.port);
+      return result;
+    }
     DWORD access = INTERNET_OPEN_TYPE_DIRECT;
     const char* proxyName = nullptr;
     if (proxy.selection == ProxySettings::kPerConnection) {
@@ -108,31 +137,34 @@ class WinInetExchange final : public HttpExchange {
       }
       result.body.append(chunk.data(), read);
     }
+    DWORD status = 0;
+    DWORD size = sizeof status;
+    const bool answered =
+        HttpQueryInfoA(call.Get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size,
+                       nullptr) != FALSE;
     // A connection that closes before the announced length ends the reads as a clean end
-    // would: without this check a cut-off answer would pass as a whole one.
+    // would: without this check a cut-off answer would pass as a whole one. An answer that has
+    // no body by HTTP's rules may still announce the length of the document it stands for (a
+    // HEAD answer does so by design), so it is not checked.
     DWORD announced = 0;
-    DWORD size = sizeof announced;
-    if (HttpQueryInfoA(call.Get(), HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &announced,
+    size = sizeof announced;
+    if (CarriesABody(request.method, answered ? status : 0) &&
+        HttpQueryInfoA(call.Get(), HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &announced,
                        &size, nullptr) &&
         result.body.size() < announced) {
       Note("HTTP exchange failed: %s sent %d of the %d bytes it announced", request.host,
            result.body.size(), static_cast<unsigned long>(announced));
       return result;
     }
-    DWORD status = 0;
-    size = sizeof status;
-    if (HttpQueryInfoA(call.Get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size,
-                       nullptr) &&
-        status == 200) {
-      result.failed = false;
-    }
+    if (answered && status == 200) result.failed = false;
     return result;
   }
 
  private:
   HttpResult& Fail(const char* call, HttpResult& result) const {
     const DWORD code = GetLastError();
-    Note("HTTP exchange failed: %s returned error %lu", call, static_cast<unsigned long>(code));
+    Note("HTTP exchange failed: %s returned error %lu: %s", call, static_cast<unsigned long>(code),
+         ErrorText(code));
     return result;
   }
 

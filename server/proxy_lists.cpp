@@ -21,16 +21,6 @@ std::vector<std::string> Entries(const std::string& list) {
   return entries;
 }
 
-bool Plain(const std::string& entry) {
-  for (const char c : entry) {
-    const bool allowed = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-                         (c >= '0' && c <= '9') || c == '.' || c == '-' || c == ':' || c == '[' ||
-                         c == ']' || c == '/' || c == '_';
-    if (!allowed) return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 std::string ProxyForScheme(const std::string& serverList, const std::string& scheme) {
@@ -47,27 +37,6 @@ std::string ProxyForScheme(const std::string& serverList, const std::string& sch
     }
   }
   return any;
-}
-
-std::string NoProxyList(const std::string& bypass) {
-  std::string result;
-  const auto add = [&result](const std::string& entry) {
-    if (!result.empty()) result += ',';
-    result += entry;
-  };
-  for (const std::string& entry : Entries(bypass)) {
-    if (boost::algorithm::to_lower_copy(entry) == "<local>") {
-      add("localhost");
-      add("127.0.0.1");
-      add("::1");
-      continue;
-    }
-    std::string name = entry;
-    if (name.rfind("*.", 0) == 0) name = name.substr(1);
-    if (name.empty() || !Plain(name)) continue;
-    add(name);
-  }
-  return result;
 }
 
 }  // namespace Pellux

@@ -9,10 +9,4 @@ namespace Pellux {
 // Empty when the list names none for that scheme.
 std::string ProxyForScheme(const std::string& serverList, const std::string& scheme);
 
-// A Windows bypass list ("host;*.domain;<local>", separated by ';' or spaces) as the
-// comma-separated list libcurl takes: "*.domain" becomes ".domain" (libcurl matches a domain
-// and its subdomains), "<local>" the loopback names. Entries with characters libcurl would
-// misread are left out.
-std::string NoProxyList(const std::string& bypass);
-
 }  // namespace Pellux

@@ -19,6 +19,18 @@ const char* Reason(int status) {
   switch (status) {
     case 200:
       return "OK";
+    case 204:
+      return "No Content";
+    case 301:
+      return "Moved Permanently";
+    case 302:
+      return "Found";
+    case 303:
+      return "See Other";
+    case 304:
+      return "Not Modified";
+    case 307:
+      return "Temporary Redirect";
     case 404:
       return "Not Found";
     case 500:
@@ -28,10 +40,16 @@ const char* Reason(int status) {
   }
 }
 
-std::string Head(int status, std::size_t length) {
-  return "HTTP/1.1 " + std::to_string(status) + " " + Reason(status) +
-         "\r\nContent-Type: text/xml\r\nContent-Length: " + std::to_string(length) +
+// `extra` holds whole header lines, each ending in CR LF.
+std::string Head(int status, std::size_t length, const std::string& extra = {}) {
+  return "HTTP/1.1 " + std::to_string(status) + " " + Reason(status) + "\r\n" + extra +
+         "Content-Type: text/xml\r\nContent-Length: " + std::to_string(length) +
          "\r\nConnection: close\r\n\r\n";
+}
+
+// HTTP gives no body to these answers, whatever length their head announces.
+bool Bodyless(const std::string& method, int status) {
+  return method == "HEAD" || (status >= 100 && status < 200) || status == 204 || status == 304;
 }
 
 }  // namespace
@@ -44,8 +62,9 @@ std::string RecordedRequest::Header(const std::string& name) const {
   return {};
 }
 
-ReferenceServer::ReferenceServer(std::uint16_t port) : acceptor_(io_) {
-  const boost::asio::ip::tcp::endpoint endpoint(boost::asio::ip::make_address("127.0.0.1"), port);
+ReferenceServer::ReferenceServer(std::uint16_t port, const std::string& address)
+    : acceptor_(io_), address_(boost::asio::ip::make_address(address)) {
+  const boost::asio::ip::tcp::endpoint endpoint(address_, port);
   acceptor_.open(endpoint.protocol());
   acceptor_.set_option(boost::asio::socket_base::reuse_address(true));
   acceptor_.bind(endpoint);
@@ -108,6 +127,11 @@ std::size_t ReferenceServer::BytesSent() const {
   return bytesSent_;
 }
 
+std::size_t ReferenceServer::ConnectionsAccepted() const {
+  std::lock_guard guard(mutex_);
+  return connectionsAccepted_;
+}
+
 void ReferenceServer::Stop() {
   std::vector<std::thread> connections;
   {
@@ -127,7 +151,7 @@ void ReferenceServer::Stop() {
     boost::system::error_code ignored;
     boost::asio::io_context wake;
     Socket socket(wake);
-    socket.connect({boost::asio::ip::make_address("127.0.0.1"), port_}, ignored);
+    socket.connect({address_, port_}, ignored);
   }
   if (acceptThread_.joinable()) acceptThread_.join();
   {
@@ -145,6 +169,7 @@ void ReferenceServer::Accept() {
     std::lock_guard guard(mutex_);
     if (stopping_) break;
     if (error) continue;
+    ++connectionsAccepted_;
     open_.push_back(socket);
     connections_.emplace_back([this, socket] { Serve(socket); });
   }
@@ -163,7 +188,10 @@ void ReferenceServer::Serve(const std::shared_ptr<Socket>& socket) {
     reply = NextReply(request);
   }
   changed_.notify_all();
-  Answer(*socket, reply);
+  Answer(*socket, reply, request.method);
+  // Under the lock: Stop() shuts every open socket down under it, and a close at the same
+  // time would change the socket under its hands.
+  std::lock_guard guard(mutex_);
   boost::system::error_code ignored;
   socket->shutdown(Socket::shutdown_both, ignored);
   socket->close(ignored);
@@ -217,32 +245,36 @@ ServerReply ReferenceServer::NextReply(const RecordedRequest& request) {
   return reply;
 }
 
-void ReferenceServer::Answer(Socket& socket, const ServerReply& reply) {
+void ReferenceServer::Answer(Socket& socket, const ServerReply& reply, const std::string& method) {
+  const bool bodyless = Bodyless(method, reply.status);
   boost::system::error_code error;
   std::size_t sent = 0;
+  // Writes the head, and `body` unless the answer has none.
+  const auto send = [&](const std::string& head, const std::string& body) {
+    const std::string text = bodyless ? head : head + body;
+    boost::asio::write(socket, boost::asio::buffer(text), error);
+    if (!error && !bodyless) sent = body.size();
+  };
   switch (reply.kind) {
-    case ServerReply::Kind::Document: {
-      const std::string text = Head(reply.status, reply.body.size()) + reply.body;
-      boost::asio::write(socket, boost::asio::buffer(text), error);
-      sent = reply.body.size();
+    case ServerReply::Kind::Document:
+      send(Head(reply.status, reply.body.size()), reply.body);
       break;
-    }
     case ServerReply::Kind::Stall: {
       std::unique_lock guard(mutex_);
       changed_.wait(guard, [this] { return stopping_; });
       return;
     }
-    case ServerReply::Kind::CloseMidBody: {
-      const std::string text = Head(reply.status, reply.body.size() + 1000) + reply.body;
-      boost::asio::write(socket, boost::asio::buffer(text), error);
-      sent = reply.body.size();
+    case ServerReply::Kind::CloseMidBody:
+      send(Head(reply.status, reply.body.size() + 1000), reply.body);
       break;
-    }
+    case ServerReply::Kind::Redirect:
+      send(Head(reply.status, reply.body.size(), "Location: " + reply.location + "\r\n"),
+           reply.body);
+      break;
     case ServerReply::Kind::Huge: {
-      const std::string head = Head(reply.status, reply.size);
-      boost::asio::write(socket, boost::asio::buffer(head), error);
+      send(Head(reply.status, reply.size), {});
       const std::string chunk(64 * 1024, 'x');
-      while (!error && sent < reply.size) {
+      while (!error && !bodyless && sent < reply.size) {
         const std::size_t part = std::min(chunk.size(), reply.size - sent);
         boost::asio::write(socket, boost::asio::buffer(chunk.data(), part), error);
         if (!error) sent += part;

@@ -27,27 +27,35 @@ struct RecordedRequest {
   [[nodiscard]] std::string Header(const std::string& name) const;
 };
 
-// How the server answers one request to the upload endpoint.
+// How the server answers one request to the upload endpoint. An answer to HEAD, and one with
+// status 204 or 304, carries no body but announces the length `body` has, as servers do.
 struct ServerReply {
   enum class Kind {
     Document,      // status 200 (or `status`) with `body`
     Stall,         // reads the request, then says nothing until the server stops
     CloseMidBody,  // announces `body` plus 1000 bytes, sends `body`, closes
     Huge,          // status 200 with `size` bytes of XML-ish filler
+    Redirect,      // `status` (a 3xx) with a "Location" header of `location` and `body`
   };
   Kind kind = Kind::Document;
   int status = 200;
   std::string body;
   std::size_t size = 0;
+  std::string location;
 
   static ServerReply Document(std::string body, int status = 200) {
-    return {Kind::Document, status, std::move(body), 0};
+    return {Kind::Document, status, std::move(body), 0, {}};
   }
-  static ServerReply Stalling() { return {Kind::Stall, 200, {}, 0}; }
+  static ServerReply Stalling() { return {Kind::Stall, 200, {}, 0, {}}; }
   static ServerReply ClosingMidBody(std::string body) {
-    return {Kind::CloseMidBody, 200, std::move(body), 0};
+    return {Kind::CloseMidBody, 200, std::move(body), 0, {}};
   }
-  static ServerReply Huge(std::size_t size) { return {Kind::Huge, 200, {}, size}; }
+  static ServerReply Huge(std::size_t size) { return {Kind::Huge, 200, {}, size, {}}; }
+  // The body is the server's own note that the document moved; a client that follows the
+  // redirect must not take it for the answer.
+  static ServerReply Redirect(int status, std::string location) {
+    return {Kind::Redirect, status, "<moved/>", 0, std::move(location)};
+  }
 };
 
 // A loopback HTTP/1.1 upload server for tests and the demo: it answers the upload endpoint with
@@ -59,8 +67,13 @@ class ReferenceServer {
   // What the upload endpoint answers once the script has run out: the session may close.
   static constexpr const char* kClosingDocument = "<p><device action=\"close\"/></p>";
 
-  // Listens on 127.0.0.1 at `port` (0: any free port) and starts serving at once.
-  explicit ReferenceServer(std::uint16_t port = 0);
+  static constexpr const char* kLoopback = "127.0.0.1";
+  static constexpr const char* kLoopbackV6 = "::1";
+
+  // Listens on `address` (a loopback address) at `port` (0: any free port) and starts serving
+  // at once. Throws boost::system::system_error when it cannot listen there, as on a machine
+  // without an IPv6 loopback.
+  explicit ReferenceServer(std::uint16_t port = 0, const std::string& address = kLoopback);
   ReferenceServer(const ReferenceServer&) = delete;
   ReferenceServer& operator=(const ReferenceServer&) = delete;
   ~ReferenceServer();
@@ -79,6 +92,8 @@ class ReferenceServer {
   // Bytes received (request bodies) and sent (response bodies) so far.
   [[nodiscard]] std::size_t BytesReceived() const;
   [[nodiscard]] std::size_t BytesSent() const;
+  // Connections accepted so far, also those that never sent a whole HTTP request.
+  [[nodiscard]] std::size_t ConnectionsAccepted() const;
 
   // Closes the listener and every open connection, and joins every thread.
   void Stop();
@@ -90,10 +105,11 @@ class ReferenceServer {
   void Serve(const std::shared_ptr<Socket>& socket);
   bool ReadRequest(Socket& socket, RecordedRequest& request);
   ServerReply NextReply(const RecordedRequest& request);
-  void Answer(Socket& socket, const ServerReply& reply);
+  void Answer(Socket& socket, const ServerReply& reply, const std::string& method);
 
   boost::asio::io_context io_;
   boost::asio::ip::tcp::acceptor acceptor_;
+  boost::asio::ip::address address_;
   std::uint16_t port_ = 0;
   std::thread acceptThread_;
 
@@ -104,6 +120,7 @@ class ReferenceServer {
   std::vector<RecordedRequest> requests_;
   std::size_t bytesReceived_ = 0;
   std::size_t bytesSent_ = 0;
+  std::size_t connectionsAccepted_ = 0;
   std::vector<std::weak_ptr<Socket>> open_;
   std::vector<std::thread> connections_;
 };

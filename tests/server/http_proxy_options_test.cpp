@@ -13,9 +13,10 @@
 #include "tests/server/http_transport_fixture.h"
 #include "tests/support/child_process.h"
 
-// The per-connection proxy options as libcurl is given them: the Windows lists converted, and
-// what libcurl cannot evaluate replaced by a direct connection. (WinInet takes the options as
-// they are and evaluates them itself.)
+// The per-connection proxy options as libcurl is given them: the server list converted, the
+// bypass list decided per request by the Windows rules, and what libcurl cannot evaluate
+// replaced by a direct connection. (WinInet takes the options as they are and evaluates them
+// itself.)
 
 namespace Pellux {
 namespace {
@@ -97,7 +98,8 @@ TEST_F(RealProxyTest, PerConnectionServerListCarriesTheExchangeAndTheBypassListG
   ProcessProxySettings::Set(settings);
   Send(Request());
   Await(1);
-  settings.bypass = "<local>";
+  // A wildcard entry, as Windows lists have them.
+  settings.bypass = "*.example.invalid;127.0.0.*";
   ProcessProxySettings::Set(settings);
   Send(Request());
   Await(2);
@@ -105,6 +107,40 @@ TEST_F(RealProxyTest, PerConnectionServerListCarriesTheExchangeAndTheBypassListG
   ASSERT_EQ(requests.size(), 2U);
   EXPECT_TRUE(CameThroughTheProxy(requests[0]));
   EXPECT_FALSE(CameThroughTheProxy(requests[1]));
+}
+
+TEST_F(RealProxyTest, LocalEntryGoesAroundForNamesWithoutADotOnly) {
+  ProxySettings settings;
+  settings.selection = ProxySettings::kPerConnection;
+  settings.flags = ProxySettings::kManualProxy;
+  settings.server = proxy.Address();
+  settings.bypass = "<local>";
+  ProcessProxySettings::Set(settings);
+  Send(Request());  // 127.0.0.1 has dots: through the proxy, as on Windows
+  Await(1);
+  NetworkRequest dotless = Request();
+  dotless.host = "localhost";
+  Send(dotless);
+  Await(2);
+  const auto requests = server.Requests();
+  ASSERT_EQ(requests.size(), 2U);
+  EXPECT_TRUE(CameThroughTheProxy(requests[0]));
+  EXPECT_FALSE(CameThroughTheProxy(requests[1]));
+}
+
+TEST_F(RealProxyTest, OnlyTheSettingsBypassListGoesAroundNotTheEnvironments) {
+  ProxySettings settings;
+  settings.selection = ProxySettings::kPerConnection;
+  settings.flags = ProxySettings::kManualProxy;
+  settings.server = proxy.Address();
+  ProcessProxySettings::Set(settings);
+  ::setenv("no_proxy", "127.0.0.1", 1);
+  Send(Request());
+  Await(1);
+  ::unsetenv("no_proxy");
+  const auto requests = server.Requests();
+  ASSERT_EQ(requests.size(), 1U);
+  EXPECT_TRUE(CameThroughTheProxy(requests[0]));
 }
 
 TEST_F(RealProxyTest, DirectSelectionIgnoresTheProxyEvenFromTheEnvironment) {

@@ -62,6 +62,12 @@ class HttpTransportTest : public ::testing::Test {
     return completions;
   }
 
+  // The lines the exchange logged so far.
+  std::vector<std::string> Lines() {
+    std::lock_guard guard(linesMutex);
+    return lines;
+  }
+
   // Declared before the pool, whose workers use them until it stops.
   const std::string caller = "caller";
   std::mutex mutex;

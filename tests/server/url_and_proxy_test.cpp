@@ -47,15 +47,6 @@ TEST(ProxyListsTest, PicksTheServerForTheScheme) {
   EXPECT_EQ(ProxyForScheme("http=a:1;d:4", "https"), "d:4");
 }
 
-TEST(ProxyListsTest, TranslatesTheBypassList) {
-  EXPECT_EQ(NoProxyList("intranet;*.example.org"), "intranet,.example.org");
-  EXPECT_EQ(NoProxyList("<local>"), "localhost,127.0.0.1,::1");
-  EXPECT_EQ(NoProxyList("a b;;c"), "a,b,c");
-  // Entries libcurl would misread are left out, not passed on.
-  EXPECT_EQ(NoProxyList("ok;bad\"name;*;10.0.0.*"), "ok");
-  EXPECT_EQ(NoProxyList(""), "");
-}
-
 TEST(ProxySettingsTest, TheProcessSetIsReplacedAsAWhole) {
   ProxySettings settings;
   settings.selection = ProxySettings::kOverride;
