@@ -45,6 +45,9 @@ void AntRadio::QueuePacket(const Packet& packet, const std::string& failureMessa
   ++transmitSequence;
   TransportPacket transport(packet, transmitSequence);
   transport.Serialize(transmitBuffer);
+  // Every logical packet of type 3 carries the data request number in bytes 3-4, whoever built
+  // it: a server command whose op code starts with 0x60 to 0x7F is numbered too. The tracker
+  // knows the type, not who sent it, so the rule stays as wide as that.
   if (!packet.IsControl() && (packet.Type() >> 5) == LogicalPacket::kDataRequestType) {
     ++drqCounter;
     transmitBuffer.at(4) = static_cast<std::uint8_t>(drqCounter & 0xFF);
