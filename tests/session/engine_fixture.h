@@ -20,6 +20,7 @@ class EngineTest : public ::testing::Test {
   void SetUp() override { Build(); }
 
   void Build() {
+    manager.reset();  // one engine at a time: the process-wide pointer is its own
     manager = std::make_unique<CommunicationManager>(&ui, radio, clock);
     radio.Attach(manager.get());
   }
