@@ -78,9 +78,14 @@ class Harness {
     bus.Attach(station, 0x10C4, 0x84C4);
     AntRadio::Timing timing;
     timing.responseWait = std::chrono::milliseconds(200);
-    radio = std::make_unique<AntRadio>(ui, bus, clock, identifiers, timing);
-    manager = std::make_unique<CommunicationManager>(&ui, *radio, clock);
-    radio->Attach(*manager);
+    manager = std::make_unique<CommunicationManager>(
+        &ui,
+        [&](RadioEvents& events) {
+          auto made = std::make_unique<AntRadio>(events, ui, bus, clock, identifiers, timing);
+          radio = made.get();
+          return made;
+        },
+        clock);
   }
 
   ~Harness() { manager.reset(); }
@@ -115,7 +120,8 @@ class Harness {
   VirtualBaseStation station{clock};
   VirtualDeviceBus bus;
   LinkIdentifiers identifiers{7};
-  std::unique_ptr<AntRadio> radio;
+  // The engine's, while it lives.
+  AntRadio* radio = nullptr;
   std::unique_ptr<CommunicationManager> manager;
 };
 

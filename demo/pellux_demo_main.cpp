@@ -11,15 +11,12 @@
 #include <optional>
 #include <string>
 
+#include "app/uploader.h"
 #include "base/clock.h"
 #include "demo/demo_options.h"
 #include "demo/demo_scenario.h"
 #include "demo/demo_user_interface.h"
-#include "link/ant_radio.h"
-#include "server/http_exchange.h"
-#include "server/network_worker_pool.h"
 #include "session/client_settings.h"
-#include "session/communication_manager.h"
 #include "sim/memory_settings_store.h"
 #include "sim/reference_server.h"
 #include "sim/virtual_base_station.h"
@@ -63,28 +60,35 @@ int Run(const DemoOptions& options) {
   VirtualDeviceBus bus;
   bus.Attach(station, kVendorId, kProductId);
 
-  std::unique_ptr<HttpExchange> exchange = HttpExchange::CreateForPlatform(
-      [](const std::string& line) { std::cout << "         [http] " << line << "\n"; },
-      HttpExchange::Limits{});
-  NetworkWorkerPool pool(*exchange);
-  DemoUserInterface ui(store, pool, std::cout);
   int status = 0;
+  DemoUserInterface::Counts done;
   {
-    AntRadio radio(ui, bus, clock);
-    CommunicationManager engine(&ui, radio, clock);
-    radio.Attach(engine);
+    DemoUserInterface* ui = nullptr;
+    Uploader uploader(
+        {.settings = store,
+         .devices = bus,
+         .clock = clock,
+         .makeUserInterface =
+             [&ui](SettingsStore& settings, NetworkWorkerPool& pool) {
+               auto made = std::make_unique<DemoUserInterface>(settings, pool, std::cout);
+               ui = made.get();
+               return made;
+             },
+         .httpLog =
+             [](const std::string& line) { std::cout << "         [http] " << line << "\n"; }});
+    CommunicationManager& engine = uploader.Engine();
     // The station is attached before the service starts, as after a boot: its arrival is only
     // noted, and the first session opens it.
     engine.ProcessAction(0, "basestationconnect", "4021337", false, kNoContext);
     engine.ProcessAction(0, "init", "standard", false, kNoContext);
 
     const auto wanted = static_cast<std::size_t>(options.sessions);
-    const bool finished = ui.WaitFor(
+    const bool finished = ui->WaitFor(
         [wanted](const DemoUserInterface::Counts& counts) {
           return counts.sessionsDone >= wanted || counts.failedExchanges > 0;
         },
         kSessionLimit * options.sessions);
-    const DemoUserInterface::Counts counts = ui.Snapshot();
+    const DemoUserInterface::Counts counts = ui->Snapshot();
     if (counts.failedExchanges > 0) {
       std::cerr << "pellux-demo: the upload server at " << host << ":" << port
                 << " cannot be reached or refused the upload (see the lines above)\n";
@@ -94,21 +98,20 @@ int Run(const DemoOptions& options) {
                 << " sessions finished within the time allowed\n";
       status = 1;
     }
-    engine.ProcessAction(0, "shutdown", "", false, kNoContext);
-    // No answer may reach the engine once it is gone.
-    pool.Stop();
+    // No answer may reach the engine once it is gone: the workers stop with it.
+    uploader.Stop();
+    done = ui->Snapshot();
   }
   if (server) server->Stop();
 
-  const DemoUserInterface::Counts counts = ui.Snapshot();
   const TrackerSnapshot tracker = station.Tracker();
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   std::printf(
       "\nSummary: %zu session(s), %zu request(s), %zu bytes sent, %zu bytes received, "
       "%zu operation(s) run on the tracker, %.1f s\n",
-      counts.sessionsDone, counts.requests, counts.bytesSent, counts.bytesReceived,
-      tracker.commands.size(), seconds);
+      done.sessionsDone, done.requests, done.bytesSent, done.bytesReceived, tracker.commands.size(),
+      seconds);
   return status;
 }
 

@@ -53,7 +53,7 @@ class NoDevices final : public BaseStationDevices {
  public:
   std::vector<BaseStationCandidate> Candidates() override { return {}; }
   std::shared_ptr<DSISerial> CreateTransport() override { return nullptr; }
-  void RestartDevices(const std::string&) override {}
+  void RestartDevices(std::uint16_t, std::uint16_t) override {}
 };
 
 }  // namespace
@@ -66,10 +66,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   QuietUserInterface ui;
   NoDevices devices;
   LinkIdentifiers identifiers(1);
-  AntRadio radio(ui, devices, clock, identifiers, AntRadio::Timing{});
   {
-    CommunicationManager manager(&ui, radio, clock);
-    radio.Attach(manager);
+    AntRadio* made = nullptr;
+    CommunicationManager manager(
+        &ui,
+        [&](RadioEvents& events) {
+          auto radio = std::make_unique<AntRadio>(events, ui, devices, clock, identifiers,
+                                                  AntRadio::Timing{});
+          made = radio.get();
+          return radio;
+        },
+        clock);
+    AntRadio& radio = *made;
     manager.ProcessAction(0, "init", "standard", false, kNoContext);
     manager.RunLocked([&] {
       radio.SetLinkState(static_cast<LinkState>(data[0] % 7));

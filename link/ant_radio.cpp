@@ -7,31 +7,34 @@
 #include <system_error>
 #include <utility>
 
-#include "session/communication_manager.h"
-
 namespace Pellux {
 
-AntRadio::AntRadio(UserInterface& userInterface, BaseStationDevices& stations, Clock& radioClock,
-                   LinkIdentifiers& linkIdentifiers, Timing waits)
+AntRadio::AntRadio(RadioEvents& engine, UserInterface& userInterface, BaseStationDevices& stations,
+                   Clock& radioClock, LinkIdentifiers& linkIdentifiers, Timing waits)
     : ui(userInterface),
       devices(stations),
       clock(radioClock),
       identifiers(linkIdentifiers),
       timing(waits),
+      events(engine),
+      pingTimer(engine.CreateTimer()),
+      beaconSearchTimer(engine.CreateTimer()),
       retryTable([this](const std::string& line) { Log(5, "%s", line); }) {}
 
-AntRadio::AntRadio(UserInterface& userInterface, BaseStationDevices& stations, Clock& radioClock)
-    : AntRadio(userInterface, stations, radioClock, LinkIdentifiers::ForProcess(), Timing{}) {}
+AntRadio::AntRadio(RadioEvents& engine, UserInterface& userInterface, BaseStationDevices& stations,
+                   Clock& radioClock)
+    : AntRadio(engine, userInterface, stations, radioClock, LinkIdentifiers::ForProcess(),
+               Timing{}) {}
 
 AntRadio::~AntRadio() {
-  // The engine releases the base station when it goes; this covers a radio that was never
-  // attached or whose engine failed to.
+  // The engine releases the base station before it lets the radio go; this covers an engine
+  // that failed to.
   if (ant) CloseCommunication();
   JoinRetiredPumps();
 }
 
-void AntRadio::Attach(CommunicationManager& engine) {
-  manager = &engine;
+void AntRadio::CancelIdleTimer() {
+  pingTimer->Cancel();
 }
 
 void AntRadio::SetSearchDeviceNumber(std::uint16_t number) {
@@ -48,7 +51,7 @@ std::uint8_t AntRadio::FindBaseStation(std::uint16_t vendorId, std::uint16_t pro
   if (candidates.empty() && leftoverTransport) {
     // The station vanished from the list after an attempt to open it: power-cycling the
     // family usually brings it back for the next attempt.
-    devices.RestartDevices(kBaseStationInstancePattern);
+    devices.RestartDevices(kRestartVendorId, kRestartProductId);
     return kNoDevice;
   }
   for (std::size_t index = 0; index < candidates.size() && index < kNoDevice; ++index) {
@@ -68,17 +71,17 @@ bool AntRadio::OpenCommunication() {
     return true;
   }
 
-  const ClientSettings settings = manager->Settings();
+  const RadioParameters settings = events.Parameters();
   std::string serial;
   const std::uint8_t device = FindBaseStation(settings.vendorId, settings.productId, serial);
   if (OpenDevice(baudRate, device)) {
-    manager->MarkBaseStationOpened(serial);
+    events.OnBaseStationOpened(serial);
     Log(5, "Initialized communication [VID: 0x%04x, PID: 0x%04x, SERIAL: %s].", settings.vendorId,
         settings.productId, serial);
     StartChannel();
     return true;
   }
-  manager->MarkBaseStationClosed();
+  events.OnBaseStationClosed();
   Log(6,
       "Failed to initialize communication [VID: 0x%04x, PID: 0x%04x%s]. Is the base station "
       "plugged in?",
@@ -168,7 +171,7 @@ void AntRadio::CloseCommunication() {
   }
   Log(5, "Killing message object...");
   Log(5, "Killing serial object...");
-  connection->transport->Close();
+  connection->transport->Close(false);
   Log(5, "ANT closed.");
 }
 
@@ -196,7 +199,7 @@ void AntRadio::Pump(const std::shared_ptr<Connection>& connection) {
   // The engine's stop is read under its lock only: an entry that stops and restarts the engine
   // (the communication-error restart) must not look like a stop to the pump.
   bool stopped = false;
-  const auto engineStopped = [&] { stopped = manager->IsStopped(); };
+  const auto engineStopped = [&] { stopped = events.IsStopped(); };
   while (connection->open.load()) {
     {
       std::lock_guard idleGuard(connection->idleLock);
@@ -212,7 +215,7 @@ void AntRadio::Pump(const std::shared_ptr<Connection>& connection) {
       break;
     }
     if (ready == DSIFramer::kTimedOut) {
-      if (!manager->RunLockedWhile(connection->open, engineStopped) || stopped) break;
+      if (!events.EnterWhile(connection->open, engineStopped) || stopped) break;
       continue;
     }
 
@@ -227,7 +230,7 @@ void AntRadio::Pump(const std::shared_ptr<Connection>& connection) {
       continue;
     }
     if (length == 0) continue;
-    const bool handled = manager->RunLockedWhile(connection->open, [&] {
+    const bool handled = events.EnterWhile(connection->open, [&] {
       engineStopped();
       if (!stopped) ProcessAntMessage(message, static_cast<std::uint8_t>(length));
     });
@@ -262,7 +265,7 @@ bool AntRadio::HasPumpThread() const {
 }
 
 void AntRadio::ProcessAntMessage(const AntMessage& message, std::uint8_t length) {
-  manager->RecordActivity();
+  events.OnRadioActivity();
   const std::span<const std::uint8_t> data(message.data.data(), length);
   // Radio bytes are outside input: a message too short for its kind is dropped, never read
   // past its end.

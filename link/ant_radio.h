@@ -14,29 +14,30 @@
 #include <vector>
 
 #include "base/clock.h"
+#include "base/guarded_timer.h"
 #include "base/log_format.h"
 #include "device/ant_message.h"
 #include "device/dsi_framer_ant.h"
 #include "link/base_station_devices.h"
 #include "link/link_identifiers.h"
 #include "link/packet.h"
+#include "link/radio_events.h"
+#include "link/radio_link.h"
 #include "link/retry_table.h"
-#include "session/radio_link.h"
 #include "ui/user_interface.h"
 
 namespace Pellux {
-
-class CommunicationManager;
 
 // The engine's radio side: opens the base station (transport, framer, pump thread), configures
 // and opens the ANT channel step by step, links the tracker over it and carries packets both
 // ways.
 //
 // Threads and locks: all state is guarded by the engine's lock. The engine calls the RadioLink
-// operations with it held; the pump thread and the ping/idle and beacon search timers take it
-// before they touch anything. Configuration commands block their caller (the pump thread, or
-// an engine thread for the first step) for up to the framer's response wait; the answers are
-// matched on the transport's receive thread, which never takes the engine's lock.
+// operations with it held; the pump thread enters through RadioEvents::EnterWhile, and the
+// radio's own ping/idle and beacon search timers run on the engine's event loop under it.
+// Configuration commands block their caller (the pump thread, or an engine thread for the first
+// step) for up to the framer's response wait; the answers are matched on the transport's receive
+// thread, which never takes the engine's lock.
 class AntRadio final : public RadioLink {
  public:
   // Waits of the radio side. Tests shorten them; the service uses the defaults.
@@ -52,8 +53,9 @@ class AntRadio final : public RadioLink {
   static constexpr std::uint32_t kDefaultBaud = 50000;
   static constexpr std::uint8_t kNoDevice = 0xFF;
   static constexpr std::uint16_t kSearchAnyDevice = 0xFFFF;
-  // Instance ids of the base stations that are power-cycled when the list comes back empty.
-  static constexpr const char* kBaseStationInstancePattern = "@USB\\VID_0FCF&PID_1004\\*";
+  // The USB ids of the base station family that is power-cycled when the list comes back empty.
+  static constexpr std::uint16_t kRestartVendorId = 0x0FCF;
+  static constexpr std::uint16_t kRestartProductId = 0x1004;
   // Channel events made from data messages, beside the module's own event codes.
   static constexpr std::uint8_t kBeaconEvent = 0x9A;
   static constexpr std::uint8_t kAcknowledgedEvent = 0x9B;
@@ -64,14 +66,13 @@ class AntRadio final : public RadioLink {
   // bytes, and a burst that runs on past it would only be trimmed.
   static constexpr std::size_t kMaxReceiveBuffer = 65535 + 8;
 
-  AntRadio(UserInterface& userInterface, BaseStationDevices& stations, Clock& radioClock,
-           LinkIdentifiers& linkIdentifiers, Timing waits);
-  AntRadio(UserInterface& userInterface, BaseStationDevices& stations, Clock& radioClock);
+  // `engine` is the engine this radio reports to; it, and everything else given, outlives the
+  // radio.
+  AntRadio(RadioEvents& engine, UserInterface& userInterface, BaseStationDevices& stations,
+           Clock& radioClock, LinkIdentifiers& linkIdentifiers, Timing waits);
+  AntRadio(RadioEvents& engine, UserInterface& userInterface, BaseStationDevices& stations,
+           Clock& radioClock);
   ~AntRadio() override;
-
-  // The engine this radio serves; before its first use. The engine must outlive the radio's
-  // use, and the radio the engine.
-  void Attach(CommunicationManager& manager);
 
   // --- RadioLink (engine lock held) ---
   void SetSearchDeviceNumber(std::uint16_t deviceNumber) override;
@@ -81,6 +82,7 @@ class AntRadio final : public RadioLink {
   void DestroyChannel() override;
   void ResetChannel() override;
   void ReleaseBaseStation() override;
+  void CancelIdleTimer() override;
   void QueuePacket(const Packet& packet, const std::string& failureMessage) override;
   [[nodiscard]] LinkState GetLinkState() const override { return linkState; }
   void SetLinkState(LinkState state) override { linkState = state; }
@@ -192,7 +194,10 @@ class AntRadio final : public RadioLink {
   Clock& clock;
   LinkIdentifiers& identifiers;
   const Timing timing;
-  CommunicationManager* manager = nullptr;
+  RadioEvents& events;
+  // On the engine's event loop; their handlers run with the engine's lock held.
+  std::unique_ptr<GuardedTimer> pingTimer;
+  std::unique_ptr<GuardedTimer> beaconSearchTimer;
 
   // Channel.
   std::uint8_t channelNumber = 0;

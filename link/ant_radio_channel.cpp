@@ -4,7 +4,6 @@
 #include <array>
 
 #include "link/ant_radio.h"
-#include "session/communication_manager.h"
 
 namespace Pellux {
 namespace {
@@ -51,7 +50,7 @@ void AntRadio::StartChannel() {
 void AntRadio::ResetSystem() {
   Log(5, "Resetting system...");
   waitingForPong = false;
-  manager->BeaconSearchTimer().Cancel();
+  beaconSearchTimer->Cancel();
   if (DSIFramerANT* framer = Framer()) {
     AntMessage reset{AntId::kSystemReset, {}};
     // The module restarts and is deaf for a moment; a failed write is not reported, the
@@ -88,7 +87,7 @@ void AntRadio::RunStep(int number) {
       put(static_cast<std::uint8_t>(channelPeriod >> 8));
       break;
     case 4: {
-      const int frequency = manager->Settings().frequency;
+      const int frequency = events.Parameters().frequency;
       Log(5, "Setting frequency [frequency: %d]...", frequency);
       put(channelNumber);
       put(static_cast<std::uint8_t>(frequency));
@@ -101,7 +100,7 @@ void AntRadio::RunStep(int number) {
       break;
     case 6:
       searchSeconds = linkState == LinkState::SessionSearch ? kSessionSearchSeconds
-                                                            : manager->Current().acquireTimeOut;
+                                                            : events.Parameters().acquireSeconds;
       Log(5, "Setting %d second search timeout [timeout: %d]...", searchSeconds,
           static_cast<int>(kInfiniteSearch));
       put(channelNumber);
@@ -135,7 +134,7 @@ void AntRadio::RunStep(int number) {
 void AntRadio::OnChannelResponse(std::uint8_t answeredId, std::uint8_t code) {
   if (code == AntResponse::kChannelInWrongState || code == AntResponse::kChannelNotOpened) {
     Log(6, "Channel in wrong state or not opened! Attempting hard restart...");
-    manager->ScheduleCommunicationErrorRestart();
+    events.OnChannelInWrongState();
     return;
   }
   const bool success = code == AntResponse::kNoError;
@@ -184,21 +183,20 @@ void AntRadio::OnChannelOpened() {
   drqCounter = -1;
   channelClosed = false;
   closing = false;
-  retryBudget = manager->Settings().channelRetries;
+  retryBudget = events.Parameters().channelRetries;
   pendingAcks = 0;
-  manager->PingTimer().Cancel();
+  pingTimer->Cancel();
   transmitBuffer.clear();
   outgoing.clear();
   // A restart asked for by a wrong-state answer during an earlier configuration is not due any
   // more: the channel has been configured and opened since.
-  manager->CancelCommunicationErrorRestart();
+  events.OnChannelOpened();
   const std::int32_t seconds = searchSeconds < 0 ? 0 : searchSeconds;
-  manager->BeaconSearchTimer().Start(std::chrono::seconds(seconds),
-                                     [this] { OnBeaconSearchExpired(); });
+  beaconSearchTimer->Start(std::chrono::seconds(seconds), [this] { OnBeaconSearchExpired(); });
 }
 
 void AntRadio::CloseChannel() {
-  manager->PingTimer().Cancel();
+  pingTimer->Cancel();
   if (channelClosed) {
     OnChannelClosed();
     return;
@@ -245,24 +243,24 @@ void AntRadio::OnCloseAnswer(bool success) {
 void AntRadio::OnChannelClosed() {
   channelClosed = true;
   closing = false;
-  manager->PingTimer().Cancel();
-  manager->BeaconSearchTimer().Cancel();
+  pingTimer->Cancel();
+  beaconSearchTimer->Cancel();
   Log(5, "Closed channel.");
   if (pendingAcks != 0) Log(5, "Pending acks: %d", pendingAcks);
   retryTable.Erase(RetryTable::kCloseChannel);
-  if (!manager->IsStopped() && linkState == LinkState::LinkSent) {
+  if (!events.IsStopped() && linkState == LinkState::LinkSent) {
     // The tracker took the link request: meet it on its session channel.
     linkState = LinkState::SessionSearch;
     StartChannel();
     return;
   }
-  manager->ContinueSession();
+  events.OnChannelClosed();
 }
 
 void AntRadio::DestroyChannel() {
   Log(5, "Destroying channel...");
-  manager->PingTimer().Cancel();
-  manager->BeaconSearchTimer().Cancel();
+  pingTimer->Cancel();
+  beaconSearchTimer->Cancel();
   ResetChannel();
   channelClosed = true;
   closing = false;

@@ -8,7 +8,6 @@
 #include "link/packet.h"
 #include "link/packet_bytes.h"
 #include "link/received_unit.h"
-#include "session/communication_manager.h"
 
 namespace Pellux {
 namespace {
@@ -27,12 +26,12 @@ std::uint8_t BurstSequenceBits(std::size_t index) {
 
 void AntRadio::Report(const std::string& status, bool error, bool disconnect,
                       std::span<const std::uint8_t> data) {
-  manager->OnCommandResult(status, error, disconnect, data);
+  events.OnCommandResult(status, error, disconnect, data);
 }
 
 void AntRadio::ArmPingTimer() {
-  manager->PingTimer().Start(std::chrono::milliseconds(manager->PingInterval()),
-                             [this] { OnPingTimer(); });
+  pingTimer->Start(std::chrono::milliseconds(events.Parameters().pingIntervalMs),
+                   [this] { OnPingTimer(); });
 }
 
 void AntRadio::QueuePacket(const Packet& packet, const std::string& failureMessage) {
@@ -125,8 +124,8 @@ void AntRadio::ReleaseAcknowledgement(bool releaseNext) {
 }
 
 void AntRadio::AfterUnlinkOrLink() {
-  if (manager->IsCloseRequested()) {
-    manager->EndSession();
+  if (events.IsCloseRequested()) {
+    events.EndSession();
   } else {
     CloseChannel();
   }
@@ -185,12 +184,12 @@ void AntRadio::OnBeacon(std::span<const std::uint8_t> data) {
   if (heard != identifiers.HostId()) {
     Log(6, "Host ID mismatch [expected %x, not %x].  Dropping link...", identifiers.HostId(),
         heard);
-    manager->EndSession();
+    events.EndSession();
     return;
   }
   linkState = LinkState::Pinging;
   Log(5, "Acquired beacon on %s session channel.  Pinging tracker...",
-      manager->SessionBeaconType());
+      events.Parameters().beaconType);
   waitingForPong = true;
   QueuePacket(PingPacket(), "Resetting tracker failed");
 }
@@ -198,32 +197,28 @@ void AntRadio::OnBeacon(std::span<const std::uint8_t> data) {
 void AntRadio::OnPong() {
   if (linkState == LinkState::Pinging) {
     linkState = LinkState::Linked;
-    Log(5, "LINKED! [%s beacon]", manager->SessionBeaconType());
-    manager->BeaconSearchTimer().Cancel();
-    const ServerResponse current = manager->Current();
-    if (current.origin == "server" && current.action == "acquire") {
-      manager->AddRequestField("acquired", "true");
-    }
+    Log(5, "LINKED! [%s beacon]", events.Parameters().beaconType);
+    beaconSearchTimer->Cancel();
     waitingForPong = false;
-    manager->SendNextCommand();
+    events.OnLinked();
     return;
   }
   // The answer to a keep-alive ping: the command held back meanwhile goes out now.
   if (waitingForPong) {
     waitingForPong = false;
-    manager->SendCommand();
+    events.OnPongReceived();
   }
 }
 
 void AntRadio::OnPingTimer() {
-  if (linkState == LinkState::Linked && manager->RunningCommand() == nullptr && !waitingForPong) {
+  if (linkState == LinkState::Linked && !events.IsCommandRunning() && !waitingForPong) {
     Log(4, "PING");
     waitingForPong = true;
     QueuePacket(PingPacket(), "Failed to send PING");
     return;
   }
-  manager->AddRequestField("trackerConnectionDropped", "true");
-  const std::int32_t interval = manager->PingInterval();
+  events.AddRequestField("trackerConnectionDropped", "true");
+  const std::int32_t interval = events.Parameters().pingIntervalMs;
   if (waitingForPong) {
     waitingForPong = false;
     Log(6, "Ping timeout: %d milliseconds", 2 * interval);
@@ -280,8 +275,7 @@ void AntRadio::ReceiveBurstContinuation(std::uint8_t sequenceBits,
     Report("wrong_checksum", true, false);
     return;
   }
-  if (const std::shared_ptr<Command> command = manager->RunningCommand()) {
-    command->response.insert(command->response.end(), receiveBuffer.begin(), receiveBuffer.end());
+  if (events.AppendCommandResponse(receiveBuffer)) {
     receiveBuffer.clear();
     QueuePacket(DataRequestPacket(), "Failed to send DRQ packet");
   }
@@ -350,12 +344,8 @@ void AntRadio::ReceiveUnit(std::uint8_t code, std::span<const std::uint8_t> data
 
 void AntRadio::OnDataRequest(const DataRequestPacket& request) {
   Log(5, "Received DRQ packet...");
-  const std::shared_ptr<Command> command = manager->RunningCommand();
-  if (command == nullptr) return;
-  const std::size_t size = std::min<std::size_t>(request.RequestedSize(), command->payload.size());
-  const auto end = command->payload.begin() + static_cast<std::ptrdiff_t>(size);
-  std::vector<std::uint8_t> chunk(command->payload.begin(), end);
-  command->payload.erase(command->payload.begin(), end);
+  std::vector<std::uint8_t> chunk;
+  if (!events.TakeCommandPayload(request.RequestedSize(), chunk)) return;
   const DataPacket answer(std::move(chunk), request);
   Log(5, "Sending DATA packet...");
   QueuePacket(answer, "Failed to send data packet");

@@ -18,7 +18,8 @@ struct BaseStationCandidate {
 
 // Where the radio side finds base stations and the transports that open them. Each platform
 // has its own (vendor libraries on Windows, udev and a tty on Linux); tests give virtual ones.
-// Every method is called by the engine with its lock held.
+// Every method is called by the radio side with the engine's lock held, and may block briefly
+// (a device listing, a power cycle).
 class BaseStationDevices {
  public:
   BaseStationDevices() = default;
@@ -31,10 +32,9 @@ class BaseStationDevices {
   [[nodiscard]] virtual std::vector<BaseStationCandidate> Candidates() = 0;
   // A new transport, not yet initialised; null when none can be made.
   virtual std::shared_ptr<DSISerial> CreateTransport() = 0;
-  // Power-cycles every attached base station of the family whose device instance ids match
-  // `instancePattern` (disable, then enable): a station that vanished from the list while we
-  // still held it open often comes back this way.
-  virtual void RestartDevices(const std::string& instancePattern) = 0;
+  // Power-cycles every attached USB device with these ids (disable, then enable): a station
+  // that vanished from the list while we still held it open often comes back this way.
+  virtual void RestartDevices(std::uint16_t vendorId, std::uint16_t productId) = 0;
 };
 
 }  // namespace Pellux

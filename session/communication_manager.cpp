@@ -7,9 +7,9 @@
 #include <utility>
 
 #include "base/log_format.h"
+#include "link/radio_link.h"
 #include "server/request_body.h"
 #include "server/server_response_reader.h"
-#include "session/radio_link.h"
 #include "ui/user_interface.h"
 
 namespace Pellux {
@@ -27,9 +27,9 @@ std::string DescribeContext(Context context) {
 
 }  // namespace
 
-CommunicationManager::CommunicationManager(UserInterface* userInterface, RadioLink& radioLink,
-                                           Clock& engineClock)
-    : ui(userInterface), radio(radioLink), clock(engineClock), workGuard(io.get_executor()) {
+CommunicationManager::CommunicationManager(UserInterface* userInterface,
+                                           const RadioFactory& makeRadio, Clock& engineClock)
+    : ui(userInterface), clock(engineClock), workGuard(io.get_executor()) {
   // A manager without its user interface could neither log nor reach anyone: a programming
   // error that must stop the process in every build, not only in debug ones.
   if (ui == nullptr) {
@@ -37,14 +37,14 @@ CommunicationManager::CommunicationManager(UserInterface* userInterface, RadioLi
     std::abort();
   }
   lastActivity = EpochSeconds(clock.Now());
-  const auto makeTimer = [this] {
-    return std::make_unique<GuardedTimer>(clock.CreateTimer(io.get_executor()), lock);
-  };
-  minDisplayTimer = makeTimer();
-  pingTimer = makeTimer();
-  beaconSearchTimer = makeTimer();
-  channelCheckTimer = makeTimer();
-  watchdogTimer = makeTimer();
+  minDisplayTimer = CreateTimer();
+  channelCheckTimer = CreateTimer();
+  watchdogTimer = CreateTimer();
+  radio = makeRadio(*this);
+  if (radio == nullptr) {
+    std::fputs("CommunicationManager needs a radio side\n", stderr);
+    std::abort();
+  }
   worker = std::thread([this] { io.run(); });
   instance.store(this);
   LoadSettings();
@@ -59,7 +59,7 @@ CommunicationManager::~CommunicationManager() {
   LogLine(2, kNoContext, "After shutdown \n");
   {
     Lock guard(lock);
-    radio.ReleaseBaseStation();
+    radio->ReleaseBaseStation();
   }
   LogLine(2, kNoContext, "Before stop \n");
   io.stop();
@@ -67,6 +67,10 @@ CommunicationManager::~CommunicationManager() {
   if (worker.joinable()) worker.join();
   // Timers are destroyed with the members; none of their handlers can run any more.
   instance.store(nullptr);
+}
+
+std::unique_ptr<GuardedTimer> CommunicationManager::CreateTimer() {
+  return std::make_unique<GuardedTimer>(clock.CreateTimer(io.get_executor()), lock);
 }
 
 CommunicationManager* CommunicationManager::Instance() {
@@ -219,11 +223,11 @@ void CommunicationManager::EndSession() {
   if (!active) return;
   LogLine(3, kNoContext, "Ending session...");
   ResetSession();
-  radio.ResetChannel();
+  radio->ResetChannel();
   if (stopped) {
     DestroyChannel();
   } else {
-    radio.CloseChannel();
+    radio->CloseChannel();
   }
 }
 
@@ -247,7 +251,7 @@ void CommunicationManager::Shutdown() {
   if (stopped) return;
   LogLine(3, kNoContext, "Shutting down...");
   stopped = true;
-  pingTimer->Cancel();
+  radio->CancelIdleTimer();
   LogLine(3, kNoContext, "! idle timer is canceled...");
   minDisplayTimer->Cancel();
   // A restart armed before the stop must not bring a stopped engine back to life.
@@ -266,7 +270,7 @@ void CommunicationManager::ProcessRequest(ServerResponse instruction) {
   current = std::move(instruction);
   requestBody.Reset();
   pendingRequest = nullptr;
-  radio.SetRetryBudget(settings.channelRetries);
+  radio->SetRetryBudget(settings.channelRetries);
   pingInterval = current.pingInterval < 0 ? kDefaultPingIntervalMs : current.pingInterval;
   waitingMinDisplay = false;
   postDeferred = false;
@@ -281,8 +285,8 @@ void CommunicationManager::ProcessRequest(ServerResponse instruction) {
 
   if (current.action == "acquire") {
     sessionBeaconType = current.beaconType;
-    radio.SetSearchDeviceNumber(current.beaconType == "special" ? 0xFFFE : 0xFFFF);
-    radio.OpenCommunication();
+    radio->SetSearchDeviceNumber(current.beaconType == "special" ? 0xFFFE : 0xFFFF);
+    radio->OpenCommunication();
   } else {
     SendNextCommand();
   }
@@ -295,9 +299,9 @@ void CommunicationManager::ContinueSession() {
     return;
   }
   // Mid-link the channel closes only to reopen on the session channel; the radio goes on.
-  if (radio.GetLinkState() == LinkState::LinkSent) return;
+  if (radio->GetLinkState() == LinkState::LinkSent) return;
 
-  radio.ResetChannel();
+  radio->ResetChannel();
   if (active) {
     LogLine(3, kNoContext, "Session is still open. Waiting for instructions from server...");
     SendPendingRequest();
@@ -336,6 +340,19 @@ void CommunicationManager::DropPendingRestart() {
 void CommunicationManager::LoadSettings() {
   Lock guard(lock);
   settings.Load(*ui, pingInterval);
+}
+
+RadioParameters CommunicationManager::Parameters() const {
+  Lock guard(lock);
+  RadioParameters parameters;
+  parameters.vendorId = settings.vendorId;
+  parameters.productId = settings.productId;
+  parameters.frequency = settings.frequency;
+  parameters.channelRetries = settings.channelRetries;
+  parameters.acquireSeconds = current.acquireTimeOut;
+  parameters.pingIntervalMs = pingInterval;
+  parameters.beaconType = sessionBeaconType;
+  return parameters;
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -18,6 +18,8 @@
 #include "base/context.h"
 #include "base/guarded_timer.h"
 #include "base/log_format.h"
+#include "link/radio_events.h"
+#include "link/radio_link.h"
 #include "server/network_request.h"
 #include "server/request_body.h"
 #include "server/server_response.h"
@@ -26,17 +28,18 @@
 
 namespace Pellux {
 
-class RadioLink;
-
 // The session engine: turns named actions from the service host, the UI bridge and the HTTP
 // transport into sessions with a tracker and the server, one at a time, and starts the next
 // background session whenever one ends.
+//
+// It owns its radio side, made by the factory it is given, and is the RadioEvents that radio
+// reports to.
 //
 // Threads: ProcessAction may be called from any thread; timer handlers run on the engine's own
 // event-loop thread. Every entry takes the one recursive lock and holds it to its end; the
 // operations documented as "lock held" are for the radio side and the exchange, which are
 // already inside an entry when they call them.
-class CommunicationManager {
+class CommunicationManager final : public RadioEvents {
  public:
   // The background mode; every other mode belongs to a user interface.
   static constexpr const char* kStandardMode = "standard";
@@ -50,8 +53,10 @@ class CommunicationManager {
   // The longest a thread that may give up on the lock waits before it looks again.
   static constexpr std::chrono::milliseconds kLockPollInterval{1};
 
-  // The user interface, the radio side and the clock must outlive the manager.
-  CommunicationManager(UserInterface* userInterface, RadioLink& radioLink, Clock& engineClock);
+  // The user interface and the clock must outlive the manager. `makeRadio` is called once,
+  // here, before the event loop runs.
+  CommunicationManager(UserInterface* userInterface, const RadioFactory& makeRadio,
+                       Clock& engineClock);
   CommunicationManager(const CommunicationManager&) = delete;
   CommunicationManager& operator=(const CommunicationManager&) = delete;
   ~CommunicationManager();
@@ -63,8 +68,7 @@ class CommunicationManager {
   void ProcessAction(std::uint32_t requestNumber, const std::string& action,
                      const std::string& argument, bool failed, Context caller);
 
-  // Runs `work` as one entry into the engine, under its lock: the radio side's event handlers
-  // arrive this way from the pump and timer threads.
+  // Runs `work` as one entry into the engine, under its lock.
   template <typename Work>
   void RunLocked(Work&& work) {
     Lock guard(lock);
@@ -98,12 +102,11 @@ class CommunicationManager {
 
   // Session life cycle (lock held).
   void StartSession(const std::string& mode, Context context);
-  void EndSession();
+  void EndSession() override;
   void ResetSession();
   void Shutdown();
   void ProcessRequest(ServerResponse instruction);
-  // The end of the radio side's channel-closed handling: send what waited for the close, or
-  // start the next session.
+  // After the channel has closed: send what waited for the close, or start the next session.
   void ContinueSession();
 
   // Settings (lock held for the reload).
@@ -114,13 +117,13 @@ class CommunicationManager {
   void OnBaseStationUnplugged(const std::string& serial);
   void ArmWatchdog();
   // The radio side marks the base station it opened, and every message it receives.
-  void MarkBaseStationOpened(const std::string& serial);
-  void MarkBaseStationClosed();
-  void RecordActivity();
+  void OnBaseStationOpened(const std::string& serial) override;
+  void OnBaseStationClosed() override;
+  void OnRadioActivity() override;
   // The radio side found the channel in a wrong state: restart the engine a little later.
-  void ScheduleCommunicationErrorRestart();
+  void OnChannelInWrongState() override;
   // The channel has been configured and opened since: the restart asked for is no longer due.
-  void CancelCommunicationErrorRestart();
+  void OnChannelOpened() override;
   // Tears the channel down: timers of the link stopped, the base station closed.
   void DestroyChannel();
 
@@ -131,26 +134,34 @@ class CommunicationManager {
   // The outcome of the running operation, or of the link when none runs. `data` goes in front
   // of the operation's own response bytes.
   void OnCommandResult(const std::string& status, bool error, bool disconnect,
-                       std::span<const std::uint8_t> data = {});
+                       std::span<const std::uint8_t> data = {}) override;
   void PostResults();
   void OnFormInput(const std::string& text);
   void SleepTracker();
   // For the radio side: a field of the next request ("acquired", "trackerConnectionDropped").
-  void AddRequestField(const std::string& name, const std::string& value);
+  void AddRequestField(const std::string& name, const std::string& value) override;
   // The operation the radio is serving, or null when none is outstanding.
   [[nodiscard]] std::shared_ptr<Command> RunningCommand() const;
 
-  // The radio side's timers live on the engine's event loop with the others (lock held). Their
-  // handlers run with the lock held, and only for the wait they were armed with.
-  GuardedTimer& PingTimer() { return *pingTimer; }
-  GuardedTimer& BeaconSearchTimer() { return *beaconSearchTimer; }
+  // --- The rest of what the radio side reports and asks (RadioEvents, lock held) ---
+  void OnChannelClosed() override { ContinueSession(); }
+  void OnLinked() override;
+  void OnPongReceived() override { SendCommand(); }
+  [[nodiscard]] RadioParameters Parameters() const override;
+  [[nodiscard]] bool IsCommandRunning() const override { return RunningCommand() != nullptr; }
+  bool AppendCommandResponse(std::span<const std::uint8_t> bytes) override;
+  bool TakeCommandPayload(std::size_t most, std::vector<std::uint8_t>& chunk) override;
+  bool EnterWhile(const std::atomic<bool>& wanted, const std::function<void()>& work) override {
+    return RunLockedWhile(wanted, work);
+  }
+  std::unique_ptr<GuardedTimer> CreateTimer() override;
 
   // Read without the lock: the pump thread asks it between messages.
-  [[nodiscard]] bool IsStopped() const { return stopped.load(); }
+  [[nodiscard]] bool IsStopped() const override { return stopped.load(); }
   // Read-only views, each taken under the lock.
   [[nodiscard]] bool IsActive() const;
   [[nodiscard]] bool IsRestarting() const;
-  [[nodiscard]] bool IsCloseRequested() const;
+  [[nodiscard]] bool IsCloseRequested() const override;
   [[nodiscard]] bool HasCommandFailed() const;
   [[nodiscard]] bool IsDisconnected() const;
   [[nodiscard]] bool IsWaitingMinDisplay() const;
@@ -200,7 +211,6 @@ class CommunicationManager {
   [[nodiscard]] Context Owner() const { return !active && restarting ? restartContext : context; }
 
   UserInterface* const ui;
-  RadioLink& radio;
   Clock& clock;
 
   mutable std::recursive_mutex lock;
@@ -241,10 +251,10 @@ class CommunicationManager {
   boost::asio::io_context io;
   boost::asio::executor_work_guard<boost::asio::io_context::executor_type> workGuard;
   std::unique_ptr<GuardedTimer> minDisplayTimer;
-  std::unique_ptr<GuardedTimer> pingTimer;
-  std::unique_ptr<GuardedTimer> beaconSearchTimer;
   std::unique_ptr<GuardedTimer> channelCheckTimer;
   std::unique_ptr<GuardedTimer> watchdogTimer;
+  // Its timers are on the event loop: it goes before the loop does.
+  std::unique_ptr<RadioLink> radio;
   std::thread worker;
 };
 

@@ -2,14 +2,15 @@
 // outcomes are recorded in the request body, and the results are posted once nothing holds
 // them back (a dialog's minimum display time, a form) - or the session closes instead.
 
+#include <algorithm>
 #include <utility>
 #include <vector>
 
 #include "link/packet.h"
 #include "link/packet_bytes.h"
+#include "link/radio_link.h"
 #include "session/communication_manager.h"
 #include "session/password_masking.h"
-#include "session/radio_link.h"
 
 namespace Pellux {
 
@@ -38,7 +39,7 @@ void CommunicationManager::SendNextCommandOnce() {
     PostResults();
     return;
   }
-  if (radio.IsWaitingForPong()) {
+  if (radio->IsWaitingForPong()) {
     // The PONG's handling sends the command.
     LogLine(4, kNoContext, "Attempted to send command while waiting for PONG...");
     return;
@@ -48,7 +49,7 @@ void CommunicationManager::SendNextCommandOnce() {
 
 void CommunicationManager::SendCommand() {
   Lock guard(lock);
-  if (!radio.IsChannelOpen()) {
+  if (!radio->IsChannelOpen()) {
     OnCommandResult("not_connected", true, false);
     return;
   }
@@ -62,14 +63,14 @@ void CommunicationManager::SendCommand() {
     OnCommandResult("fail", false, false);
     return;
   }
-  radio.SetRetryBudget(command->retries);
+  radio->SetRetryBudget(command->retries);
   std::vector<std::uint8_t> header;
   command->packet->Serialize(header);
   LogLine(5, kNoContext, "Sending command: %s", HexBytes(header));
   if (!command->payload.empty()) {
     LogLine(5, kNoContext, "Payload size: %d bytes", command->payload.size());
   }
-  radio.QueuePacket(*command->packet, "Failed to send command");
+  radio->QueuePacket(*command->packet, "Failed to send command");
 }
 
 void CommunicationManager::AbandonRemainingOperations() {
@@ -167,7 +168,7 @@ void CommunicationManager::PostResults() {
   if (mode != kStandardMode && closeRequested && !current.host.empty()) {
     ui->ShowError(0, "kPXDaemonDisconnected", context);
   }
-  if (radio.GetLinkState() == LinkState::Linked && current.action == "close" && !disconnected) {
+  if (radio->GetLinkState() == LinkState::Linked && current.action == "close" && !disconnected) {
     // The request waits in pendingRequest until the channel has closed behind the sleeping
     // tracker.
     LogLine(3, kNoContext, "Closing: received explicit 'close' action");
@@ -180,7 +181,7 @@ void CommunicationManager::PostResults() {
   }
   if (disconnected) {
     LogLine(6, kNoContext, "Closing: disconnected from tracker unexpectedly");
-    radio.CloseChannel();
+    radio->CloseChannel();
     return;
   }
   SendPendingRequest();
@@ -226,10 +227,10 @@ void CommunicationManager::SendPendingRequest() {
 void CommunicationManager::SleepTracker() {
   Lock guard(lock);
   lastSleepTime = EpochSeconds(clock.Now());
-  radio.SetLinkState(LinkState::Unlinking);
+  radio->SetLinkState(LinkState::Unlinking);
   LogLine(2, kNoContext, "Commanding tracker to sleep for %d seconds...", current.sleepPeriod);
-  radio.QueuePacket(UnlinkPacket(current.sleepPeriod),
-                    "UNLINK request packet failed to be transmitted");
+  radio->QueuePacket(UnlinkPacket(current.sleepPeriod),
+                     "UNLINK request packet failed to be transmitted");
 }
 
 void CommunicationManager::AddRequestField(const std::string& name, const std::string& value) {
@@ -240,6 +241,31 @@ void CommunicationManager::AddRequestField(const std::string& name, const std::s
 std::shared_ptr<Command> CommunicationManager::RunningCommand() const {
   Lock guard(lock);
   return current.remoteOps.empty() ? nullptr : current.remoteOps.front();
+}
+
+void CommunicationManager::OnLinked() {
+  Lock guard(lock);
+  if (current.origin == "server" && current.action == "acquire") {
+    AddRequestField("acquired", "true");
+  }
+  SendNextCommand();
+}
+
+bool CommunicationManager::AppendCommandResponse(std::span<const std::uint8_t> bytes) {
+  const std::shared_ptr<Command> command = RunningCommand();
+  if (command == nullptr) return false;
+  command->response.insert(command->response.end(), bytes.begin(), bytes.end());
+  return true;
+}
+
+bool CommunicationManager::TakeCommandPayload(std::size_t most, std::vector<std::uint8_t>& chunk) {
+  const std::shared_ptr<Command> command = RunningCommand();
+  if (command == nullptr) return false;
+  const std::size_t size = std::min(most, command->payload.size());
+  const auto end = command->payload.begin() + static_cast<std::ptrdiff_t>(size);
+  chunk.assign(command->payload.begin(), end);
+  command->payload.erase(command->payload.begin(), end);
+  return true;
 }
 
 }  // namespace Pellux

@@ -3,8 +3,8 @@
 
 #include <boost/algorithm/string/predicate.hpp>
 
+#include "link/radio_link.h"
 #include "session/communication_manager.h"
-#include "session/radio_link.h"
 
 namespace Pellux {
 
@@ -26,7 +26,7 @@ void CommunicationManager::OnBaseStationPlugged(const std::string& serial) {
   clock.Sleep(kPlugInSettleDelay);
 
   if (active && mode != kStandardMode) {
-    if (current.action == "acquire") radio.OpenCommunication();
+    if (current.action == "acquire") radio->OpenCommunication();
     return;
   }
   if (!active && restarting) {
@@ -52,7 +52,7 @@ void CommunicationManager::OnBaseStationUnplugged(const std::string& serial) {
   }
   baseStationInUse = false;
   serialInUse.clear();
-  if (active && (mode == kStandardMode || radio.IsChannelOpen())) {
+  if (active && (mode == kStandardMode || radio->IsChannelOpen())) {
     if (mode != kStandardMode) ui->ShowError(0, "kPXDaemonStationUnPlugged", context);
     ResetSession();
   }
@@ -98,7 +98,7 @@ void CommunicationManager::OnWatchdog() {
   StartSession(kStandardMode, kNoContext);
 }
 
-void CommunicationManager::MarkBaseStationOpened(const std::string& serial) {
+void CommunicationManager::OnBaseStationOpened(const std::string& serial) {
   Lock guard(lock);
   baseStationInUse = true;
   serialInUse = serial;
@@ -106,24 +106,24 @@ void CommunicationManager::MarkBaseStationOpened(const std::string& serial) {
   ArmWatchdog();
 }
 
-void CommunicationManager::MarkBaseStationClosed() {
+void CommunicationManager::OnBaseStationClosed() {
   Lock guard(lock);
   watchdogTimer->Cancel();
   baseStationInUse = false;
   serialInUse.clear();
 }
 
-void CommunicationManager::RecordActivity() {
+void CommunicationManager::OnRadioActivity() {
   Lock guard(lock);
   lastActivity = EpochSeconds(clock.Now());
 }
 
-void CommunicationManager::ScheduleCommunicationErrorRestart() {
+void CommunicationManager::OnChannelInWrongState() {
   Lock guard(lock);
   channelCheckTimer->Start(kCommunicationErrorRestartDelay, [this] { OnCommunicationError(); });
 }
 
-void CommunicationManager::CancelCommunicationErrorRestart() {
+void CommunicationManager::OnChannelOpened() {
   Lock guard(lock);
   channelCheckTimer->Cancel();
 }
@@ -138,10 +138,8 @@ void CommunicationManager::OnCommunicationError() {
 void CommunicationManager::DestroyChannel() {
   Lock guard(lock);
   watchdogTimer->Cancel();
-  pingTimer->Cancel();
-  beaconSearchTimer->Cancel();
   sessionBeaconType.clear();
-  radio.DestroyChannel();
+  radio->DestroyChannel();
 }
 
 }  // namespace Pellux

@@ -13,11 +13,11 @@ VirtualBaseStation::VirtualBaseStation(Clock& clock, BaseStationOptions options)
       module_(options_.channelCount, tracker_, faults_) {}
 
 VirtualBaseStation::~VirtualBaseStation() {
-  Close();
+  Close(false);
 }
 
 bool VirtualBaseStation::AutoInit() {
-  Close();
+  Close(false);
   std::lock_guard<std::mutex> guard(mutex_);
   if (unplugged_) return false;
   deviceNumber_ = options_.devicePosition;
@@ -26,7 +26,7 @@ bool VirtualBaseStation::AutoInit() {
 }
 
 bool VirtualBaseStation::Init(std::uint32_t baud, std::uint8_t deviceNumber) {
-  Close();
+  Close(false);
   std::lock_guard<std::mutex> guard(mutex_);
   deviceNumber_ = deviceNumber;
   baud_ = baud;

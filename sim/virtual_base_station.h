@@ -69,7 +69,7 @@ class VirtualBaseStation final : public DSISerial {
   bool Open() override;
   // Stops the event loop: no callback runs once this returns. `reset` changes nothing. Must
   // not race a VirtualClock::Advance on another thread that may fire the station's timers.
-  void Close(bool reset = false) override;
+  void Close(bool reset) override;
   // Takes any run of bytes: several frames, or a frame split over calls. False when closed or
   // unplugged (an unplugged device also reports Error(2)).
   bool WriteBytes(const std::uint8_t* data, std::size_t size) override;

@@ -77,10 +77,10 @@ std::shared_ptr<DSISerial> VirtualDeviceBus::CreateTransport() {
   return std::make_shared<BusTransport>(*this);
 }
 
-void VirtualDeviceBus::RestartDevices(const std::string& instancePattern) {
+void VirtualDeviceBus::RestartDevices(std::uint16_t vendorId, std::uint16_t productId) {
   std::lock_guard guard(mutex_);
   ++restarts_;
-  lastPattern_ = instancePattern;
+  lastRestart_ = {vendorId, productId};
 }
 
 int VirtualDeviceBus::Restarts() const {
@@ -88,9 +88,9 @@ int VirtualDeviceBus::Restarts() const {
   return restarts_;
 }
 
-std::string VirtualDeviceBus::LastRestartPattern() const {
+std::pair<std::uint16_t, std::uint16_t> VirtualDeviceBus::LastRestartIds() const {
   std::lock_guard guard(mutex_);
-  return lastPattern_;
+  return lastRestart_;
 }
 
 int VirtualDeviceBus::TransportsMade() const {

@@ -4,6 +4,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "link/base_station_devices.h"
@@ -22,11 +23,11 @@ class VirtualDeviceBus final : public BaseStationDevices {
 
   [[nodiscard]] std::vector<BaseStationCandidate> Candidates() override;
   std::shared_ptr<DSISerial> CreateTransport() override;
-  void RestartDevices(const std::string& instancePattern) override;
+  void RestartDevices(std::uint16_t vendorId, std::uint16_t productId) override;
 
-  // Restart requests so far, with the pattern of the last.
+  // Restart requests so far, with the ids of the last.
   [[nodiscard]] int Restarts() const;
-  [[nodiscard]] std::string LastRestartPattern() const;
+  [[nodiscard]] std::pair<std::uint16_t, std::uint16_t> LastRestartIds() const;
   // Transports made so far.
   [[nodiscard]] int TransportsMade() const;
 
@@ -43,7 +44,7 @@ class VirtualDeviceBus final : public BaseStationDevices {
   mutable std::mutex mutex_;
   std::vector<Slot> slots_;
   int restarts_ = 0;
-  std::string lastPattern_;
+  std::pair<std::uint16_t, std::uint16_t> lastRestart_{0, 0};
   int transports_ = 0;
 };
 

@@ -55,7 +55,7 @@ class DSIFramerANTCommandTest : public ::testing::Test {
     serial.SetCallback(&framer);
     EXPECT_TRUE(framer.Init());
   }
-  ~DSIFramerANTCommandTest() override { serial.Close(); }
+  ~DSIFramerANTCommandTest() override { serial.Close(false); }
 
   FakeSerial serial;
   DSIFramerANT framer;

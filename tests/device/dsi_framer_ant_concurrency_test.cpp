@@ -117,7 +117,7 @@ TEST(DSIFramerANTConcurrencyTest, ReceivePumpCommandsAndDataTogether) {
   for (std::thread& commander : commanders) commander.join();
   data.join();
   pump.join();
-  serial.Close();
+  serial.Close(false);
 
   EXPECT_EQ(succeeded.load(), expectedResponses);
   EXPECT_EQ(written.load(), kDataWrites);
@@ -148,7 +148,7 @@ TEST(DSIFramerANTConcurrencyTest, AnErrorFromTheReceiveThreadStopsAWaitingPump) 
   for (int i = 0; i < 100; ++i) serial.Deliver(Frame(AntId::kBroadcastData, {0x00}));
   serial.Deliver({0xA4, 0x01, 0x6F, 0x20, 0xEB});
   pump.join();
-  serial.Close();
+  serial.Close(false);
 
   EXPECT_EQ(error.id, DSIFramerANT::kErrorReported);
   EXPECT_EQ(error.data[0], DSIFramerANT::kBadChecksum);
@@ -195,7 +195,7 @@ TEST(DSIFramerANTConcurrencyTest, CommandsOnManyChannelsWhileFramesPourIn) {
   for (std::thread& closer : closers) closer.join();
   stop = true;
   radio.join();
-  serial.Close();
+  serial.Close(false);
   EXPECT_EQ(closed.load(), 80);
 }
 

@@ -29,7 +29,7 @@ class DSIFramerANTQueueTest : public ::testing::Test {
     EXPECT_TRUE(framer.Init());
   }
   // The transport stops calling the framer before the framer goes.
-  ~DSIFramerANTQueueTest() override { serial.Close(); }
+  ~DSIFramerANTQueueTest() override { serial.Close(false); }
 
   // Frames whose first two data bytes count up from `first`, so that order shows.
   void FeedNumbered(std::size_t count, std::size_t first = 0) {
@@ -90,7 +90,7 @@ TEST_F(DSIFramerANTQueueTest, WaitForMessageWakesForAMessageFromTheReceiveThread
   EXPECT_EQ(framer.WaitForMessage(5000), 3);
   EXPECT_LT(Clock::now() - start, 2500ms);
   later.join();
-  serial.Close();
+  serial.Close(false);
 }
 
 TEST_F(DSIFramerANTQueueTest, WaitForMessageWakesForAnError) {
@@ -103,7 +103,7 @@ TEST_F(DSIFramerANTQueueTest, WaitForMessageWakesForAnError) {
   EXPECT_EQ(framer.WaitForMessage(5000), DSIFramer::kFramerError);
   EXPECT_LT(Clock::now() - start, 2500ms);
   later.join();
-  serial.Close();
+  serial.Close(false);
 }
 
 TEST_F(DSIFramerANTQueueTest, APostedErrorComesBeforeQueuedMessages) {

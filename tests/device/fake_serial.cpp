@@ -5,7 +5,7 @@
 namespace Pellux {
 
 FakeSerial::~FakeSerial() {
-  Close();
+  Close(false);
 }
 
 bool FakeSerial::Open() {

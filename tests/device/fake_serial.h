@@ -32,7 +32,7 @@ class FakeSerial : public DSISerial {
   // Starts the receive thread.
   bool Open() override;
   // Delivers what is still queued, then stops the receive thread.
-  void Close(bool reset = false) override;
+  void Close(bool reset) override;
   bool WriteBytes(const std::uint8_t* data, std::size_t size) override;
   std::uint8_t GetDeviceNumber() override { return 0; }
 

@@ -38,7 +38,7 @@ class ChannelTest : public RadioEngineTest {
 
   void OpenStandardChannel() {
     Act("init", "standard");
-    ASSERT_TRUE(radio.IsChannelOpen());
+    ASSERT_TRUE(radio->IsChannelOpen());
   }
 };
 
@@ -74,9 +74,9 @@ TEST_F(ChannelTest, DefaultConfigurationSendsEachStepAfterThePreviousAnswer) {
                        "Channel id set.",
                        "Opening channel...",
                        "Channel opened."}));
-  EXPECT_TRUE(radio.IsChannelOpen());
-  EXPECT_EQ(radio.SearchSeconds(), 600);
-  EXPECT_EQ(radio.RetryBudget(), 32);
+  EXPECT_TRUE(radio->IsChannelOpen());
+  EXPECT_EQ(radio->SearchSeconds(), 600);
+  EXPECT_EQ(radio->RetryBudget(), 32);
   EXPECT_TRUE(manager->IsBaseStationInUse());
   EXPECT_EQ(manager->SerialInUse(), "4021337");
   EXPECT_EQ(station.Baud(), 50000U);
@@ -87,12 +87,12 @@ TEST_F(ChannelTest, DefaultConfigurationSendsEachStepAfterThePreviousAnswer) {
 TEST_F(ChannelTest, SessionChannelSearchesForFiveSecondsWhateverTheAcquireTimeOut) {
   OpenStandardChannel();
   Radio([this] {
-    radio.SetLinkState(LinkState::SessionSearch);
-    radio.StartChannel();
+    radio->SetLinkState(LinkState::SessionSearch);
+    radio->StartChannel();
   });
   Settle();
   EXPECT_TRUE(ui.HasLog("Setting 5 second search timeout [timeout: 255]..."));
-  EXPECT_EQ(radio.SearchSeconds(), 5);
+  EXPECT_EQ(radio->SearchSeconds(), 5);
 }
 
 TEST_F(ChannelTest, StoredFrequencyIsTheOneConfigured) {
@@ -122,7 +122,7 @@ TEST_P(RefusedStepTest, ReportsItsKeyEndsTheSessionAndTheNextSessionConfiguresAf
   EXPECT_TRUE(ui.HasLog(std::string("Disconnecting: ") + step.failureKey));
   // The refusal was used up: the next standard session configured the channel from a reset.
   EXPECT_EQ(CountHost(station, 0x4A), 2U);
-  EXPECT_TRUE(radio.IsChannelOpen());
+  EXPECT_TRUE(radio->IsChannelOpen());
   EXPECT_TRUE(manager->IsActive());
 }
 
@@ -141,21 +141,21 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(ChannelTest, AfterAFatalErrorTheNextCloseResetsTheModuleInstead) {
   station.Faults().RefuseCommand(0x42, 0x28);
   Act("init", "standard");
-  ASSERT_TRUE(radio.HasFatalError());
+  ASSERT_TRUE(radio->HasFatalError());
 
-  Radio([this] { radio.CloseChannel(); });
+  Radio([this] { radio->CloseChannel(); });
   Settle();
   EXPECT_TRUE(ui.HasLog("There was a fatal error.  Performing a hard restart..."));
   EXPECT_EQ(CountHost(station, 0x4A), 3U);
   EXPECT_EQ(CountHost(station, 0x4C), 0U);
-  EXPECT_FALSE(radio.HasFatalError());
-  EXPECT_FALSE(radio.IsChannelOpen());
+  EXPECT_FALSE(radio->HasFatalError());
+  EXPECT_FALSE(radio->IsChannelOpen());
   // The close still completed for the session.
   EXPECT_TRUE(ui.HasLog("Session is still open. Waiting for instructions from server..."));
 
   // Only once: the next close is an ordinary one.
   Act("init", "standard");
-  Radio([this] { radio.CloseChannel(); });
+  Radio([this] { radio->CloseChannel(); });
   Settle();
   EXPECT_EQ(CountHost(station, 0x4C), 1U);
 }
@@ -172,9 +172,9 @@ TEST_P(WrongStateTest, ArmsTheTenSecondRestartInsteadOfReportingAKey) {
   station.Faults().RefuseCommand(messageId, code);
   Act("init", "standard");
   EXPECT_TRUE(ui.HasLog("Channel in wrong state or not opened! Attempting hard restart..."));
-  EXPECT_FALSE(radio.HasFatalError());
+  EXPECT_FALSE(radio->HasFatalError());
   EXPECT_FALSE(ui.HasLog("Retries exhausted"));
-  EXPECT_FALSE(radio.IsChannelOpen());
+  EXPECT_FALSE(radio->IsChannelOpen());
 
   // Every new session's reset of the module moves virtual time too; count from the answer.
   const auto answeredAt = clock.Now();
@@ -187,7 +187,7 @@ TEST_P(WrongStateTest, ArmsTheTenSecondRestartInsteadOfReportingAKey) {
       InOrder(ui.LogTexts(),
               {"Shutting down...", "Destroying channel...", "ANT closed.", "Destroyed channel.",
                "Initializing [baud: 50000, device: 0]... ", "Channel opened."}));
-  EXPECT_TRUE(radio.IsChannelOpen());
+  EXPECT_TRUE(radio->IsChannelOpen());
   EXPECT_TRUE(manager->IsActive());
   EXPECT_TRUE(ui.Errors().empty());
 }
@@ -199,17 +199,17 @@ INSTANTIATE_TEST_SUITE_P(WrongStateCodes, WrongStateTest,
 TEST_F(ChannelTest, CloseWhileClosingSendsOneCloseAndAClosedChannelClosesAtOnce) {
   OpenStandardChannel();
   Radio([this] {
-    radio.CloseChannel();
-    radio.CloseChannel();
+    radio->CloseChannel();
+    radio->CloseChannel();
   });
   Settle();
   EXPECT_EQ(CountHost(station, 0x4C), 1U);
   EXPECT_EQ(ui.CountLog("Closing channel..."), 1U);
   EXPECT_TRUE(InOrder(ui.LogTexts(),
                       {"Closing channel...", "Close request acknowledged...", "Closed channel."}));
-  EXPECT_FALSE(radio.IsChannelOpen());
+  EXPECT_FALSE(radio->IsChannelOpen());
 
-  Radio([this] { radio.CloseChannel(); });
+  Radio([this] { radio->CloseChannel(); });
   EXPECT_EQ(ui.CountLog("Closed channel."), 2U);
   EXPECT_EQ(CountHost(station, 0x4C), 1U);
 }
@@ -217,16 +217,16 @@ TEST_F(ChannelTest, CloseWhileClosingSendsOneCloseAndAClosedChannelClosesAtOnce)
 TEST_F(ChannelTest, BroadcastWhileClosingIsDroppedAndTheClosedEventHandled) {
   OpenStandardChannel();
   Radio([this] {
-    radio.CloseChannel();
+    radio->CloseChannel();
     AntMessage beacon{AntId::kBroadcastData, {0, 1, 2, 3, 4, 5, 6, 7, 8}};
-    radio.ProcessAntMessage(beacon, 9);
+    radio->ProcessAntMessage(beacon, 9);
     // Read under the lock: the pump may handle the closed event as soon as it is released.
-    EXPECT_EQ(radio.GetLinkState(), LinkState::Searching);
+    EXPECT_EQ(radio->GetLinkState(), LinkState::Searching);
   });
   EXPECT_TRUE(ui.HasLog("Waiting for close message -- ignoring incoming data"));
   Settle();
   EXPECT_TRUE(ui.HasLog("Closed channel."));
-  EXPECT_FALSE(radio.IsClosing());
+  EXPECT_FALSE(radio->IsClosing());
 }
 
 TEST_F(ChannelTest, ModuleMessagesOutOfPlaceAreLoggedAndDropped) {
@@ -247,7 +247,7 @@ TEST_F(ChannelTest, ModuleMessagesOutOfPlaceAreLoggedAndDropped) {
   inject({0x40, {0, 0x4F, 0x00}});
   EXPECT_TRUE(ui.HasLog("Unexpected acknowledgement:  success"));
   EXPECT_TRUE(ui.HasLog("Pending acks UNDERFLOW (FIX ME) -- anchored at 0."));
-  EXPECT_EQ(radio.PendingAcknowledgements(), 0);
+  EXPECT_EQ(radio->PendingAcknowledgements(), 0);
   inject({0x40, {0, 0x01, 0x02}});
   EXPECT_TRUE(ui.HasLog("Beacon failure"));
   // An event that names a data code has no data to read.
@@ -255,13 +255,13 @@ TEST_F(ChannelTest, ModuleMessagesOutOfPlaceAreLoggedAndDropped) {
   EXPECT_TRUE(ui.HasLog("Ignoring channel event 0x9a without its data"));
   inject({0x40, {0, 0x01, 0x9C}});
   EXPECT_TRUE(ui.HasLog("Ignoring channel event 0x9c without its data"));
-  EXPECT_EQ(radio.GetLinkState(), LinkState::Searching);
-  EXPECT_TRUE(radio.IsChannelOpen());
+  EXPECT_EQ(radio->GetLinkState(), LinkState::Searching);
+  EXPECT_TRUE(radio->IsChannelOpen());
 
   // A refused close on an open channel has no retries: the channel is taken as closed.
   inject({0x40, {0, 0x4C, 0x28}});
   EXPECT_TRUE(InOrder(ui.LogTexts(), {"Retries exhausted", "Forcing close...", "Closed channel."}));
-  EXPECT_FALSE(radio.IsChannelOpen());
+  EXPECT_FALSE(radio->IsChannelOpen());
   inject({0x40, {0, 0x4C, 0x28}});
   EXPECT_TRUE(ui.HasLog("Close request rejected while channel is already closed. (ignoring)"));
   inject({0x40, {0, 0x01, 0x05}});
@@ -302,8 +302,8 @@ TEST_F(ChannelTest, AClosingThreadWaitsForAPumpThatWantsTheLock) {
   });
   EXPECT_TRUE(ui.HasLog("Exited ANT thread gracefully."));
   EXPECT_FALSE(ui.HasLog("ANT thread did not exit gracefully after 3000ms. Terminating it..."));
-  EXPECT_FALSE(radio.HasPumpThread());
-  EXPECT_FALSE(radio.IsAntOpen());
+  EXPECT_FALSE(radio->HasPumpThread());
+  EXPECT_FALSE(radio->IsAntOpen());
 }
 
 TEST_F(ChannelTest, ClosingFromInsideAPumpHandlerLetsThePumpLeaveAndJoinsIt) {
@@ -314,14 +314,14 @@ TEST_F(ChannelTest, ClosingFromInsideAPumpHandlerLetsThePumpLeaveAndJoinsIt) {
   ui.onLog = [this, &shutDown](const std::string& line) {
     if (line == "Closed channel." && !shutDown.exchange(true)) manager->Shutdown();
   };
-  Radio([this] { radio.CloseChannel(); });
+  Radio([this] { radio->CloseChannel(); });
   Settle();
   ASSERT_TRUE(shutDown.load());
   Radio([] {});  // the pump's handler has let go of the lock: it is done
   EXPECT_TRUE(ui.HasLog("Closing from the ANT thread: it exits once this message is handled."));
   EXPECT_FALSE(ui.HasLog("ANT thread did not exit gracefully after 3000ms. Terminating it..."));
   EXPECT_TRUE(ui.HasLog("Shutdown complete."));
-  EXPECT_FALSE(radio.IsAntOpen());
+  EXPECT_FALSE(radio->IsAntOpen());
   manager.reset();
   ui.onLog = nullptr;
   // The pump thread has been joined by now: its last line is in, and nothing logs after it.
@@ -334,13 +334,19 @@ TEST_F(ChannelTest, StopAndRestartInsideOneEntryDoNotEndThePump) {
   manager.reset();
   AntRadio::Timing timing = TestTiming();
   timing.pumpWaitMilliseconds = 5;
-  AntRadio quickRadio{ui, bus, clock, identifiers, timing};
-  CommunicationManager engine(&ui, quickRadio, clock);
-  quickRadio.Attach(engine);
+  AntRadio* quickRadio = nullptr;
+  CommunicationManager engine(
+      &ui,
+      [&](RadioEvents& events) {
+        auto made = std::make_unique<AntRadio>(events, ui, bus, clock, identifiers, timing);
+        quickRadio = made.get();
+        return made;
+      },
+      clock);
   const auto waitForOpenChannel = [&] {
     for (int attempt = 0; attempt < 2000; ++attempt) {
       bool open = false;
-      engine.RunLocked([&] { open = quickRadio.IsChannelOpen(); });
+      engine.RunLocked([&] { open = quickRadio->IsChannelOpen(); });
       if (open) return true;
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
@@ -367,15 +373,15 @@ TEST_F(ChannelTest, SearchExpiryOnItsWayWhenThePongCancelsItIsDropped) {
   Radio([this] {
     // The search's deadline passes while the pump handles the PONG that completes the link.
     clock.Release(std::chrono::milliseconds(200));
-    radio.SetLinkState(LinkState::Pinging);
+    radio->SetLinkState(LinkState::Pinging);
     const std::vector<std::uint8_t> pong{0, 0x78, 0, 0, 0, 0, 0, 0, 0};
-    radio.HandleChannelEvent(AntRadio::kAcknowledgedEvent, pong);
+    radio->HandleChannelEvent(AntRadio::kAcknowledgedEvent, pong);
   });
   clock.Settle();
   Settle();
   EXPECT_TRUE(ui.HasLog("LINKED! [standard beacon]"));
   EXPECT_FALSE(ui.HasLog("Timed out waiting for beacon: 600 seconds"));
-  EXPECT_EQ(radio.GetLinkState(), LinkState::Linked);
+  EXPECT_EQ(radio->GetLinkState(), LinkState::Linked);
   EXPECT_EQ(CountHost(station, 0x4A), 1U);
 }
 
@@ -393,7 +399,7 @@ TEST_F(ChannelTest, NoStationLeavesTheSessionWaitingAndTheNextAttemptPowerCycles
   // The list is still empty while the failed attempt's transport is left over.
   Act("init", "standard");
   EXPECT_EQ(bus.Restarts(), 1);
-  EXPECT_EQ(bus.LastRestartPattern(), "@USB\\VID_0FCF&PID_1004\\*");
+  EXPECT_EQ(bus.LastRestartIds(), (std::pair<std::uint16_t, std::uint16_t>{0x0FCF, 0x1004}));
 }
 
 TEST_F(ChannelTest, FindBaseStationTakesTheFirstCandidateWithBothIds) {
@@ -401,7 +407,7 @@ TEST_F(ChannelTest, FindBaseStationTakesTheFirstCandidateWithBothIds) {
   VirtualDeviceBus twoStations;
   twoStations.Attach(other, kVendorId, 0x0001);
   twoStations.Attach(station, kVendorId, kProductId);
-  AntRadio second(ui, twoStations, clock, identifiers, TestTiming());
+  AntRadio second(*manager, ui, twoStations, clock, identifiers, TestTiming());
   std::string serial;
   EXPECT_EQ(second.FindBaseStation(kVendorId, kProductId, serial), 1);
   EXPECT_EQ(serial, "4021337");
@@ -427,7 +433,7 @@ TEST_F(TwoStationTest, OnlyTheStationInUseCountsAndTheOtherTakesOverOnceItIsGone
   Act("basestationconnect", "4021337");
   // The settle delay, and the module's reset in each of the two sessions.
   EXPECT_EQ(clock.TotalSlept(), std::chrono::milliseconds(500 + 1500 + 500));
-  EXPECT_TRUE(radio.IsChannelOpen());
+  EXPECT_TRUE(radio->IsChannelOpen());
   EXPECT_EQ(manager->SerialInUse(), "4021337");
   EXPECT_TRUE(spare.HostMessages().empty());
 
@@ -437,19 +443,19 @@ TEST_F(TwoStationTest, OnlyTheStationInUseCountsAndTheOtherTakesOverOnceItIsGone
   Act("basestationdisconnect", "777");
   EXPECT_TRUE(
       ui.HasLog("Unused base station has been unplugged with serial '777' -- in use '4021337'."));
-  EXPECT_TRUE(radio.IsChannelOpen());
+  EXPECT_TRUE(radio->IsChannelOpen());
 
   station.Unplug(DSISerialCallback::kReadFailed);
   Act("basestationdisconnect", "4021337");
   EXPECT_FALSE(manager->IsActive());
-  EXPECT_FALSE(radio.IsAntOpen());
-  EXPECT_FALSE(radio.HasPumpThread());
+  EXPECT_FALSE(radio->IsAntOpen());
+  EXPECT_FALSE(radio->HasPumpThread());
   EXPECT_FALSE(manager->IsBaseStationInUse());
 
   Act("basestationconnect", "777");
   EXPECT_TRUE(manager->IsActive());
   EXPECT_EQ(manager->SerialInUse(), "777");
-  EXPECT_TRUE(radio.IsChannelOpen());
+  EXPECT_TRUE(radio->IsChannelOpen());
   EXPECT_EQ(HostIds(spare),
             (std::vector<std::uint8_t>{0x4A, 0x46, 0x42, 0x43, 0x45, 0x47, 0x44, 0x51, 0x4B}));
 }
@@ -462,22 +468,22 @@ TEST_P(UnplugTest, MidConfigurationTheStationClosesCleanly) {
   manager->ProcessAction(0, "init", "standard", false, kNoContext);
   station.Unplug(GetParam());
   Act("basestationdisconnect", "4021337");
-  EXPECT_FALSE(radio.IsAntOpen());
-  EXPECT_FALSE(radio.HasPumpThread());
+  EXPECT_FALSE(radio->IsAntOpen());
+  EXPECT_FALSE(radio->HasPumpThread());
   EXPECT_FALSE(manager->IsActive());
 
   station.Replug();
   Act("basestationconnect", "4021337");
-  EXPECT_TRUE(radio.IsChannelOpen());
+  EXPECT_TRUE(radio->IsChannelOpen());
 }
 
 TEST_P(UnplugTest, WhileClosingTheStationClosesCleanly) {
   OpenStandardChannel();
-  Radio([this] { radio.CloseChannel(); });
+  Radio([this] { radio->CloseChannel(); });
   station.Unplug(GetParam());
   Act("basestationdisconnect", "4021337");
-  EXPECT_FALSE(radio.IsAntOpen());
-  EXPECT_FALSE(radio.HasPumpThread());
+  EXPECT_FALSE(radio->IsAntOpen());
+  EXPECT_FALSE(radio->HasPumpThread());
   EXPECT_TRUE(ui.HasLog("ANT closed."));
 }
 
@@ -489,8 +495,8 @@ TEST_P(UnplugTest, WithoutTheDisconnectActionThePumpStopsAndTheEngineLivesOn) {
   EXPECT_TRUE(manager->IsActive());
   // Shutting the engine down still releases everything.
   Act("shutdown");
-  EXPECT_FALSE(radio.IsAntOpen());
-  EXPECT_FALSE(radio.HasPumpThread());
+  EXPECT_FALSE(radio->IsAntOpen());
+  EXPECT_FALSE(radio->HasPumpThread());
 }
 
 INSTANTIATE_TEST_SUITE_P(ErrorKinds, UnplugTest,

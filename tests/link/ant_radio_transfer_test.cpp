@@ -19,8 +19,8 @@ class TransferTest : public RadioEngineTest {
     station.Faults().SetTrackerInRange(false);
     station.Faults().SetTransfersSwallowed(true);
     Act("init", "standard");
-    ASSERT_TRUE(radio.IsChannelOpen());
-    Radio([this] { radio.SetLinkState(LinkState::Linked); });
+    ASSERT_TRUE(radio->IsChannelOpen());
+    Radio([this] { radio->SetLinkState(LinkState::Linked); });
   }
 
   void Inject(const AntFrame& frame) {
@@ -84,7 +84,7 @@ TEST_F(TransferTest, PingExpiryOnItsWayWhenAUnitRearmsTheTimerIsDropped) {
     // The deadline passes while the pump handles a unit, which re-arms the timer.
     clock.Release(std::chrono::milliseconds(manager->PingInterval()));
     const std::vector<std::uint8_t> pong{0, 0x78, 0, 0, 0, 0, 0, 0, 0};
-    radio.HandleChannelEvent(AntRadio::kAcknowledgedEvent, pong);
+    radio->HandleChannelEvent(AntRadio::kAcknowledgedEvent, pong);
   });
   clock.Settle();
   Settle();
@@ -97,7 +97,7 @@ TEST_F(TransferTest, PingExpiryOnItsWayWhenAUnitRearmsTheTimerIsDropped) {
 
 TEST_F(TransferTest, ShortPayloadIsPaddedAndBurstInTwoBlocks) {
   const std::size_t mark = station.HostMessageCount();
-  Radio([this] { radio.QueuePacket(DataPacket(Pattern(5), DataRequestPacket()), "x"); });
+  Radio([this] { radio->QueuePacket(DataPacket(Pattern(5), DataRequestPacket()), "x"); });
   Settle();
   EXPECT_TRUE(ui.HasLog("Padding 13 bytes of data with 3 null bytes"));
   EXPECT_TRUE(ui.HasLog(">>>>> BURSTING 16 bytes of data"));
@@ -110,8 +110,8 @@ TEST_F(TransferTest, ShortPayloadIsPaddedAndBurstInTwoBlocks) {
 TEST_F(TransferTest, FiveBlockBurstCountsItsSequenceBitsAroundAndOneTransferIsInFlight) {
   const std::size_t mark = station.HostMessageCount();
   Radio([this] {
-    radio.QueuePacket(DataPacket(Pattern(32), DataRequestPacket()), "x");
-    radio.QueuePacket(PingPacket(), "y");
+    radio->QueuePacket(DataPacket(Pattern(32), DataRequestPacket()), "x");
+    radio->QueuePacket(PingPacket(), "y");
   });
   Settle();
   const std::vector<AntFrame> written = WrittenSince(mark);
@@ -221,13 +221,13 @@ TEST_F(TransferTest, NoPingWhileACommandRunsAndSilenceIsAnIdleTimeOut) {
 
 TEST_F(TransferTest, KeepAlivePingsAndAMissingPongEndsTheLink) {
   // Linked with nothing to do: the ping interval brings a ping.
-  Radio([this] { radio.QueuePacket(PingPacket(), "first"); });
+  Radio([this] { radio->QueuePacket(PingPacket(), "first"); });
   Settle();
   Advance(std::chrono::milliseconds(4000));
   EXPECT_EQ(ui.CountLog("PING"), 1U);
   // Its PONG arrives; the next interval pings again and this time nothing answers.
   InjectUnit(0, {0, 0, 0, 0, 0, 0, 0}, true);
-  EXPECT_FALSE(radio.IsWaitingForPong());
+  EXPECT_FALSE(radio->IsWaitingForPong());
   Advance(std::chrono::milliseconds(4000));
   EXPECT_EQ(ui.CountLog("PING"), 2U);
   Advance(std::chrono::milliseconds(4000));
@@ -237,11 +237,11 @@ TEST_F(TransferTest, KeepAlivePingsAndAMissingPongEndsTheLink) {
 
 TEST_F(TransferTest, FailedTransferIsRetriedWithinTheBudgetThenReported) {
   RunOperation();
-  Radio([this] { radio.SetRetryBudget(2); });
+  Radio([this] { radio->SetRetryBudget(2); });
   const std::size_t mark = station.HostMessageCount();
   station.Faults().SetTransfersSwallowed(false);
   station.Faults().FailTransfers(3);
-  Radio([this] { radio.QueuePacket(PingPacket(), "Failed to send PING"); });
+  Radio([this] { radio->QueuePacket(PingPacket(), "Failed to send PING"); });
   Settle();
   Advance(std::chrono::milliseconds(500));
   EXPECT_EQ(Count(WrittenSince(mark), 0x4F), 3U);

@@ -64,7 +64,7 @@ TEST_F(SessionFaultTest, FailedPingIsRetriedBeforeTheUnlinkQueuedBehindIt) {
   Serve(
       "<p><response host=\"srv\" port=\"80\" path=\"/done\"/>"
       "<device action=\"close\" sleepPeriod=\"60\"/></p>");
-  Radio([this] { ASSERT_EQ(radio.QueuedPackets(), 1U); });
+  Radio([this] { ASSERT_EQ(radio->QueuedPackets(), 1U); });
 
   ASSERT_TRUE(RunUntilRequests(2));
   EXPECT_EQ(ControlWrites(0x00), 4U);  // the link's ping, the keep-alive and its two retries
@@ -73,7 +73,7 @@ TEST_F(SessionFaultTest, FailedPingIsRetriedBeforeTheUnlinkQueuedBehindIt) {
   EXPECT_FALSE(ui.HasLog("Retries exhausted"));
   EXPECT_EQ(station.Tracker().state, TrackerLinkState::Asleep);
   EXPECT_EQ(LastBody(), StandardTail());
-  Radio([this] { EXPECT_EQ(radio.PendingAcknowledgements(), 0); });
+  Radio([this] { EXPECT_EQ(radio->PendingAcknowledgements(), 0); });
 }
 
 TEST_F(SessionFaultTest, CommandRetriedTwiceHoldsBackTheDataRequestQueuedMeanwhile) {
@@ -96,7 +96,7 @@ TEST_F(SessionFaultTest, RestartAskedForByAnEarlierConfigurationSparesTheHealthy
   ASSERT_TRUE(RunUntilRequests(1, std::chrono::seconds(9)));
   Advance(std::chrono::seconds(15));
   EXPECT_FALSE(ui.HasLog("Shutting down..."));
-  EXPECT_EQ(radio.GetLinkState(), LinkState::Linked);
+  EXPECT_EQ(radio->GetLinkState(), LinkState::Linked);
   EXPECT_EQ(CountHost(station, 0x4A), 3U);  // the first opening, the retry, the session channel
 }
 
@@ -106,9 +106,9 @@ TEST_F(SessionFaultTest, DeadLineWithoutARemovalEventIsClosedAndOpenedAfresh) {
   station.Unplug(DSISerialCallback::kDeviceUnreadable);
   Advance(std::chrono::seconds(10));
   EXPECT_TRUE(ui.HasLog("The close request could not be sent. Closing the base station..."));
-  EXPECT_FALSE(radio.IsAntOpen());
-  EXPECT_FALSE(radio.IsClosing());
-  EXPECT_FALSE(radio.HasPumpThread());
+  EXPECT_FALSE(radio->IsAntOpen());
+  EXPECT_FALSE(radio->IsClosing());
+  EXPECT_FALSE(radio->HasPumpThread());
   EXPECT_TRUE(ui.HasLog(
       "Failed to initialize communication [VID: 0x10c4, PID: 0x84c4]. Is the base station plugged "
       "in?"));
@@ -277,7 +277,7 @@ TEST_F(SessionFaultTest, NoBeaconWithinTheAcquireTimeOutEndsTheSession) {
   EXPECT_TRUE(ui.HasLog("Disconnecting: search_timeout"));
   EXPECT_TRUE(ui.Requests().empty());
   EXPECT_TRUE(manager->IsActive());
-  EXPECT_TRUE(radio.IsChannelOpen());
+  EXPECT_TRUE(radio->IsChannelOpen());
   // The module's own search time-out takes the same road.
   station.Faults().ForceSearchTimeout();
   Advance(kChannelPeriod);
@@ -293,7 +293,7 @@ TEST_F(SessionFaultTest, UnplugMidTransferLeavesNothingBehindAndTheNextPlugInLin
   station.Unplug(DSISerialCallback::kReadFailed);
   Act("basestationdisconnect", "4021337");
   EXPECT_FALSE(manager->IsActive());
-  EXPECT_FALSE(radio.HasPumpThread());
+  EXPECT_FALSE(radio->HasPumpThread());
   EXPECT_EQ(ui.Requests().size(), 1U);
 
   station.Replug();

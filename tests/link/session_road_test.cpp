@@ -91,8 +91,8 @@ TEST_F(SessionRoadTest, StandardRoadFromPlugInToTheNextSearch) {
   Serve("<p><device action=\"close\"/></p>");
   EXPECT_TRUE(manager->IsActive());
   EXPECT_EQ(manager->Mode(), "standard");
-  EXPECT_EQ(radio.GetLinkState(), LinkState::Searching);
-  EXPECT_TRUE(radio.IsChannelOpen());
+  EXPECT_EQ(radio->GetLinkState(), LinkState::Searching);
+  EXPECT_TRUE(radio->IsChannelOpen());
 }
 
 }  // namespace

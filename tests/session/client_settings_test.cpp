@@ -106,7 +106,7 @@ TEST_F(EngineTest, NewServerEndpointTakesEffectAtTheNextSessionStart) {
   Act("finish", "", contextA);
   Act("init", "setup", contextA);
   // "finish" started a standard session, whose radio channel has to close first.
-  radio.FinishClose();
+  radio->FinishClose();
   EXPECT_EQ(ui.Requests().back().request.host, "moved.example");
 }
 

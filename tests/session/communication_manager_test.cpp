@@ -30,7 +30,7 @@ TEST_F(EngineTest, StartsStoppedAndIdleAsTheProcessWideEngine) {
 TEST_F(EngineTest, DestructionShutsDownStopsTheLoopAndClearsTheInstance) {
   Act("init", "standard");
   ui.Clear();
-  radio.ClearCalls();
+  radio->ClearCalls();
   manager.reset();
 
   EXPECT_EQ(CommunicationManager::Instance(), nullptr);
@@ -45,17 +45,19 @@ TEST_F(EngineTest, DestructionShutsDownStopsTheLoopAndClearsTheInstance) {
   EXPECT_LT(after, before);
   EXPECT_LT(before, stopped);
   // A stopped engine destroys the channel instead of closing it, and starts nothing new.
-  EXPECT_EQ(radio.Count("DestroyChannel"), 1u);
-  EXPECT_EQ(radio.Count("CloseChannel"), 0u);
-  EXPECT_EQ(radio.Count("ReleaseBaseStation"), 1u);
+  EXPECT_EQ(radioCalls->Count("DestroyChannel"), 1u);
+  EXPECT_EQ(radioCalls->Count("CloseChannel"), 0u);
+  EXPECT_EQ(radioCalls->Count("ReleaseBaseStation"), 1u);
   EXPECT_EQ(ui.CountLog("Starting session in standard mode..."), 0u);
 }
 
 #ifndef _WIN32
 TEST(EngineDeathTest, RefusesToRunWithoutAUserInterface) {
   VirtualClock clock;
-  ScriptedRadioLink radio;
-  EXPECT_DEATH(CommunicationManager(nullptr, radio, clock), "needs a user interface");
+  const RadioFactory scripted = [](RadioEvents& events) {
+    return std::make_unique<ScriptedRadioLink>(events);
+  };
+  EXPECT_DEATH(CommunicationManager(nullptr, scripted, clock), "needs a user interface");
 }
 #endif
 
@@ -89,7 +91,7 @@ TEST_F(EngineTest, OutsideTextNeverActsAsAFormat) {
 TEST_F(EngineTest, ActionNamesAreMatchedWithoutRegardToCase) {
   Act("INIT", "standard");
   EXPECT_TRUE(manager->IsActive());
-  EXPECT_EQ(radio.Count("OpenCommunication"), 1u);
+  EXPECT_EQ(radio->Count("OpenCommunication"), 1u);
 }
 
 TEST_F(EngineTest, ForeignContextIsRefusedWhileAUserInterfaceSessionRuns) {
@@ -138,7 +140,7 @@ TEST_F(EngineTest, OwnerOfTheSessionIsServedAndFinishReturnsToStandard) {
   EXPECT_EQ(manager->Mode(), "standard");
   EXPECT_EQ(manager->SessionContext(), kNoContext);
   EXPECT_TRUE(manager->IsActive());
-  EXPECT_EQ(radio.Count("OpenCommunication"), 1u);
+  EXPECT_EQ(radio->Count("OpenCommunication"), 1u);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -160,7 +162,7 @@ TEST_F(EngineTest, StandardSessionStartsByAcquiringWithTheStandardBeacon) {
   EXPECT_EQ(first.pingInterval, 4000);
   EXPECT_EQ(first.sleepPeriod, 15);
   EXPECT_EQ(manager->SessionBeaconType(), "standard");
-  EXPECT_THAT(radio.Calls(),
+  EXPECT_THAT(radio->Calls(),
               ElementsAre("SetRetryBudget 32", "SetSearchDeviceNumber 65535", "OpenCommunication"));
   EXPECT_TRUE(ui.Requests().empty());
 
@@ -175,7 +177,7 @@ TEST_F(EngineTest, UserInterfaceModePostsAtOnceWithoutTouchingTheRadio) {
   EXPECT_EQ(manager->Mode(), "Standard");
   EXPECT_EQ(manager->Current().origin, "server");
   EXPECT_TRUE(manager->Current().action.empty());
-  EXPECT_EQ(radio.Count("OpenCommunication"), 0u);
+  EXPECT_EQ(radio->Count("OpenCommunication"), 0u);
   const auto requests = ui.Requests();
   ASSERT_EQ(requests.size(), 1u);
   EXPECT_EQ(requests[0].request.body, Identity("Standard"));
@@ -187,17 +189,17 @@ TEST_F(EngineTest, UserInterfaceModePostsAtOnceWithoutTouchingTheRadio) {
 
 TEST_F(EngineTest, AnotherModeStartsOnlyAfterTheActiveSessionClosedItsChannel) {
   Act("init", "standard");
-  ASSERT_TRUE(radio.channelOpen);
-  radio.ClearCalls();
+  ASSERT_TRUE(radio->channelOpen);
+  radio->ClearCalls();
 
   Act("init", "setup", kNoContext);
   EXPECT_TRUE(manager->IsRestarting());
   EXPECT_FALSE(manager->IsActive());
   EXPECT_TRUE(ui.HasLog("Ending active session and restarting in setup mode..."));
-  EXPECT_THAT(radio.Calls(), ElementsAre("ResetChannel", "CloseChannel"));
+  EXPECT_THAT(radio->Calls(), ElementsAre("ResetChannel", "CloseChannel"));
   EXPECT_TRUE(ui.Requests().empty());
 
-  radio.FinishClose();
+  radio->FinishClose();
   EXPECT_FALSE(manager->IsRestarting());
   EXPECT_TRUE(manager->IsActive());
   EXPECT_EQ(manager->Mode(), "setup");
@@ -209,7 +211,7 @@ TEST_F(EngineTest, RestartKeepsTheContextOfTheUserInterfaceThatAskedForIt) {
   Act("init", "standard");
   Act("init", "setup", contextA);
   EXPECT_TRUE(manager->IsRestarting());
-  radio.FinishClose();
+  radio->FinishClose();
   EXPECT_EQ(manager->SessionContext(), contextA);
   ASSERT_EQ(ui.Requests().size(), 1u);
   EXPECT_EQ(ui.Requests()[0].context, contextA);
@@ -218,11 +220,11 @@ TEST_F(EngineTest, RestartKeepsTheContextOfTheUserInterfaceThatAskedForIt) {
 TEST_F(EngineTest, StandardAgainWhileStandardRunsRestartsAfterTheClose) {
   Act("init", "standard");
   Act("init", "standard");
-  EXPECT_EQ(radio.Count("OpenCommunication"), 1u);
+  EXPECT_EQ(radio->Count("OpenCommunication"), 1u);
   EXPECT_FALSE(manager->IsActive());
-  radio.FinishClose();
+  radio->FinishClose();
   EXPECT_TRUE(manager->IsActive());
-  EXPECT_EQ(radio.Count("OpenCommunication"), 2u);
+  EXPECT_EQ(radio->Count("OpenCommunication"), 2u);
   EXPECT_EQ(ui.CountLog("Starting session in standard mode..."), 3u);
 }
 
@@ -231,33 +233,33 @@ TEST_F(EngineTest, EndedSessionIsFollowedByAFreshStandardSession) {
   ASSERT_EQ(ui.Requests().size(), 1u);
   manager->RunLocked([this] { manager->EndSession(); });
   EXPECT_TRUE(ui.HasLog("Ending session..."));
-  EXPECT_EQ(radio.Count("CloseChannel"), 1u);
+  EXPECT_EQ(radio->Count("CloseChannel"), 1u);
   EXPECT_FALSE(manager->IsActive());
 
   // Back to searching once closed, so the continuation starts the next session.
-  radio.FinishClose();
+  radio->FinishClose();
   EXPECT_TRUE(manager->IsActive());
-  EXPECT_EQ(radio.Count("OpenCommunication"), 2u);
+  EXPECT_EQ(radio->Count("OpenCommunication"), 2u);
 }
 
 TEST_F(EngineTest, ContinuationWaitsWhileTheLinkMovesToTheSessionChannel) {
   Act("init", "standard");
-  radio.linkState = LinkState::LinkSent;
+  radio->linkState = LinkState::LinkSent;
   manager->RunLocked([this] { manager->EndSession(); });
-  radio.linkState = LinkState::LinkSent;
-  radio.FinishClose();
+  radio->linkState = LinkState::LinkSent;
+  radio->FinishClose();
   EXPECT_FALSE(manager->IsActive());
-  EXPECT_EQ(radio.Count("OpenCommunication"), 1u);
+  EXPECT_EQ(radio->Count("OpenCommunication"), 1u);
 }
 
 TEST_F(EngineTest, ShutdownDestroysTheChannelAndStartsNothing) {
   Act("init", "standard");
-  radio.ClearCalls();
+  radio->ClearCalls();
   Act("shutdown");
 
   EXPECT_TRUE(manager->IsStopped());
   EXPECT_FALSE(manager->IsActive());
-  EXPECT_THAT(radio.Calls(), ElementsAre("ResetChannel", "DestroyChannel"));
+  EXPECT_THAT(radio->Calls(), ElementsAre("ResetChannel", "DestroyChannel"));
   const std::vector<std::string> expected = {"Shutting down...", "! idle timer is canceled...",
                                              "! Going to start EndSession...", "Ending session..."};
   int at = 0;
@@ -347,7 +349,7 @@ TEST_F(LateAnswerTest, AfterAnUnplugIsNotActedOn) {
 
 TEST_F(EngineTest, RequestPreparedForAnEndedSessionIsNeverSent) {
   StartLinkedStandardSession();
-  radio.channelOpen = true;
+  radio->channelOpen = true;
   ServerResponse instruction = Instruction("command");
   instruction.responder = "respondalways";
   instruction.remoteOps.push_back(Operation(1));
@@ -358,7 +360,7 @@ TEST_F(EngineTest, RequestPreparedForAnEndedSessionIsNeverSent) {
 
   // A user interface asks for the engine before the close completes.
   Act("init", "setup", contextA);
-  radio.FinishClose();
+  radio->FinishClose();
   const auto requests = ui.Requests();
   ASSERT_EQ(requests.size(), 2u);
   EXPECT_EQ(requests[1].context, contextA);
@@ -371,7 +373,7 @@ TEST_F(EngineTest, FailedRequestInStandardModeShowsNothingAndStartsAgain) {
   EXPECT_TRUE(ui.HasLog("Connection to server failed."));
   EXPECT_TRUE(ui.Errors().empty());
   EXPECT_FALSE(manager->IsActive());
-  radio.FinishClose();
+  radio->FinishClose();
   EXPECT_TRUE(manager->IsActive());
   EXPECT_EQ(manager->Mode(), "standard");
 }
@@ -403,22 +405,22 @@ TEST_F(EngineTest, PreparedRequestIsSentOnceTheChannelHasClosed) {
   ASSERT_TRUE(manager->HasPendingRequest());
   ASSERT_EQ(ui.Requests().size(), 1u);
 
-  Radio([this] { radio.CloseChannel(); });
-  radio.FinishClose();
+  Radio([this] { radio->CloseChannel(); });
+  radio->FinishClose();
   EXPECT_TRUE(ui.HasLog("Session is still open. Waiting for instructions from server..."));
   ASSERT_EQ(ui.Requests().size(), 2u);
   EXPECT_EQ(ui.Requests()[1].request.requestNumber, manager->CurrentRequestId());
   EXPECT_FALSE(manager->HasPendingRequest());
   // The session is still active: no new session was started.
-  EXPECT_EQ(radio.Count("OpenCommunication"), 1u);
+  EXPECT_EQ(radio->Count("OpenCommunication"), 1u);
 }
 
 TEST_F(EngineTest, InstructionWithoutHostClosesTheSession) {
   StartLinkedStandardSession();
-  radio.linkState = LinkState::Searching;  // the tracker is gone already
+  radio->linkState = LinkState::Searching;  // the tracker is gone already
   Answer(1, "<p><device action=\"close\"/></p>");
   EXPECT_FALSE(manager->IsActive());
-  EXPECT_EQ(radio.Count("CloseChannel"), 1u);
+  EXPECT_EQ(radio->Count("CloseChannel"), 1u);
   EXPECT_EQ(ui.Requests().size(), 1u);
   EXPECT_FALSE(ui.HasLog("Closing: received non-close action [close] with no response host"));
 }
@@ -428,10 +430,10 @@ TEST_F(EngineTest, CloseWithoutHostPutsALinkedTrackerToSleepFirst) {
   Answer(1, "<p><device action=\"close\" sleepPeriod=\"3600\"/></p>");
   EXPECT_TRUE(manager->IsActive());
   EXPECT_TRUE(manager->IsCloseRequested());
-  EXPECT_EQ(radio.linkState, LinkState::Unlinking);
-  ASSERT_EQ(radio.Queued().size(), 1u);
-  EXPECT_EQ(radio.Queued()[0].header, (std::vector<std::uint8_t>{3, 0, 0, 0, 0, 0, 240}));
-  EXPECT_EQ(radio.Queued()[0].failureMessage, "UNLINK request packet failed to be transmitted");
+  EXPECT_EQ(radio->linkState, LinkState::Unlinking);
+  ASSERT_EQ(radio->Queued().size(), 1u);
+  EXPECT_EQ(radio->Queued()[0].header, (std::vector<std::uint8_t>{3, 0, 0, 0, 0, 0, 240}));
+  EXPECT_EQ(radio->Queued()[0].failureMessage, "UNLINK request packet failed to be transmitted");
   EXPECT_TRUE(ui.HasLog("Commanding tracker to sleep for 3600 seconds..."));
   EXPECT_EQ(ui.Requests().size(), 1u);
 }
@@ -463,7 +465,7 @@ TEST_F(EngineTest, InstructionRestoresTheRetryBudgetAndClearsOutcomeFlags) {
   ServerResponse failing = Instruction("command");
   failing.responder = "respondalways";
   failing.remoteOps.push_back(Operation(1));
-  radio.channelOpen = true;
+  radio->channelOpen = true;
   manager->ProcessRequest(failing);
   Radio([this] { manager->OnCommandResult("fail", false, false); });
   Radio([this] { manager->OnCommandResult("ping_timeout", true, true); });
@@ -472,8 +474,8 @@ TEST_F(EngineTest, InstructionRestoresTheRetryBudgetAndClearsOutcomeFlags) {
   manager->ProcessRequest(Instruction("command"));
   EXPECT_FALSE(manager->HasCommandFailed());
   EXPECT_FALSE(manager->IsDisconnected());
-  EXPECT_EQ(radio.Count("SetRetryBudget 32"), 3u);  // one for each instruction
-  EXPECT_EQ(radio.Count("SetRetryBudget 3"), 1u);   // the command's own while it is sent
+  EXPECT_EQ(radio->Count("SetRetryBudget 32"), 3u);  // one for each instruction
+  EXPECT_EQ(radio->Count("SetRetryBudget 3"), 1u);   // the command's own while it is sent
 }
 
 TEST_F(EngineTest, SpecialBeaconSearchesForItsOwnDeviceNumber) {
@@ -481,25 +483,25 @@ TEST_F(EngineTest, SpecialBeaconSearchesForItsOwnDeviceNumber) {
   ServerResponse acquire = Instruction("acquire");
   acquire.beaconType = "special";
   manager->ProcessRequest(acquire);
-  EXPECT_EQ(radio.searchDeviceNumber, 0xFFFE);
+  EXPECT_EQ(radio->searchDeviceNumber, 0xFFFE);
   EXPECT_EQ(manager->SessionBeaconType(), "special");
-  EXPECT_EQ(radio.Count("OpenCommunication"), 1u);
+  EXPECT_EQ(radio->Count("OpenCommunication"), 1u);
 
   acquire.beaconType = "SPECIAL";
   manager->ProcessRequest(acquire);
-  EXPECT_EQ(radio.searchDeviceNumber, 0xFFFF);
+  EXPECT_EQ(radio->searchDeviceNumber, 0xFFFF);
 }
 
 TEST_F(EngineTest, OnlyTheExactAcquireActionOpensTheRadio) {
   Act("init", "setup", contextA);
   manager->ProcessRequest(Instruction("Acquire"));
-  EXPECT_EQ(radio.Count("OpenCommunication"), 0u);
+  EXPECT_EQ(radio->Count("OpenCommunication"), 0u);
   EXPECT_EQ(ui.Requests().size(), 2u);  // posted at once, as any other action
 }
 
 TEST_F(EngineTest, DialogHoldsThePostUntilTheMinimumDisplayTimeIsOver) {
   Act("init", "setup", contextA);
-  radio.channelOpen = true;
+  radio->channelOpen = true;
   ServerResponse dialog = Instruction("command");
   dialog.dialogContent = "<p>hi</p>";
   dialog.minDisplayTime = 3000;
@@ -522,7 +524,7 @@ TEST_F(EngineTest, DialogHoldsThePostUntilTheMinimumDisplayTimeIsOver) {
 
 TEST_F(EngineTest, ElapsedDisplayTimeWithoutDeferredPostSendsNothing) {
   Act("init", "setup", contextA);
-  radio.channelOpen = true;
+  radio->channelOpen = true;
   ServerResponse dialog = Instruction("command");
   dialog.dialogContent = "<p>hi</p>";
   dialog.minDisplayTime = 1000;
@@ -535,7 +537,7 @@ TEST_F(EngineTest, ElapsedDisplayTimeWithoutDeferredPostSendsNothing) {
 
 TEST_F(EngineTest, CancelledDisplayTimerNeverPosts) {
   Act("init", "setup", contextA);
-  radio.channelOpen = true;
+  radio->channelOpen = true;
   ServerResponse dialog = Instruction("command");
   dialog.dialogContent = "<p>hi</p>";
   dialog.minDisplayTime = 1000;
@@ -597,7 +599,7 @@ TEST_F(EngineTest, FormInputIsTakenOnlyOnceForTheFormOfTheCurrentInstruction) {
 
   // A user interface session whose instruction holds a form takes one submission.
   Act("init", "setup", contextA);
-  radio.FinishClose();
+  radio->FinishClose();
   ASSERT_EQ(ui.Requests().size(), 1u);
   ServerResponse withForm = Instruction("command");
   withForm.containsForm = true;
@@ -627,7 +629,7 @@ TEST_F(EngineTest, ConcurrentActionsAndTimersAreSerialised) {
             Act("init", "standard");
             break;
           case 1:
-            radio.FinishClose();
+            radio->FinishClose();
             break;
           case 2:
             Act("refresh");

@@ -35,10 +35,10 @@ class RemoteOperationsTest : public EngineTest {
   void Instruct(const std::string& remoteOps, const std::string& extra = "",
                 const std::string& device = "action=\"command\"") {
     Act("init", "setup", contextA);
-    radio.channelOpen = true;
-    radio.linkState = LinkState::Linked;
+    radio->channelOpen = true;
+    radio->linkState = LinkState::Linked;
     ui.Clear();
-    radio.ClearCalls();
+    radio->ClearCalls();
     Answer(1,
            "<p><response host=\"srv\" path=\"/next\">sid=9</response>" + extra + "<device " +
                device + ">" + remoteOps + "</device></p>",
@@ -50,7 +50,7 @@ class RemoteOperationsTest : public EngineTest {
   }
   std::vector<std::string> QueuedHeaders() const {
     std::vector<std::string> headers;
-    for (const auto& packet : radio.Queued()) headers.push_back(HexBytes(packet.header));
+    for (const auto& packet : radio->Queued()) headers.push_back(HexBytes(packet.header));
     return headers;
   }
   std::vector<RecordingUserInterface::RequestEntry> Posts() const { return ui.Requests(); }
@@ -65,7 +65,7 @@ TEST_F(RemoteOperationsTest, ExecuteTillErrorAbandonsWhatFollowsAFail) {
   Instruct("<remoteOps responder=\"respondAlways\">" + OpXml(1) + OpXml(2) + OpXml(3) +
            "</remoteOps>");
   EXPECT_THAT(QueuedHeaders(), ElementsAre("0x41, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00"));
-  EXPECT_EQ(radio.Queued()[0].failureMessage, "Failed to send command");
+  EXPECT_EQ(radio->Queued()[0].failureMessage, "Failed to send command");
   EXPECT_TRUE(ui.HasLog("Sending command: 0x41, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00"));
 
   // The first operation brought data before its status.
@@ -154,10 +154,10 @@ TEST_F(RemoteOperationsTest, LostLinkMidListIsPostedAfterTheChannelClosed) {
   EXPECT_TRUE(ui.HasLog("Disconnecting: idle_timeout"));
   EXPECT_TRUE(ui.HasLog("Closing: disconnected from tracker unexpectedly"));
   EXPECT_TRUE(manager->IsDisconnected());
-  EXPECT_EQ(radio.Count("CloseChannel"), 1u);
+  EXPECT_EQ(radio->Count("CloseChannel"), 1u);
   EXPECT_TRUE(Posts().empty());
 
-  radio.FinishClose();
+  radio->FinishClose();
   ASSERT_EQ(Posts().size(), 1u);
   EXPECT_EQ(Posts()[0].request.body,
             Result(0, Status(1, 1), "success") + "&trackerConnectionDropped=true&" +
@@ -187,13 +187,13 @@ TEST_F(RemoteOperationsTest, FailureOutsideAnyOperationAddsOneErrorField) {
   waiting.responder = "respondalways";
   manager->ProcessRequest(waiting);
   ui.Clear();
-  radio.ClearCalls();
+  radio->ClearCalls();
   // A keep-alive ping went unanswered while the session waited for the server.
   Radio([this] {
     manager->AddRequestField("trackerConnectionDropped", "true");
     manager->OnCommandResult("ping_timeout", true, true);
   });
-  radio.FinishClose();
+  radio->FinishClose();
   ASSERT_EQ(Posts().size(), 1u);
   EXPECT_EQ(Posts()[0].request.body,
             "trackerConnectionDropped=true&error=ping%5ftimeout&" + Identity("setup") + kTail);
@@ -205,7 +205,7 @@ TEST_F(RemoteOperationsTest, CommandOnAClosedChannelIsNotConnected) {
   instruction.responder = "respondalways";
   instruction.remoteOps.push_back(Operation(1));
   manager->ProcessRequest(instruction);
-  EXPECT_TRUE(radio.Queued().empty());
+  EXPECT_TRUE(radio->Queued().empty());
   EXPECT_TRUE(ui.HasLog("Error reported: not_connected"));
   ASSERT_EQ(ui.Requests().size(), 2u);
   EXPECT_EQ(ui.Requests()[1].request.body,
@@ -220,24 +220,24 @@ TEST_F(RemoteOperationsTest, ThousandsOfUnsendableOperationsKeepTheStackFlat) {
   ASSERT_EQ(Posts().size(), 1u);
   const std::string body = Posts()[0].request.body;
   EXPECT_NE(body.find(Result(19999, {}, "fail")), std::string::npos);
-  EXPECT_TRUE(radio.Queued().empty());  // nothing made-up went to the tracker
+  EXPECT_TRUE(radio->Queued().empty());  // nothing made-up went to the tracker
 }
 
 TEST_F(RemoteOperationsTest, CommandWaitsForAnOutstandingPong) {
   Act("init", "setup", contextA);
-  radio.channelOpen = true;
-  radio.waitingForPong = true;
+  radio->channelOpen = true;
+  radio->waitingForPong = true;
   ServerResponse instruction = Instruction("command");
   instruction.remoteOps.push_back(Operation(1, 9));
   manager->ProcessRequest(instruction);
   EXPECT_TRUE(ui.HasLog("Attempted to send command while waiting for PONG..."));
-  EXPECT_TRUE(radio.Queued().empty());
+  EXPECT_TRUE(radio->Queued().empty());
 
   // The PONG's handling sends the held-back command, with the command's own retry budget.
-  radio.waitingForPong = false;
+  radio->waitingForPong = false;
   Radio([this] { manager->SendCommand(); });
-  EXPECT_EQ(radio.Queued().size(), 1u);
-  EXPECT_EQ(radio.retryBudget, 9);
+  EXPECT_EQ(radio->Queued().size(), 1u);
+  EXPECT_EQ(radio->retryBudget, 9);
 }
 
 TEST_F(RemoteOperationsTest, PayloadSizeIsLoggedButNotSentWithTheCommand) {
@@ -245,8 +245,8 @@ TEST_F(RemoteOperationsTest, PayloadSizeIsLoggedButNotSentWithTheCommand) {
            Base64Encode(std::vector<std::uint8_t>(1000, 7)) +
            "</payloadData></remoteOp></remoteOps>");
   EXPECT_TRUE(ui.HasLog("Payload size: 1000 bytes"));
-  ASSERT_EQ(radio.Queued().size(), 1u);
-  EXPECT_EQ(radio.Queued()[0].header, (std::vector<std::uint8_t>{0x41, 1, 0, 0, 0, 0, 0}));
+  ASSERT_EQ(radio->Queued().size(), 1u);
+  EXPECT_EQ(radio->Queued()[0].header, (std::vector<std::uint8_t>{0x41, 1, 0, 0, 0, 0, 0}));
   EXPECT_EQ(manager->RunningCommand()->payload.size(), 1000u);
 }
 
@@ -262,10 +262,10 @@ TEST_F(RemoteOperationsTest, CloseWhileLinkedSleepsFirstAndPostsAfterTheChannelC
   Instruct("", "", "action=\"close\" sleepPeriod=\"44\"");
   EXPECT_TRUE(ui.HasLog("Closing: received explicit 'close' action"));
   EXPECT_TRUE(ui.HasLog("Commanding tracker to sleep for 44 seconds..."));
-  ASSERT_EQ(radio.Queued().size(), 1u);
-  EXPECT_EQ(radio.Queued()[0].header, (std::vector<std::uint8_t>{3, 0, 0, 0, 0, 0, 2}));
-  EXPECT_TRUE(radio.Queued()[0].control);
-  EXPECT_EQ(radio.linkState, LinkState::Unlinking);
+  ASSERT_EQ(radio->Queued().size(), 1u);
+  EXPECT_EQ(radio->Queued()[0].header, (std::vector<std::uint8_t>{3, 0, 0, 0, 0, 0, 2}));
+  EXPECT_TRUE(radio->Queued()[0].control);
+  EXPECT_EQ(radio->linkState, LinkState::Unlinking);
   EXPECT_EQ(
       manager->LastSleepTime(),
       std::chrono::duration_cast<std::chrono::seconds>(clock.Now().time_since_epoch()).count());
@@ -273,8 +273,8 @@ TEST_F(RemoteOperationsTest, CloseWhileLinkedSleepsFirstAndPostsAfterTheChannelC
   EXPECT_TRUE(ui.Errors().empty());
 
   // The UNLINK went out; the radio closes the channel, and only then is the request sent.
-  Radio([this] { radio.CloseChannel(); });
-  radio.FinishClose();
+  Radio([this] { radio->CloseChannel(); });
+  radio->FinishClose();
   ASSERT_EQ(Posts().size(), 1u);
   EXPECT_EQ(Posts()[0].request.body, Identity("setup") + kTail);
 }
@@ -282,12 +282,12 @@ TEST_F(RemoteOperationsTest, CloseWhileLinkedSleepsFirstAndPostsAfterTheChannelC
 TEST_F(RemoteOperationsTest, SleepPeriodFallsBackToTheSetting) {
   Instruct("", "", "action=\"close\"");
   EXPECT_TRUE(ui.HasLog("Commanding tracker to sleep for 15 seconds..."));
-  EXPECT_EQ(radio.Queued()[0].header[6], 1);
+  EXPECT_EQ(radio->Queued()[0].header[6], 1);
 }
 
 TEST_F(EngineTest, DisconnectedKeyIsShownOnlyOutsideStandardMode) {
   StartLinkedStandardSession();
-  radio.channelOpen = true;
+  radio->channelOpen = true;
   ServerResponse instruction = Instruction("command");
   instruction.remoteOps.push_back(Operation(1));
   manager->ProcessRequest(instruction);

@@ -15,7 +15,7 @@ class ServerAnswerTest : public EngineTest {
     Act("init", mode, contextA);
     ASSERT_EQ(manager->CurrentRequestId(), 1u);
     ui.Clear();
-    radio.ClearCalls();
+    radio->ClearCalls();
   }
   std::vector<RecordingUserInterface::RequestEntry> Reports() const {
     std::vector<RecordingUserInterface::RequestEntry> reports;
@@ -142,7 +142,7 @@ TEST_F(ServerAnswerTest, AcquireFromTheServerOpensTheRadio) {
          "<p><response host=\"srv\"/><device action=\"acquire\" pingInterval=\"3000\">"
          "<trackerAcquire><beaconType>special</beaconType></trackerAcquire></device></p>",
          false, contextA);
-  EXPECT_THAT(radio.Calls(),
+  EXPECT_THAT(radio->Calls(),
               ElementsAre("SetRetryBudget 32", "SetSearchDeviceNumber 65534", "OpenCommunication"));
   EXPECT_EQ(manager->PingInterval(), 3000);
   EXPECT_EQ(manager->SessionBeaconType(), "special");

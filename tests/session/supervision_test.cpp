@@ -22,7 +22,7 @@ TEST_F(EngineTest, PlugInSettlesThenStartsAStandardSession) {
   EXPECT_EQ(clock.TotalSlept(), 1500ms);
   EXPECT_TRUE(manager->IsActive());
   EXPECT_EQ(manager->Mode(), "standard");
-  EXPECT_EQ(radio.Count("OpenCommunication"), 1u);
+  EXPECT_EQ(radio->Count("OpenCommunication"), 1u);
 }
 
 TEST_F(EngineTest, SecondBaseStationIsIgnoredAndTheSameOneRestartsTheSession) {
@@ -39,20 +39,20 @@ TEST_F(EngineTest, SecondBaseStationIsIgnoredAndTheSameOneRestartsTheSession) {
   EXPECT_EQ(manager->SerialInUse(), "scripted-1");
   EXPECT_FALSE(manager->IsActive());  // the running session ends first
   EXPECT_TRUE(manager->IsRestarting());
-  radio.FinishClose();
+  radio->FinishClose();
   EXPECT_TRUE(manager->IsActive());
-  EXPECT_EQ(radio.Count("OpenCommunication"), 2u);
+  EXPECT_EQ(radio->Count("OpenCommunication"), 2u);
 }
 
 TEST_F(EngineTest, PlugInDuringAUserInterfaceAcquireOpensTheRadioAgain) {
   Act("init", "setup", contextA);
-  radio.openSucceeds = false;
+  radio->openSucceeds = false;
   manager->ProcessRequest(Instruction("acquire"));
   ASSERT_FALSE(manager->IsBaseStationInUse());
-  radio.openSucceeds = true;
+  radio->openSucceeds = true;
 
   Act("basestationconnect", "NEW", contextB);
-  EXPECT_EQ(radio.Count("OpenCommunication"), 2u);
+  EXPECT_EQ(radio->Count("OpenCommunication"), 2u);
   EXPECT_EQ(manager->Mode(), "setup");
   EXPECT_EQ(manager->SessionContext(), contextA);
 }
@@ -60,28 +60,28 @@ TEST_F(EngineTest, PlugInDuringAUserInterfaceAcquireOpensTheRadioAgain) {
 TEST_F(EngineTest, PlugInDuringAUserInterfaceExchangeChangesNothing) {
   Act("init", "setup", contextA);
   Act("basestationconnect", "NEW");
-  EXPECT_EQ(radio.Count("OpenCommunication"), 0u);
+  EXPECT_EQ(radio->Count("OpenCommunication"), 0u);
   EXPECT_EQ(manager->Mode(), "setup");
 }
 
 TEST_F(EngineTest, UnplugOfTheBaseStationInUseResetsWithoutARestart) {
   Act("init", "standard");
-  radio.ClearCalls();
+  radio->ClearCalls();
   Act("basestationdisconnect", "scripted-1");
   EXPECT_FALSE(manager->IsActive());
   EXPECT_FALSE(manager->IsBaseStationInUse());
   EXPECT_TRUE(manager->SerialInUse().empty());
-  EXPECT_EQ(radio.Count("DestroyChannel"), 1u);
+  EXPECT_EQ(radio->Count("DestroyChannel"), 1u);
   EXPECT_TRUE(ui.Errors().empty());
   clock.Advance(1h);
   EXPECT_FALSE(manager->IsActive());
-  EXPECT_EQ(radio.Count("OpenCommunication"), 0u);
+  EXPECT_EQ(radio->Count("OpenCommunication"), 0u);
 }
 
 TEST_F(EngineTest, UnplugDuringAUserInterfaceSessionWithOpenChannelTellsTheUser) {
   Act("init", "setup", contextA);
   manager->ProcessRequest(Instruction("acquire"));
-  ASSERT_TRUE(radio.channelOpen);
+  ASSERT_TRUE(radio->channelOpen);
   Act("basestationdisconnect", "SCRIPTED-1");
   const auto errors = ui.Errors();
   ASSERT_EQ(errors.size(), 1u);
@@ -125,11 +125,10 @@ TEST(WatchdogResolutionTest, SilenceIsMeasuredInWholeSecondsOnBothSides) {
   VirtualClock clock(std::chrono::system_clock::time_point(std::chrono::seconds(1767225600)) +
                      500ms);
   RecordingUserInterface ui;
-  ScriptedRadioLink radio;
-  CommunicationManager manager(&ui, radio, clock);
-  radio.Attach(&manager);
+  CommunicationManager manager(
+      &ui, [](RadioEvents& events) { return std::make_unique<ScriptedRadioLink>(events); }, clock);
   manager.ProcessAction(0, "init", "standard", false, kNoContext);
-  manager.RecordActivity();
+  manager.OnRadioActivity();
   clock.Advance(630s);
   EXPECT_TRUE(ui.Relaunches().empty());
   clock.Advance(15s);
@@ -143,7 +142,7 @@ TEST_F(EngineTest, WatchdogIsQuietWhileTheRadioTalks) {
   Act("init", "standard");
   for (int i = 0; i < 100; ++i) {
     clock.Advance(15s);
-    manager->RecordActivity();
+    manager->OnRadioActivity();
   }
   EXPECT_TRUE(ui.Relaunches().empty());
 }
@@ -158,11 +157,11 @@ TEST_F(EngineTest, WatchdogOnlyRearmsOutsideStandardMode) {
 
 TEST_F(EngineTest, WatchdogStopsArmingAfterFourFiringsWithoutAnOpening) {
   Act("init", "standard");
-  radio.openSucceeds = false;  // the relaunched sessions find no base station
+  radio->openSucceeds = false;  // the relaunched sessions find no base station
   for (int i = 0; i < 4; ++i) {
     manager->RunLocked([this] { manager->ArmWatchdog(); });
     clock.Advance(700s);
-    radio.FinishClose();
+    radio->FinishClose();
   }
   EXPECT_EQ(ui.Relaunches().size(), 4u);
   EXPECT_EQ(manager->WatchdogAttempts(), 4);
@@ -175,7 +174,7 @@ TEST_F(EngineTest, WatchdogStopsArmingAfterFourFiringsWithoutAnOpening) {
 TEST_F(EngineTest, CommunicationErrorRestartsTheEngineAndTellsTheUser) {
   Act("init", "setup", contextA);
   manager->ProcessRequest(Instruction("acquire"));
-  manager->ScheduleCommunicationErrorRestart();
+  manager->OnChannelInWrongState();
   clock.Advance(9999ms);
   EXPECT_TRUE(ui.Errors().empty());
   clock.Advance(1ms);
@@ -191,7 +190,7 @@ TEST_F(EngineTest, CommunicationErrorRestartsTheEngineAndTellsTheUser) {
 
 TEST_F(EngineTest, ShutdownCancelsAPendingCommunicationErrorRestart) {
   Act("init", "standard");
-  manager->ScheduleCommunicationErrorRestart();
+  manager->OnChannelInWrongState();
   Act("shutdown");
   clock.Advance(1h);
   EXPECT_TRUE(manager->IsStopped());
@@ -234,7 +233,7 @@ TEST_F(PendingSessionTest, EngineRestartTellsTheWaitingUserInterface) {
   const std::vector<std::pair<const char*, std::function<void()>>> restarts{
       {"communication error",
        [this] {
-         manager->ScheduleCommunicationErrorRestart();
+         manager->OnChannelInWrongState();
          clock.Advance(10s);
        }},
       {"watchdog",
@@ -270,7 +269,7 @@ TEST_F(PendingSessionTest, AnotherUserInterfaceCannotTakeThePromisedEngine) {
   EXPECT_EQ(errors[0].keys, std::vector<std::string>{"kPXDaemonAlreadyRunning"});
   EXPECT_EQ(errors[0].context, contextB);
   ui.Clear();
-  radio.FinishClose();
+  radio->FinishClose();
   ExpectTheSessionOfA();
 }
 

@@ -24,7 +24,7 @@ class FramerIntegrationTest : public ::testing::Test {
     ASSERT_TRUE(station_.Init(50000, 0));
     ASSERT_TRUE(station_.Open());
   }
-  void TearDown() override { station_.Close(); }
+  void TearDown() override { station_.Close(false); }
 
   static AntMessage ToMessage(const AntFrame& frame) {
     AntMessage message;

@@ -163,7 +163,7 @@ TEST_F(LinkTest, UnlinkWithoutSleepLeavesTheTrackerSearching) {
 
 TEST_F(LinkTest, TrackerStateSurvivesClosingAndReopeningTheTransport) {
   Link(kSession, kHostId);
-  Station().Close();
+  Station().Close(false);
   ASSERT_TRUE(Station().Open());
   EXPECT_EQ(Station().Tracker().state, TrackerLinkState::Linked);
   OpenChannel(kSession);

@@ -71,11 +71,11 @@ std::vector<AntFrame> BurstFrames(std::uint8_t channel, const std::vector<std::u
 }
 
 void StationTest::TearDown() {
-  if (station_) station_->Close();
+  if (station_) station_->Close(false);
 }
 
 void StationTest::Start(BaseStationOptions options) {
-  if (station_) station_->Close();
+  if (station_) station_->Close(false);
   station_ = std::make_unique<VirtualBaseStation>(clock_, std::move(options));
   station_->SetCallback(&host_);
   ASSERT_TRUE(station_->Init(50000, 0));

@@ -59,7 +59,7 @@ TEST(TransportSetupTest, DescribesTheDeviceAndItsSerialNumberWhileOpen) {
   EXPECT_EQ(station.GetDeviceSerialNumber(), 987654u);
   EXPECT_TRUE(station.GetDevicePID(productId));
   EXPECT_EQ(productId, 0x1009);
-  station.Close();
+  station.Close(false);
   EXPECT_EQ(station.GetDeviceSerialNumber(), 0u);
 }
 
@@ -101,7 +101,7 @@ TEST_F(TransportTest, TakesAFrameWrittenOneByteAtATime) {
 TEST_F(TransportTest, NothingReachesTheHostAfterClose) {
   OpenChannel();
   Write({AntId::kChannelPeriod, {0, 0x00, 0x10}});
-  Station().Close();
+  Station().Close(false);
   host_.Take();
   EXPECT_EQ(clock_.PendingTimers(), 0u);
   clock_.Advance(10s);
@@ -109,12 +109,12 @@ TEST_F(TransportTest, NothingReachesTheHostAfterClose) {
   const std::uint8_t byte = 0;
   EXPECT_FALSE(Station().WriteBytes(&byte, 1));
   EXPECT_FALSE(Station().IsOpen());
-  Station().Close();  // a second close does nothing
+  Station().Close(false);  // a second close does nothing
 }
 
 TEST_F(TransportTest, ReopeningFindsAFreshModule) {
   OpenChannel();
-  Station().Close();
+  Station().Close(false);
   ASSERT_TRUE(Station().Open());
   EXPECT_EQ(Command({AntId::kOpenChannel, {0}}),
             std::vector<AntFrame>{ResponseFrame(0, AntId::kOpenChannel, 0x15)});
@@ -145,7 +145,7 @@ TEST_F(TransportTest, AnUnreadableDeviceIsReportedOnEveryPollUntilClosed) {
   Station().Replug();
   Wait(1000ms);
   EXPECT_EQ(host_.Errors().back(), DSISerialCallback::kDeviceUnreadable);
-  Station().Close();
+  Station().Close(false);
   const std::size_t reported = host_.Errors().size();
   clock_.Advance(5s);
   EXPECT_EQ(host_.Errors().size(), reported);

@@ -11,11 +11,9 @@
 
 #include "link/ant_radio.h"
 #include "link/link_identifiers.h"
-#include "session/communication_manager.h"
 #include "sim/virtual_base_station.h"
-#include "sim/virtual_clock.h"
 #include "sim/virtual_device_bus.h"
-#include "tests/support/recording_user_interface.h"
+#include "tests/support/engine_fixture.h"
 
 namespace Pellux {
 
@@ -28,7 +26,7 @@ inline std::vector<std::uint8_t> Pattern(std::size_t size) {
 
 // The engine with its real radio side, on a virtual base station with a virtual tracker, a
 // recording user interface and a virtual clock.
-class RadioEngineTest : public ::testing::Test {
+class RadioEngineTest : public EngineFixture {
  protected:
   // The ids the engine looks for by default.
   static constexpr std::uint16_t kVendorId = 0x10C4;
@@ -47,25 +45,13 @@ class RadioEngineTest : public ::testing::Test {
     Build();
   }
 
-  // Stations a derived fixture adds are gone before the base's members: the engine, which may
-  // still hold one open, goes first.
-  void TearDown() override { manager.reset(); }
-
-  void Build() {
-    manager = std::make_unique<CommunicationManager>(&ui, radio, clock);
-    radio.Attach(*manager);
+  std::unique_ptr<RadioLink> MakeRadio(RadioEvents& events) override {
+    auto made = std::make_unique<AntRadio>(events, ui, bus, clock, identifiers, TestTiming());
+    radio = made.get();
+    return made;
   }
 
-  void Act(const std::string& action, const std::string& argument = "",
-           Context context = kNoContext) {
-    manager->ProcessAction(0, action, argument, false, context);
-    Settle();
-  }
-
-  template <typename Work>
-  void Radio(Work&& work) {
-    manager->RunLocked(std::forward<Work>(work));
-  }
+  void AfterAction() override { Settle(); }
 
   // Waits until the station has delivered all it was asked to and the pump has handled it,
   // and nothing the pump did asked the station for more.
@@ -92,7 +78,7 @@ class RadioEngineTest : public ::testing::Test {
 
   void WaitForPump() {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    for (int spin = 0; !radio.IsPumpIdle(); ++spin) {
+    for (int spin = 0; !radio->IsPumpIdle(); ++spin) {
       if (std::chrono::steady_clock::now() > deadline) {
         ADD_FAILURE() << "the pump never came to rest";
         return;
@@ -125,14 +111,12 @@ class RadioEngineTest : public ::testing::Test {
     return count;
   }
 
-  VirtualClock clock;
-  RecordingUserInterface ui;
   VirtualBaseStation station{clock};
   std::vector<VirtualBaseStation*> stations{&station};
   VirtualDeviceBus bus;
   LinkIdentifiers identifiers{20261208};
-  AntRadio radio{ui, bus, clock, identifiers, TestTiming()};
-  std::unique_ptr<CommunicationManager> manager;
+  // The engine's, while it lives.
+  AntRadio* radio = nullptr;
 };
 
 }  // namespace Pellux

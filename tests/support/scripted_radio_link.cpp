@@ -1,10 +1,10 @@
 #include "tests/support/scripted_radio_link.h"
 
 #include <algorithm>
+#include <atomic>
 
 #include "link/packet.h"
 #include "link/packet_bytes.h"
-#include "session/communication_manager.h"
 
 namespace Pellux {
 
@@ -22,9 +22,9 @@ bool ScriptedRadioLink::OpenCommunication() {
   Record("OpenCommunication");
   if (openSucceeds) {
     channelOpen = true;
-    if (manager_ != nullptr) manager_->MarkBaseStationOpened("SCRIPTED-1");
-  } else if (manager_ != nullptr) {
-    manager_->MarkBaseStationClosed();
+    events_.OnBaseStationOpened("SCRIPTED-1");
+  } else {
+    events_.OnBaseStationClosed();
   }
   return openSucceeds;
 }
@@ -35,16 +35,16 @@ void ScriptedRadioLink::CloseChannel() {
   // FinishClose, as a real close waits for the module's event.
   if (closeCompletesAtOnce || !channelOpen) {
     channelOpen = false;
-    if (manager_ != nullptr) manager_->ContinueSession();
+    events_.OnChannelClosed();
   }
 }
 
 void ScriptedRadioLink::FinishClose() {
-  if (manager_ == nullptr) return;
   // The radio side runs its handlers under the engine's lock, as the pump thread does.
-  manager_->RunLocked([this] {
+  static const std::atomic<bool> kAlways{true};
+  events_.EnterWhile(kAlways, [this] {
     channelOpen = false;
-    manager_->ContinueSession();
+    events_.OnChannelClosed();
   });
 }
 
@@ -52,6 +52,8 @@ void ScriptedRadioLink::DestroyChannel() {
   Record("DestroyChannel");
   channelOpen = false;
 }
+
+void ScriptedRadioLink::CancelIdleTimer() {}
 
 void ScriptedRadioLink::ResetChannel() {
   Record("ResetChannel");
@@ -66,13 +68,7 @@ void ScriptedRadioLink::QueuePacket(const Packet& packet, const std::string& fai
   QueuedPacket entry{{}, packet.IsControl(), failureMessage};
   packet.Serialize(entry.header);
   Record("QueuePacket " + HexBytes(entry.header));
-  std::lock_guard<std::mutex> guard(mutex_);
-  queued_.push_back(std::move(entry));
-}
-
-std::vector<ScriptedRadioLink::QueuedPacket> ScriptedRadioLink::Queued() const {
-  std::lock_guard<std::mutex> guard(mutex_);
-  return queued_;
+  calls_->RecordPacket(std::move(entry));
 }
 
 LinkState ScriptedRadioLink::GetLinkState() const {
@@ -92,25 +88,35 @@ bool ScriptedRadioLink::IsChannelOpen() const {
   return channelOpen;
 }
 
-std::vector<std::string> ScriptedRadioLink::Calls() const {
+void ScriptedRadioCalls::Record(std::string call) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  calls_.push_back(std::move(call));
+}
+
+void ScriptedRadioCalls::RecordPacket(QueuedPacket packet) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  queued_.push_back(std::move(packet));
+}
+
+std::vector<std::string> ScriptedRadioCalls::Calls() const {
   std::lock_guard<std::mutex> guard(mutex_);
   return calls_;
 }
 
-std::size_t ScriptedRadioLink::Count(const std::string& call) const {
+std::size_t ScriptedRadioCalls::Count(const std::string& call) const {
   std::lock_guard<std::mutex> guard(mutex_);
   return static_cast<std::size_t>(std::count(calls_.begin(), calls_.end(), call));
 }
 
-void ScriptedRadioLink::ClearCalls() {
+std::vector<ScriptedRadioCalls::QueuedPacket> ScriptedRadioCalls::Queued() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return queued_;
+}
+
+void ScriptedRadioCalls::Clear() {
   std::lock_guard<std::mutex> guard(mutex_);
   calls_.clear();
   queued_.clear();
-}
-
-void ScriptedRadioLink::Record(std::string call) {
-  std::lock_guard<std::mutex> guard(mutex_);
-  calls_.push_back(std::move(call));
 }
 
 }  // namespace Pellux

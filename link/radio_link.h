@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 
 #include "link/link_state.h"
@@ -8,13 +10,17 @@
 namespace Pellux {
 
 class Packet;
+class RadioEvents;
 
 // The radio side of the engine as the session logic sees it: the base station, the ANT channel
-// and the link to the tracker. Every operation is called with the engine's lock held, on
-// whichever engine thread is running. When a channel that CloseChannel asked to close has
-// closed, the radio side calls CommunicationManager::ContinueSession (with the lock held); the
-// outcome of a command, a lost link or a failed transfer goes to
-// CommunicationManager::OnCommandResult.
+// and the link to the tracker. What the radio reports back goes through the RadioEvents it was
+// built with.
+//
+// Threads and locks: every operation is called with the engine's lock held, on whichever engine
+// thread is running (an action's caller, the engine's event loop, or the radio's own pump inside
+// one of its reports). An operation may report through RadioEvents before it returns (a close
+// of a channel that is closed already reports OnChannelClosed at once); the engine is written
+// for that re-entry.
 class RadioLink {
  public:
   RadioLink() = default;
@@ -29,7 +35,7 @@ class RadioLink {
   // Finds and opens the base station (or restarts the channel of the open one) and starts the
   // beacon search. False when no base station could be opened.
   virtual bool OpenCommunication() = 0;
-  // Closes the channel; ends in ContinueSession, at once when it is already closed.
+  // Closes the channel; ends in OnChannelClosed, at once when it is already closed.
   virtual void CloseChannel() = 0;
   // Tears the channel down and closes the base station, without a continuation.
   virtual void DestroyChannel() = 0;
@@ -37,6 +43,8 @@ class RadioLink {
   virtual void ResetChannel() = 0;
   // Frees the serial transport and framer left from an opening, if any (engine shutdown).
   virtual void ReleaseBaseStation() = 0;
+  // Stops the ping/idle timer: a stopping engine wants no link time-out any more.
+  virtual void CancelIdleTimer() = 0;
 
   // Queues one packet for the tracker; `failureMessage` is logged when it cannot be delivered.
   virtual void QueuePacket(const Packet& packet, const std::string& failureMessage) = 0;
@@ -48,5 +56,9 @@ class RadioLink {
   // A ping is outstanding: commands wait for its PONG.
   [[nodiscard]] virtual bool IsWaitingForPong() const = 0;
 };
+
+// Makes the engine's radio side, given the engine it reports to. The engine calls it once, from
+// its constructor, before its event loop runs; it owns what it gets.
+using RadioFactory = std::function<std::unique_ptr<RadioLink>(RadioEvents&)>;
 
 }  // namespace Pellux
