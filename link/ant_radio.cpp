@@ -19,7 +19,7 @@ AntRadio::AntRadio(RadioEvents& engine, UserInterface& userInterface, BaseStatio
       events(engine),
       pingTimer(engine.CreateTimer()),
       beaconSearchTimer(engine.CreateTimer()),
-      retryTable([this](const std::string& line) { Log(5, "%s", line); }) {}
+      retryTable([this](const std::string& line) { Log(LogLevel::kDetail, "%s", line); }) {}
 
 AntRadio::AntRadio(RadioEvents& engine, UserInterface& userInterface, BaseStationDevices& stations,
                    Clock& radioClock)
@@ -76,13 +76,13 @@ bool AntRadio::OpenCommunication() {
   const std::uint8_t device = FindBaseStation(settings.vendorId, settings.productId, serial);
   if (OpenDevice(baudRate, device)) {
     events.OnBaseStationOpened(serial);
-    Log(5, "Initialized communication [VID: 0x%04x, PID: 0x%04x, SERIAL: %s].", settings.vendorId,
-        settings.productId, serial);
+    Log(LogLevel::kDetail, "Initialized communication [VID: 0x%04x, PID: 0x%04x, SERIAL: %s].",
+        settings.vendorId, settings.productId, serial);
     StartChannel();
     return true;
   }
   events.OnBaseStationClosed();
-  Log(6,
+  Log(LogLevel::kError,
       "Failed to initialize communication [VID: 0x%04x, PID: 0x%04x%s]. Is the base station "
       "plugged in?",
       settings.vendorId, settings.productId,
@@ -91,14 +91,14 @@ bool AntRadio::OpenCommunication() {
 }
 
 bool AntRadio::OpenDevice(std::uint32_t baud, std::uint8_t device) {
-  Log(5, "Initializing [baud: %d, device: %d]... ", baud, static_cast<int>(device));
+  Log(LogLevel::kDetail, "Initializing [baud: %d, device: %d]... ", baud, static_cast<int>(device));
   JoinRetiredPumps();
   leftoverTransport.reset();
   auto connection = std::make_shared<Connection>();
   // A failed opening keeps its transport object until the next attempt: finding the list
   // empty while one is left over is what tells FindBaseStation to power-cycle the stations.
   const auto fail = [&](const char* text) {
-    Log(6, "%s", text);
+    Log(LogLevel::kError, "%s", text);
     if (connection->transport) connection->transport->SetCallback(nullptr);
     leftoverTransport = connection->transport;
     return false;
@@ -125,7 +125,7 @@ bool AntRadio::OpenDevice(std::uint32_t baud, std::uint8_t device) {
   try {
     connection->thread = std::thread([this, connection] { Pump(connection); });
   } catch (const std::system_error&) {
-    Log(6, "DSIThread_CreateThread() failed");
+    Log(LogLevel::kError, "DSIThread_CreateThread() failed");
     CloseCommunication();
     return false;
   }
@@ -140,26 +140,26 @@ void AntRadio::CloseCommunication() {
   connection->open = false;
   connection->framer->Interrupt();
   if (connection->thread.joinable()) {
-    Log(5, "Killing ANT thread...");
+    Log(LogLevel::kDetail, "Killing ANT thread...");
     if (connection->thread.get_id() == std::this_thread::get_id()) {
       // Closing from inside one of the pump's own handlers: the pump cannot wait for itself.
       // It leaves its loop as soon as this handler returns, and is joined later.
-      Log(5, "Closing from the ANT thread: it exits once this message is handled.");
+      Log(LogLevel::kDetail, "Closing from the ANT thread: it exits once this message is handled.");
       retiredPumps.push_back(std::move(connection->thread));
     } else {
       std::unique_lock exitGuard(connection->exitLock);
-      Log(5, "Waiting for ANT thread to exit...");
+      Log(LogLevel::kDetail, "Waiting for ANT thread to exit...");
       const bool exited = connection->exitCondition.wait_for(
           exitGuard, timing.pumpExitWait, [&connection] { return connection->exited; });
       exitGuard.unlock();
       if (exited) {
-        Log(5, "Exited ANT thread gracefully.");
+        Log(LogLevel::kDetail, "Exited ANT thread gracefully.");
         connection->thread.join();
       } else {
         // A thread cannot be killed safely. It holds its own share of the framer and has
         // nothing left to do but leave; it is joined later, before the radio goes, as it
         // still logs through the radio.
-        Log(6, "ANT thread did not exit gracefully after %dms. Terminating it...",
+        Log(LogLevel::kError, "ANT thread did not exit gracefully after %dms. Terminating it...",
             static_cast<int>(timing.pumpExitWait.count()));
         retiredPumps.push_back(std::move(connection->thread));
       }
@@ -169,10 +169,10 @@ void AntRadio::CloseCommunication() {
     std::lock_guard pumpGuard(pumpLock);
     pumpConnection.reset();
   }
-  Log(5, "Killing message object...");
-  Log(5, "Killing serial object...");
+  Log(LogLevel::kDetail, "Killing message object...");
+  Log(LogLevel::kDetail, "Killing serial object...");
   connection->transport->Close(false);
-  Log(5, "ANT closed.");
+  Log(LogLevel::kDetail, "ANT closed.");
 }
 
 void AntRadio::ReleaseBaseStation() {
@@ -211,7 +211,7 @@ void AntRadio::Pump(const std::shared_ptr<Connection>& connection) {
       connection->waiting = false;
     }
     if (ready == DSIFramer::kFramerError) {
-      Log(6, "ANT message pump error: WaitForMessage()");
+      Log(LogLevel::kError, "ANT message pump error: WaitForMessage()");
       break;
     }
     if (ready == DSIFramer::kTimedOut) {
@@ -222,11 +222,12 @@ void AntRadio::Pump(const std::shared_ptr<Connection>& connection) {
     AntMessage message;
     const std::uint16_t length = framer.GetMessage(message, 0);
     if (length == DSIFramer::kFramerError) {
-      Log(6, "ANT message pump error: GetMessage()");
+      Log(LogLevel::kError, "ANT message pump error: GetMessage()");
       break;
     }
     if (length == DSIFramer::kTimedOut) {
-      Log(5, "DSI_FRAMER_TIMEDOUT after %dms", static_cast<int>(timing.pumpWaitMilliseconds));
+      Log(LogLevel::kDetail, "DSI_FRAMER_TIMEDOUT after %dms",
+          static_cast<int>(timing.pumpWaitMilliseconds));
       continue;
     }
     if (length == 0) continue;
@@ -236,7 +237,7 @@ void AntRadio::Pump(const std::shared_ptr<Connection>& connection) {
     });
     if (!handled || stopped) break;
   }
-  Log(5, "Exiting ANT thread gracefully...");
+  Log(LogLevel::kDetail, "Exiting ANT thread gracefully...");
   {
     std::lock_guard exitGuard(connection->exitLock);
     connection->exited = true;
@@ -271,8 +272,8 @@ void AntRadio::ProcessAntMessage(const AntMessage& message, std::uint8_t length)
   // past its end.
   const auto requireLength = [&](std::size_t needed) {
     if (data.size() >= needed) return true;
-    Log(6, "Ignoring short ANT message 0x%02x (%d bytes)", static_cast<int>(message.id),
-        static_cast<int>(length));
+    Log(LogLevel::kError, "Ignoring short ANT message 0x%02x (%d bytes)",
+        static_cast<int>(message.id), static_cast<int>(length));
     return false;
   };
   switch (message.id) {
@@ -299,9 +300,9 @@ void AntRadio::ProcessAntMessage(const AntMessage& message, std::uint8_t length)
       return;
     case AntId::kStartup:
       if (!data.empty() && (data[0] & kAntStartupCommandReset) != 0) {
-        Log(5, "RESET command complete");
+        Log(LogLevel::kDetail, "RESET command complete");
       } else {
-        Log(5, "Got some MESG_STARTUP_MESG");
+        Log(LogLevel::kDetail, "Got some MESG_STARTUP_MESG");
       }
       return;
     default:

@@ -16,6 +16,7 @@
 #include "base/clock.h"
 #include "base/guarded_timer.h"
 #include "base/log_format.h"
+#include "base/log_level.h"
 #include "device/ant_message.h"
 #include "device/dsi_framer_ant.h"
 #include "link/base_station_devices.h"

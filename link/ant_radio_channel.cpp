@@ -42,13 +42,13 @@ const AntRadio::StepInfo* AntRadio::FindStep(std::uint8_t messageId) {
 }
 
 void AntRadio::StartChannel() {
-  Log(5, "Starting channel...");
+  Log(LogLevel::kDetail, "Starting channel...");
   ResetSystem();
   RunStep(1);
 }
 
 void AntRadio::ResetSystem() {
-  Log(5, "Resetting system...");
+  Log(LogLevel::kDetail, "Resetting system...");
   waitingForPong = false;
   beaconSearchTimer->Cancel();
   if (DSIFramerANT* framer = Framer()) {
@@ -68,12 +68,13 @@ void AntRadio::RunStep(int number) {
   const auto put = [&](std::uint8_t byte) { message.data.at(length++) = byte; };
   switch (number) {
     case 1:
-      Log(5, "Setting network key [network: %d]...", static_cast<int>(networkNumber));
+      Log(LogLevel::kDetail, "Setting network key [network: %d]...",
+          static_cast<int>(networkNumber));
       put(networkNumber);
       for (std::uint8_t byte : networkKey) put(byte);
       break;
     case 2:
-      Log(5, "Assigning channel [channel: %d, type: %d, network: %d]...",
+      Log(LogLevel::kDetail, "Assigning channel [channel: %d, type: %d, network: %d]...",
           static_cast<int>(channelNumber), static_cast<int>(channelType),
           static_cast<int>(networkNumber));
       put(channelNumber);
@@ -81,33 +82,34 @@ void AntRadio::RunStep(int number) {
       put(networkNumber);
       break;
     case 3:
-      Log(5, "Setting period [period: %d]...", static_cast<int>(channelPeriod));
+      Log(LogLevel::kDetail, "Setting period [period: %d]...", static_cast<int>(channelPeriod));
       put(channelNumber);
       put(static_cast<std::uint8_t>(channelPeriod & 0xFF));
       put(static_cast<std::uint8_t>(channelPeriod >> 8));
       break;
     case 4: {
       const int frequency = events.Parameters().frequency;
-      Log(5, "Setting frequency [frequency: %d]...", frequency);
+      Log(LogLevel::kDetail, "Setting frequency [frequency: %d]...", frequency);
       put(channelNumber);
       put(static_cast<std::uint8_t>(frequency));
       break;
     }
     case 5:
-      Log(5, "Setting transmit power [power: %d]...", static_cast<int>(transmitPower));
+      Log(LogLevel::kDetail, "Setting transmit power [power: %d]...",
+          static_cast<int>(transmitPower));
       put(0x00);
       put(transmitPower);
       break;
     case 6:
       searchSeconds = linkState == LinkState::SessionSearch ? kSessionSearchSeconds
                                                             : events.Parameters().acquireSeconds;
-      Log(5, "Setting %d second search timeout [timeout: %d]...", searchSeconds,
+      Log(LogLevel::kDetail, "Setting %d second search timeout [timeout: %d]...", searchSeconds,
           static_cast<int>(kInfiniteSearch));
       put(channelNumber);
       put(kInfiniteSearch);
       break;
     case 7:
-      Log(5, "Setting channel id [number: %d, type: %d, transmission: %d]...",
+      Log(LogLevel::kDetail, "Setting channel id [number: %d, type: %d, transmission: %d]...",
           static_cast<int>(deviceNumber), static_cast<int>(deviceType),
           static_cast<int>(transmissionType));
       put(channelNumber);
@@ -117,23 +119,23 @@ void AntRadio::RunStep(int number) {
       put(transmissionType);
       break;
     default:
-      Log(5, "Opening channel...");
+      Log(LogLevel::kDetail, "Opening channel...");
       put(channelNumber);
       break;
   }
 
   DSIFramerANT* framer = Framer();
   if (framer == nullptr) {
-    Log(6, number == 1 ? "%s comm_ is NULL" : "%s", step.failureText);
+    Log(LogLevel::kError, number == 1 ? "%s comm_ is NULL" : "%s", step.failureText);
     return;
   }
   // The module's answer also reaches the pump, which takes the chain on from there.
-  if (!framer->SendCommand(message, length)) Log(6, "%s", step.failureText);
+  if (!framer->SendCommand(message, length)) Log(LogLevel::kError, "%s", step.failureText);
 }
 
 void AntRadio::OnChannelResponse(std::uint8_t answeredId, std::uint8_t code) {
   if (code == AntResponse::kChannelInWrongState || code == AntResponse::kChannelNotOpened) {
-    Log(6, "Channel in wrong state or not opened! Attempting hard restart...");
+    Log(LogLevel::kError, "Channel in wrong state or not opened! Attempting hard restart...");
     events.OnChannelInWrongState();
     return;
   }
@@ -146,10 +148,10 @@ void AntRadio::OnChannelResponse(std::uint8_t answeredId, std::uint8_t code) {
     if (code == AntResponse::kTransferInProgress) {
       // The module refused a write because its transfer is still going: that transfer has not
       // failed, and its own event is still to come.
-      Log(6, "Acknowledged data refused: a transfer is in progress (ignoring)");
+      Log(LogLevel::kError, "Acknowledged data refused: a transfer is in progress (ignoring)");
       return;
     }
-    Log(5, "Unexpected acknowledgement:  %s", success ? "success" : "failed");
+    Log(LogLevel::kDetail, "Unexpected acknowledgement:  %s", success ? "success" : "failed");
     if (success) {
       OnTransferCompleted();
     } else {
@@ -165,7 +167,7 @@ void AntRadio::OnStepAnswer(const StepInfo& step, bool success) {
     Report(step.failureKey, true, true);
     return;
   }
-  Log(5, "%s", step.successLine);
+  Log(LogLevel::kDetail, "%s", step.successLine);
   if (step.retryKey >= 0) retryTable.Erase(step.retryKey);
   if (step.number == 1) ArmPingTimer();
   if (step.number < static_cast<int>(kSteps.size())) {
@@ -204,7 +206,7 @@ void AntRadio::CloseChannel() {
   if (fatalError) {
     // The module failed a configuration step: reset it instead of closing, and let the next
     // opening configure it from the start. The close still completes for the engine.
-    Log(6, "There was a fatal error.  Performing a hard restart...");
+    Log(LogLevel::kError, "There was a fatal error.  Performing a hard restart...");
     fatalError = false;
     ResetSystem();
     OnChannelClosed();
@@ -212,31 +214,31 @@ void AntRadio::CloseChannel() {
   }
   if (closing) return;
   closing = true;
-  Log(5, "Closing channel...");
+  Log(LogLevel::kDetail, "Closing channel...");
   DSIFramerANT* framer = Framer();
   bool written = false;
   if (framer != nullptr && framer->CloseChannelAndWait(channelNumber, &written)) return;
-  Log(6, "CloseChannel failed");
+  Log(LogLevel::kError, "CloseChannel failed");
   if (written) return;  // the module may still close the channel; its event ends the close
   // A close that never reached the module is never answered: the line to the base station is
   // dead. Tear it down and complete the close, so that the next session opens it afresh.
-  Log(6, "The close request could not be sent. Closing the base station...");
+  Log(LogLevel::kError, "The close request could not be sent. Closing the base station...");
   DestroyChannel();
   OnChannelClosed();
 }
 
 void AntRadio::OnCloseAnswer(bool success) {
   if (success) {
-    Log(5, "Close request acknowledged...");
+    Log(LogLevel::kDetail, "Close request acknowledged...");
     retryTable.Erase(RetryTable::kCloseChannel);
     return;
   }
   if (channelClosed) {
-    Log(5, "Close request rejected while channel is already closed. (ignoring)");
+    Log(LogLevel::kDetail, "Close request rejected while channel is already closed. (ignoring)");
     return;
   }
   if (retryTable.Consult(RetryTable::kCloseChannel)) return;
-  Log(6, "Forcing close...");
+  Log(LogLevel::kError, "Forcing close...");
   OnChannelClosed();
 }
 
@@ -245,8 +247,8 @@ void AntRadio::OnChannelClosed() {
   closing = false;
   pingTimer->Cancel();
   beaconSearchTimer->Cancel();
-  Log(5, "Closed channel.");
-  if (pendingAcks != 0) Log(5, "Pending acks: %d", pendingAcks);
+  Log(LogLevel::kDetail, "Closed channel.");
+  if (pendingAcks != 0) Log(LogLevel::kDetail, "Pending acks: %d", pendingAcks);
   retryTable.Erase(RetryTable::kCloseChannel);
   if (!events.IsStopped() && linkState == LinkState::LinkSent) {
     // The tracker took the link request: meet it on its session channel.
@@ -258,7 +260,7 @@ void AntRadio::OnChannelClosed() {
 }
 
 void AntRadio::DestroyChannel() {
-  Log(5, "Destroying channel...");
+  Log(LogLevel::kDetail, "Destroying channel...");
   pingTimer->Cancel();
   beaconSearchTimer->Cancel();
   ResetChannel();
@@ -268,23 +270,23 @@ void AntRadio::DestroyChannel() {
   fatalError = false;
   retryTable.Clear();
   if (ant) CloseCommunication();
-  Log(5, "Destroyed channel.");
+  Log(LogLevel::kDetail, "Destroyed channel.");
 }
 
 void AntRadio::ResetChannel() {
   linkState = LinkState::Searching;
   deviceNumber = kSearchAnyDevice;
-  Log(5, "Reset channel.");
+  Log(LogLevel::kDetail, "Reset channel.");
 }
 
 void AntRadio::HandleChannelEvent(std::uint8_t code, std::span<const std::uint8_t> data) {
   // The activity stamp was taken by ProcessAntMessage, the only way in.
   if (channelClosed) {
-    Log(5, "Received channel message while channel was supposedly closed!");
+    Log(LogLevel::kDetail, "Received channel message while channel was supposedly closed!");
     return;
   }
   if (closing && code != AntEvent::kChannelClosed && code != AntEvent::kRxSearchTimeout) {
-    Log(5, "Waiting for close message -- ignoring incoming data");
+    Log(LogLevel::kDetail, "Waiting for close message -- ignoring incoming data");
     return;
   }
   switch (code) {
@@ -292,7 +294,7 @@ void AntRadio::HandleChannelEvent(std::uint8_t code, std::span<const std::uint8_
       OnSearchTimeout();
       break;
     case AntEvent::kRxFail:
-      Log(5, "Beacon failure");
+      Log(LogLevel::kDetail, "Beacon failure");
       break;
     case AntEvent::kTransferRxFailed:
       OnReceptionFailed();
@@ -312,7 +314,8 @@ void AntRadio::HandleChannelEvent(std::uint8_t code, std::span<const std::uint8_
       // These carry a channel byte and eight data bytes; a module event that merely names one
       // of these codes carries neither.
       if (data.size() < kDataEventSize) {
-        Log(6, "Ignoring channel event 0x%02x without its data", static_cast<int>(code));
+        Log(LogLevel::kError, "Ignoring channel event 0x%02x without its data",
+            static_cast<int>(code));
       } else if (code == kBeaconEvent) {
         OnBeacon(data);
       } else {

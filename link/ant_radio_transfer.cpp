@@ -35,7 +35,7 @@ void AntRadio::ArmPingTimer() {
 }
 
 void AntRadio::QueuePacket(const Packet& packet, const std::string& failureMessage) {
-  Log(4, "Queuing packet to send...");
+  Log(LogLevel::kTrace, "Queuing packet to send...");
   // The retry entry belongs to the transfer in flight, if there is one: a packet queued behind
   // it must not take away its retries.
   if (pendingAcks == 0) retryTable.Erase(RetryTable::kPacketSend);
@@ -51,11 +51,11 @@ void AntRadio::QueuePacket(const Packet& packet, const std::string& failureMessa
     ++drqCounter;
     transmitBuffer.at(4) = static_cast<std::uint8_t>(drqCounter & 0xFF);
     transmitBuffer.at(5) = static_cast<std::uint8_t>((drqCounter >> 8) & 0xFF);
-    Log(4, "DRQ packet %d...", drqCounter);
+    Log(LogLevel::kTrace, "DRQ packet %d...", drqCounter);
   }
   const std::size_t remainder = transmitBuffer.size() % kBlockSize;
   if (remainder != 0) {
-    Log(4, "Padding %d bytes of data with %d null bytes", transmitBuffer.size(),
+    Log(LogLevel::kTrace, "Padding %d bytes of data with %d null bytes", transmitBuffer.size(),
         kBlockSize - remainder);
     transmitBuffer.resize(transmitBuffer.size() + kBlockSize - remainder, 0);
   }
@@ -68,12 +68,12 @@ void AntRadio::SendNext() {
   Outgoing head = std::move(outgoing.front());
   outgoing.pop_front();
   if (head.bytes.size() == kBlockSize) {
-    Log(4, ">>>>> SEND %s", HexBytes(head.bytes));
+    Log(LogLevel::kTrace, ">>>>> SEND %s", HexBytes(head.bytes));
     retryTable.Register(RetryTable::kPacketSend, retryBudget, head.failureMessage,
                         [this, bytes = head.bytes] { return SendAcknowledged(bytes); });
     SendAcknowledged(head.bytes);
   } else {
-    Log(4, ">>>>> BURSTING %d bytes of data", head.bytes.size());
+    Log(LogLevel::kTrace, ">>>>> BURSTING %d bytes of data", head.bytes.size());
     retryTable.Register(RetryTable::kPacketSend, retryBudget, head.failureMessage,
                         [this, bytes = head.bytes] { return SendBurst(bytes); });
     SendBurst(head.bytes);
@@ -81,7 +81,7 @@ void AntRadio::SendNext() {
 }
 
 bool AntRadio::SendAcknowledged(const std::vector<std::uint8_t>& bytes) {
-  Log(4, "Sending %d bytes of ACK data...", bytes.size());
+  Log(LogLevel::kTrace, "Sending %d bytes of ACK data...", bytes.size());
   ++pendingAcks;
   DSIFramerANT* framer = Framer();
   if (framer == nullptr) return false;
@@ -92,7 +92,7 @@ bool AntRadio::SendAcknowledged(const std::vector<std::uint8_t>& bytes) {
 }
 
 bool AntRadio::SendBurst(const std::vector<std::uint8_t>& bytes) {
-  Log(4, "Sending %d bytes of BURST data...", bytes.size());
+  Log(LogLevel::kTrace, "Sending %d bytes of BURST data...", bytes.size());
   ++pendingAcks;
   DSIFramerANT* framer = Framer();
   const std::size_t blocks = bytes.size() / kBlockSize;
@@ -104,7 +104,7 @@ bool AntRadio::SendBurst(const std::vector<std::uint8_t>& bytes) {
                 message.data.begin() + 1);
     if (framer == nullptr || !framer->WriteMessage(message, kBlockSize + 1)) {
       // The acknowledgement stays pending; the idle time-out ends the silence that follows.
-      Log(6, "Failed to burst data packet");
+      Log(LogLevel::kError, "Failed to burst data packet");
       return false;
     }
   }
@@ -116,11 +116,11 @@ void AntRadio::ReleaseAcknowledgement(bool releaseNext) {
   if (pendingAcks < 1) {
     if (pendingAcks < 0) {
       pendingAcks = 0;
-      Log(5, "Pending acks UNDERFLOW (FIX ME) -- anchored at 0.");
+      Log(LogLevel::kDetail, "Pending acks UNDERFLOW (FIX ME) -- anchored at 0.");
     }
     if (releaseNext) SendNext();
   }
-  if (pendingAcks != 0) Log(5, "Pending acks: %d", pendingAcks);
+  if (pendingAcks != 0) Log(LogLevel::kDetail, "Pending acks: %d", pendingAcks);
 }
 
 void AntRadio::AfterUnlinkOrLink() {
@@ -140,7 +140,7 @@ void AntRadio::OnTransferCompleted() {
     case LinkState::ResetSent:
       linkState = LinkState::LinkSent;
       deviceNumber = identifiers.NextSessionDeviceNumber();
-      Log(5, "Tracker reset.  Sending LINK REQUEST...");
+      Log(LogLevel::kDetail, "Tracker reset.  Sending LINK REQUEST...");
       transmitSequence = -1;
       QueuePacket(LinkPacket(deviceNumber, identifiers.HostId()), "Failed to send LINK request");
       break;
@@ -172,7 +172,7 @@ void AntRadio::OnTransferFailed() {
 void AntRadio::OnBeacon(std::span<const std::uint8_t> data) {
   if (linkState == LinkState::Searching) {
     linkState = LinkState::ResetSent;
-    Log(5, "Acquired beacon.  Sending RESET packet...");
+    Log(LogLevel::kDetail, "Acquired beacon.  Sending RESET packet...");
     transmitSequence = -1;
     QueuePacket(ResetPacket(), "RESET tracker failed");
     return;
@@ -182,13 +182,13 @@ void AntRadio::OnBeacon(std::span<const std::uint8_t> data) {
       static_cast<std::uint32_t>(data[1]) | (static_cast<std::uint32_t>(data[2]) << 8) |
       (static_cast<std::uint32_t>(data[3]) << 16) | (static_cast<std::uint32_t>(data[4]) << 24);
   if (heard != identifiers.HostId()) {
-    Log(6, "Host ID mismatch [expected %x, not %x].  Dropping link...", identifiers.HostId(),
-        heard);
+    Log(LogLevel::kError, "Host ID mismatch [expected %x, not %x].  Dropping link...",
+        identifiers.HostId(), heard);
     events.EndSession();
     return;
   }
   linkState = LinkState::Pinging;
-  Log(5, "Acquired beacon on %s session channel.  Pinging tracker...",
+  Log(LogLevel::kDetail, "Acquired beacon on %s session channel.  Pinging tracker...",
       events.Parameters().beaconType);
   waitingForPong = true;
   QueuePacket(PingPacket(), "Resetting tracker failed");
@@ -197,7 +197,7 @@ void AntRadio::OnBeacon(std::span<const std::uint8_t> data) {
 void AntRadio::OnPong() {
   if (linkState == LinkState::Pinging) {
     linkState = LinkState::Linked;
-    Log(5, "LINKED! [%s beacon]", events.Parameters().beaconType);
+    Log(LogLevel::kDetail, "LINKED! [%s beacon]", events.Parameters().beaconType);
     beaconSearchTimer->Cancel();
     waitingForPong = false;
     events.OnLinked();
@@ -212,7 +212,7 @@ void AntRadio::OnPong() {
 
 void AntRadio::OnPingTimer() {
   if (linkState == LinkState::Linked && !events.IsCommandRunning() && !waitingForPong) {
-    Log(4, "PING");
+    Log(LogLevel::kTrace, "PING");
     waitingForPong = true;
     QueuePacket(PingPacket(), "Failed to send PING");
     return;
@@ -221,16 +221,16 @@ void AntRadio::OnPingTimer() {
   const std::int32_t interval = events.Parameters().pingIntervalMs;
   if (waitingForPong) {
     waitingForPong = false;
-    Log(6, "Ping timeout: %d milliseconds", 2 * interval);
+    Log(LogLevel::kError, "Ping timeout: %d milliseconds", 2 * interval);
     Report("ping_timeout", true, true);
   } else {
-    Log(6, "Idle timeout: %d milliseconds", interval);
+    Log(LogLevel::kError, "Idle timeout: %d milliseconds", interval);
     Report("idle_timeout", true, true);
   }
 }
 
 void AntRadio::ReceiveData(std::uint8_t code, std::span<const std::uint8_t> data) {
-  if (pendingAcks != 0) Log(5, "Pending acks: %d", pendingAcks);
+  if (pendingAcks != 0) Log(LogLevel::kDetail, "Pending acks: %d", pendingAcks);
   const std::uint8_t channelByte = data[0];
   const std::span<const std::uint8_t> block = data.subspan(1, kBlockSize);
   if (code == kBurstEvent && (channelByte & kSequenceMask) != 0) {
@@ -244,7 +244,8 @@ void AntRadio::ReceiveData(std::uint8_t code, std::span<const std::uint8_t> data
 void AntRadio::ReceiveBurstContinuation(std::uint8_t sequenceBits,
                                         std::span<const std::uint8_t> block, bool last) {
   if (sequenceBits == lastBurstSequence) {
-    Log(5, "Ignoring duplicate burst packet [0x%02x]", static_cast<int>(sequenceBits << 5));
+    Log(LogLevel::kDetail, "Ignoring duplicate burst packet [0x%02x]",
+        static_cast<int>(sequenceBits << 5));
     return;
   }
   // A burst that never ends must not grow without bound; what runs past the largest data
@@ -260,18 +261,20 @@ void AntRadio::ReceiveBurstContinuation(std::uint8_t sequenceBits,
   lastBurstSequence = -1;
   const std::size_t expected = static_cast<std::size_t>(expectedSize);
   if (receiveBuffer.size() > expected) {
-    Log(5, "Trimming %d trailing bytes", receiveBuffer.size() - expected);
+    Log(LogLevel::kDetail, "Trimming %d trailing bytes", receiveBuffer.size() - expected);
     receiveBuffer.resize(expected);
   }
   if (receiveBuffer.size() != expected) {
-    Log(6, "Data size mismatch: expected %d bytes, not %d", expectedSize, receiveBuffer.size());
+    Log(LogLevel::kError, "Data size mismatch: expected %d bytes, not %d", expectedSize,
+        receiveBuffer.size());
     Report("wrong_size", true, false);
     return;
   }
-  Log(5, "Received %d bytes of data.", receiveBuffer.size());
+  Log(LogLevel::kDetail, "Received %d bytes of data.", receiveBuffer.size());
   const int checksum = Checksum(receiveBuffer);
   if (checksum != expectedChecksum) {
-    Log(6, "Corrupt transfer: expected checksum 0x%02x, not 0x%02x", expectedChecksum, checksum);
+    Log(LogLevel::kError, "Corrupt transfer: expected checksum 0x%02x, not 0x%02x",
+        expectedChecksum, checksum);
     Report("wrong_checksum", true, false);
     return;
   }
@@ -289,10 +292,10 @@ void AntRadio::ReceiveUnit(std::uint8_t code, std::span<const std::uint8_t> data
     const int expected = (lastReceivedSequence + 1) % 8;
     if (unit.sequence != expected) {
       if (unit.sequence == lastReceivedSequence) {
-        Log(5, "Ignoring duplicate packet [%d]", static_cast<int>(unit.sequence));
+        Log(LogLevel::kDetail, "Ignoring duplicate packet [%d]", static_cast<int>(unit.sequence));
       } else {
-        Log(6, "Lost packet?  Received packet out of order -- expected %d, not %d", expected,
-            static_cast<int>(unit.sequence));
+        Log(LogLevel::kError, "Lost packet?  Received packet out of order -- expected %d, not %d",
+            expected, static_cast<int>(unit.sequence));
       }
       return;
     }
@@ -302,21 +305,21 @@ void AntRadio::ReceiveUnit(std::uint8_t code, std::span<const std::uint8_t> data
   ArmPingTimer();
 
   if (unit.kind == UnitKind::Control) {
-    Log(5, "PONG");
+    Log(LogLevel::kDetail, "PONG");
     OnPong();
     return;
   }
-  Log(5, "Received logical packet.");
+  Log(LogLevel::kDetail, "Received logical packet.");
   const LogicalPacket logical(unit.header);
   switch (unit.kind) {
     case UnitKind::Status: {
       const StatusPacket status(logical);
       if (status.HasDataAvailable()) {
-        Log(5, "Data available.");
+        Log(LogLevel::kDetail, "Data available.");
         QueuePacket(DataRequestPacket(), "Failed to send data request packet");
         return;
       }
-      Log(5, "Received terminating status packet.");
+      Log(LogLevel::kDetail, "Received terminating status packet.");
       const std::vector<std::uint8_t> result = status.ResultBytes();
       Report(status.IsSuccess() ? "success" : "fail", false, false, result);
       return;
@@ -324,7 +327,7 @@ void AntRadio::ReceiveUnit(std::uint8_t code, std::span<const std::uint8_t> data
     case UnitKind::Data: {
       const DataPacket announced(logical);
       if (announced.IsEndOfTransfer()) {
-        Log(5, "Data transfer complete.");
+        Log(LogLevel::kDetail, "Data transfer complete.");
         Report("success", false, false);
         return;
       }
@@ -337,22 +340,22 @@ void AntRadio::ReceiveUnit(std::uint8_t code, std::span<const std::uint8_t> data
       OnDataRequest(DataRequestPacket(logical));
       return;
     default:
-      Log(5, "Received unknown packet type");
+      Log(LogLevel::kDetail, "Received unknown packet type");
       return;
   }
 }
 
 void AntRadio::OnDataRequest(const DataRequestPacket& request) {
-  Log(5, "Received DRQ packet...");
+  Log(LogLevel::kDetail, "Received DRQ packet...");
   std::vector<std::uint8_t> chunk;
   if (!events.TakeCommandPayload(request.RequestedSize(), chunk)) return;
   const DataPacket answer(std::move(chunk), request);
-  Log(5, "Sending DATA packet...");
+  Log(LogLevel::kDetail, "Sending DATA packet...");
   QueuePacket(answer, "Failed to send data packet");
 }
 
 void AntRadio::OnReceptionFailed() {
-  Log(6, "Data reception failed! Resetting data buffer...");
+  Log(LogLevel::kError, "Data reception failed! Resetting data buffer...");
   receiveBuffer.clear();
   expectedSize = 0;
   expectedChecksum = 0;
@@ -360,7 +363,7 @@ void AntRadio::OnReceptionFailed() {
 }
 
 void AntRadio::OnSearchTimeout() {
-  Log(6, "Timed out waiting for beacon: %d seconds", searchSeconds);
+  Log(LogLevel::kError, "Timed out waiting for beacon: %d seconds", searchSeconds);
   ResetChannel();
   channelClosed = true;
   closing = false;

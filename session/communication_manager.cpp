@@ -51,19 +51,19 @@ CommunicationManager::CommunicationManager(UserInterface* userInterface,
 }
 
 CommunicationManager::~CommunicationManager() {
-  LogLine(2, kNoContext, "Dealloc stop \n");
+  LogLine(LogLevel::kLifecycle, kNoContext, "Dealloc stop \n");
   {
     Lock guard(lock);
     Shutdown();
   }
-  LogLine(2, kNoContext, "After shutdown \n");
+  LogLine(LogLevel::kLifecycle, kNoContext, "After shutdown \n");
   {
     Lock guard(lock);
     radio->ReleaseBaseStation();
   }
-  LogLine(2, kNoContext, "Before stop \n");
+  LogLine(LogLevel::kLifecycle, kNoContext, "Before stop \n");
   io.stop();
-  LogLine(2, kNoContext, "After stop \n");
+  LogLine(LogLevel::kLifecycle, kNoContext, "After stop \n");
   if (worker.joinable()) worker.join();
   // Timers are destroyed with the members; none of their handlers can run any more.
   instance.store(nullptr);
@@ -82,7 +82,7 @@ CommunicationManager* CommunicationManager::Instance() {
 
 void CommunicationManager::ProcessAction(std::uint32_t requestNumber, const std::string& action,
                                          const std::string& argument, bool failed, Context caller) {
-  LogLine(4, kNoContext, "Processing action '%s'...", action);
+  LogLine(LogLevel::kTrace, kNoContext, "Processing action '%s'...", action);
   Lock guard(lock);
 
   const std::string name = boost::algorithm::to_lower_copy(action);
@@ -94,7 +94,8 @@ void CommunicationManager::ProcessAction(std::uint32_t requestNumber, const std:
   const Context owner = Owner();
   if (owner != kNoContext && caller != owner && !anyContextMayAsk) {
     if (name != "finish") ui->ShowError(0, "kPXDaemonAlreadyRunning", caller);
-    LogLine(7, kNoContext, "Ignoring request to process action '%s' from unknown context", action);
+    LogLine(LogLevel::kIgnored, kNoContext,
+            "Ignoring request to process action '%s' from unknown context", action);
     return;
   }
 
@@ -111,17 +112,20 @@ void CommunicationManager::ProcessAction(std::uint32_t requestNumber, const std:
   } else if (name == "http") {
     HandleHttpAnswer(requestNumber, argument, failed, caller);
   } else if (name == "basestationconnect") {
-    LogLine(2, kNoContext, "Base station with serial '%s' has been plugged in.", argument);
+    LogLine(LogLevel::kLifecycle, kNoContext, "Base station with serial '%s' has been plugged in.",
+            argument);
     OnBaseStationPlugged(argument);
   } else if (name == "basestationdisconnect") {
-    LogLine(6, kNoContext, "Base station with serial '%s' has been unplugged.", argument);
+    LogLine(LogLevel::kError, kNoContext, "Base station with serial '%s' has been unplugged.",
+            argument);
     OnBaseStationUnplugged(argument);
   } else if (name == "refresh") {
-    LogLine(3, kNoContext, "Restoring client settings...");
+    LogLine(LogLevel::kProgress, kNoContext, "Restoring client settings...");
     LoadSettings();
   } else {
-    LogLine(7, kNoContext, "Processing unknown message:  source[%s] text[%s] error[%s]", action,
-            argument, failed ? "true" : "false");
+    LogLine(LogLevel::kIgnored, kNoContext,
+            "Processing unknown message:  source[%s] text[%s] error[%s]", action, argument,
+            failed ? "true" : "false");
   }
 }
 
@@ -130,12 +134,12 @@ void CommunicationManager::HandleHttpAnswer(std::uint32_t requestNumber, const s
   // Only the session that sent a request acts on its answer: a late answer to an ended session
   // must not drive the next one.
   if (!active || requestNumber == 0 || requestNumber != currentRequestId) {
-    LogLine(7, kNoContext, "Ignoring unexpected HTTP response [%lu].",
+    LogLine(LogLevel::kIgnored, kNoContext, "Ignoring unexpected HTTP response [%lu].",
             static_cast<unsigned long>(requestNumber));
     return;
   }
   if (failed) {
-    LogLine(6, kNoContext, "Connection to server failed.");
+    LogLine(LogLevel::kError, kNoContext, "Connection to server failed.");
     if (mode != kStandardMode) ui->ShowError(0, "kPXDaemonConnectionFailed", caller);
     EndSession();
     return;
@@ -146,17 +150,18 @@ void CommunicationManager::HandleHttpAnswer(std::uint32_t requestNumber, const s
   std::string error;
   if (!ParseServerResponse(text, response, warnings, &error)) {
     SendErrorReport(ErrorReportBody(error));
-    LogLine(6, kNoContext, "XML parse error: %s", error);
+    LogLine(LogLevel::kError, kNoContext, "XML parse error: %s", error);
     if (mode != kStandardMode) ui->ShowError(0, "kPXDaemonErrorOccurred", caller);
     EndSession();
     return;
   }
   if (!warnings.empty()) {
-    for (const auto& warning : warnings) LogLine(7, kNoContext, "XML parse warning: %s", warning);
+    for (const auto& warning : warnings)
+      LogLine(LogLevel::kIgnored, kNoContext, "XML parse warning: %s", warning);
     SendErrorReport(WarningsReportBody(warnings));
   }
   // The server's own words are shown as they stand, never taken as a format.
-  if (!response.message.empty()) ui->Log(response.message, 8, caller);
+  if (!response.message.empty()) ui->Log(response.message, LogLevel::kStatus, caller);
   if (!response.dialogContent.empty()) {
     ui->DisplayHtml(response.dialogContent, caller, response.width, response.height);
   }
@@ -180,13 +185,14 @@ void CommunicationManager::SendErrorReport(std::string body) {
 
 void CommunicationManager::StartSession(const std::string& newMode, Context newContext) {
   Lock guard(lock);
-  LogLine(2, kNoContext, "Starting session in %s mode...", newMode);
+  LogLine(LogLevel::kLifecycle, kNoContext, "Starting session in %s mode...", newMode);
   if (active) {
-    LogLine(2, kNoContext, "Ending active session and restarting in %s mode...", newMode);
+    LogLine(LogLevel::kLifecycle, kNoContext, "Ending active session and restarting in %s mode...",
+            newMode);
     restarting = true;
     restartMode = newMode;
     restartContext = newContext;
-    LogLine(4, kNoContext, "[CTX] %s: setting restarting context %p",
+    LogLine(LogLevel::kTrace, kNoContext, "[CTX] %s: setting restarting context %p",
             "CommunicationManager::StartSession", DescribeContext(newContext));
     EndSession();
     return;
@@ -197,8 +203,8 @@ void CommunicationManager::StartSession(const std::string& newMode, Context newC
   mode = newMode;
   sessionBeaconType.clear();
   context = newContext;
-  LogLine(4, kNoContext, "[CTX] %s: setting context %p", "CommunicationManager::StartSession",
-          DescribeContext(context));
+  LogLine(LogLevel::kTrace, kNoContext, "[CTX] %s: setting context %p",
+          "CommunicationManager::StartSession", DescribeContext(context));
 
   ServerResponse first;
   first.host = settings.serverHost;
@@ -221,7 +227,7 @@ void CommunicationManager::StartSession(const std::string& newMode, Context newC
 void CommunicationManager::EndSession() {
   Lock guard(lock);
   if (!active) return;
-  LogLine(3, kNoContext, "Ending session...");
+  LogLine(LogLevel::kProgress, kNoContext, "Ending session...");
   ResetSession();
   radio->ResetChannel();
   if (stopped) {
@@ -237,8 +243,8 @@ void CommunicationManager::ResetSession() {
   closeRequested = false;
   mode = kStandardMode;
   context = kNoContext;
-  LogLine(4, kNoContext, "[CTX] %s: setting context %p", "CommunicationManager::ResetSession",
-          DescribeContext(context));
+  LogLine(LogLevel::kTrace, kNoContext, "[CTX] %s: setting context %p",
+          "CommunicationManager::ResetSession", DescribeContext(context));
   pingInterval = kDefaultPingIntervalMs;
   minDisplayTimer->Cancel();
   // Nothing of the ended session goes out or is awaited any more.
@@ -249,21 +255,21 @@ void CommunicationManager::ResetSession() {
 void CommunicationManager::Shutdown() {
   Lock guard(lock);
   if (stopped) return;
-  LogLine(3, kNoContext, "Shutting down...");
+  LogLine(LogLevel::kProgress, kNoContext, "Shutting down...");
   stopped = true;
   radio->CancelIdleTimer();
-  LogLine(3, kNoContext, "! idle timer is canceled...");
+  LogLine(LogLevel::kProgress, kNoContext, "! idle timer is canceled...");
   minDisplayTimer->Cancel();
   // A restart armed before the stop must not bring a stopped engine back to life.
   channelCheckTimer->Cancel();
-  LogLine(3, kNoContext, "! Going to start EndSession...");
+  LogLine(LogLevel::kProgress, kNoContext, "! Going to start EndSession...");
   DropPendingRestart();
   EndSession();
 }
 
 void CommunicationManager::ProcessRequest(ServerResponse instruction) {
   Lock guard(lock);
-  LogLine(3, kNoContext, "Processing request...");
+  LogLine(LogLevel::kProgress, kNoContext, "Processing request...");
   if (instruction.pingInterval == -1) instruction.pingInterval = pingInterval;
   if (instruction.sleepPeriod == -1) instruction.sleepPeriod = settings.sleepPeriod;
 
@@ -295,7 +301,7 @@ void CommunicationManager::ProcessRequest(ServerResponse instruction) {
 void CommunicationManager::ContinueSession() {
   Lock guard(lock);
   if (stopped) {
-    LogLine(5, kNoContext, "Shutdown complete.");
+    LogLine(LogLevel::kDetail, kNoContext, "Shutdown complete.");
     return;
   }
   // Mid-link the channel closes only to reopen on the session channel; the radio goes on.
@@ -303,7 +309,8 @@ void CommunicationManager::ContinueSession() {
 
   radio->ResetChannel();
   if (active) {
-    LogLine(3, kNoContext, "Session is still open. Waiting for instructions from server...");
+    LogLine(LogLevel::kProgress, kNoContext,
+            "Session is still open. Waiting for instructions from server...");
     SendPendingRequest();
   }
   if (!active) {
@@ -329,8 +336,8 @@ void CommunicationManager::DropPendingRestart() {
   if (!restarting) return;
   restarting = false;
   if (restartMode == kStandardMode) return;
-  LogLine(6, kNoContext, "The session in %s mode that was waiting to start is dropped.",
-          restartMode);
+  LogLine(LogLevel::kError, kNoContext,
+          "The session in %s mode that was waiting to start is dropped.", restartMode);
   ui->ShowError(0, "kPXDaemonCommunicationError", restartContext);
 }
 

@@ -18,6 +18,7 @@
 #include "base/context.h"
 #include "base/guarded_timer.h"
 #include "base/log_format.h"
+#include "base/log_level.h"
 #include "link/radio_events.h"
 #include "link/radio_link.h"
 #include "server/network_request.h"

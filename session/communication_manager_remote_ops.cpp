@@ -41,7 +41,7 @@ void CommunicationManager::SendNextCommandOnce() {
   }
   if (radio->IsWaitingForPong()) {
     // The PONG's handling sends the command.
-    LogLine(4, kNoContext, "Attempted to send command while waiting for PONG...");
+    LogLine(LogLevel::kTrace, kNoContext, "Attempted to send command while waiting for PONG...");
     return;
   }
   SendCommand();
@@ -59,16 +59,16 @@ void CommunicationManager::SendCommand() {
   if (command->packet == nullptr) {
     // An operation without an operation code has nothing to send; the tracker must not be
     // handed a made-up command, so the operation fails here.
-    LogLine(6, kNoContext, "Remote operation without an operation code: not sent");
+    LogLine(LogLevel::kError, kNoContext, "Remote operation without an operation code: not sent");
     OnCommandResult("fail", false, false);
     return;
   }
   radio->SetRetryBudget(command->retries);
   std::vector<std::uint8_t> header;
   command->packet->Serialize(header);
-  LogLine(5, kNoContext, "Sending command: %s", HexBytes(header));
+  LogLine(LogLevel::kDetail, kNoContext, "Sending command: %s", HexBytes(header));
   if (!command->payload.empty()) {
-    LogLine(5, kNoContext, "Payload size: %d bytes", command->payload.size());
+    LogLine(LogLevel::kDetail, kNoContext, "Payload size: %d bytes", command->payload.size());
   }
   radio->QueuePacket(*command->packet, "Failed to send command");
 }
@@ -100,14 +100,14 @@ void CommunicationManager::OnCommandResult(const std::string& status, bool error
   }
 
   if (status == "fail") {
-    LogLine(6, kNoContext, "Command returned a FAIL status");
+    LogLine(LogLevel::kError, kNoContext, "Command returned a FAIL status");
     commandFailed = true;
   }
   if (disconnect) {
-    LogLine(6, kNoContext, "Disconnecting: %s", status);
+    LogLine(LogLevel::kError, kNoContext, "Disconnecting: %s", status);
     disconnected = true;
   } else if (error) {
-    LogLine(6, kNoContext, "Error reported: %s", status);
+    LogLine(LogLevel::kError, kNoContext, "Error reported: %s", status);
   }
   SendNextCommand();
 }
@@ -116,27 +116,28 @@ void CommunicationManager::PostResults() {
   Lock guard(lock);
   if (waitingMinDisplay) {
     postDeferred = true;
-    LogLine(3, kNoContext, "Waiting for minimum display time to elapse [%dms]...",
+    LogLine(LogLevel::kProgress, kNoContext, "Waiting for minimum display time to elapse [%dms]...",
             current.minDisplayTime);
     return;
   }
 
   if (current.host.empty()) {
     if (current.action != "close") {
-      LogLine(7, kNoContext, "Closing: received non-close action [%s] with no response host",
-              current.action);
+      LogLine(LogLevel::kIgnored, kNoContext,
+              "Closing: received non-close action [%s] with no response host", current.action);
     }
     closeRequested = true;
   } else if (current.responder == "respondnodisconnect" && disconnected) {
-    LogLine(3, kNoContext, "Closing: disconnected with responder 'respondNoDisconnect'");
+    LogLine(LogLevel::kProgress, kNoContext,
+            "Closing: disconnected with responder 'respondNoDisconnect'");
     closeRequested = true;
   } else if (current.responder == "respondnoerror" && (disconnected || commandFailed)) {
-    LogLine(3, kNoContext,
+    LogLine(LogLevel::kProgress, kNoContext,
             "Closing: disconnected or command failed with responder 'respondNoError'");
     closeRequested = true;
   } else {
     if (current.containsForm) {
-      LogLine(2, kNoContext, "Waiting for form input...");
+      LogLine(LogLevel::kLifecycle, kNoContext, "Waiting for form input...");
       return;
     }
     if (!pendingRequest) {
@@ -171,7 +172,7 @@ void CommunicationManager::PostResults() {
   if (radio->GetLinkState() == LinkState::Linked && current.action == "close" && !disconnected) {
     // The request waits in pendingRequest until the channel has closed behind the sleeping
     // tracker.
-    LogLine(3, kNoContext, "Closing: received explicit 'close' action");
+    LogLine(LogLevel::kProgress, kNoContext, "Closing: received explicit 'close' action");
     SleepTracker();
     return;
   }
@@ -180,7 +181,7 @@ void CommunicationManager::PostResults() {
     return;
   }
   if (disconnected) {
-    LogLine(6, kNoContext, "Closing: disconnected from tracker unexpectedly");
+    LogLine(LogLevel::kError, kNoContext, "Closing: disconnected from tracker unexpectedly");
     radio->CloseChannel();
     return;
   }
@@ -192,10 +193,10 @@ void CommunicationManager::OnFormInput(const std::string& text) {
   // Form input answers the form of the current instruction, once. Anything else (no session,
   // no form asked for, a second submission) would let any local client make the service post.
   if (!active || !current.containsForm) {
-    LogLine(7, kNoContext, "Ignoring form input: no form is awaited.");
+    LogLine(LogLevel::kIgnored, kNoContext, "Ignoring form input: no form is awaited.");
     return;
   }
-  LogLine(0, kNoContext, "Received form input: %s", MaskPasswords(text));
+  LogLine(LogLevel::kUserInput, kNoContext, "Received form input: %s", MaskPasswords(text));
   requestBody.AddText(text);
   current.containsForm = false;
   if (current.remoteOps.empty()) {
@@ -208,7 +209,7 @@ void CommunicationManager::OnFormInput(const std::string& text) {
 }
 
 void CommunicationManager::DispatchRequest(const NetworkRequest& request, Context requestContext) {
-  LogLine(5, kNoContext, "Connecting [%lu]: %s%s to %s://%s:%s%s with data: %s",
+  LogLine(LogLevel::kDetail, kNoContext, "Connecting [%lu]: %s%s to %s://%s:%s%s with data: %s",
           static_cast<unsigned long>(request.requestNumber), request.secure ? "secure " : "",
           request.method, request.protocol, request.host, std::to_string(request.port),
           request.path, MaskPasswords(request.body));
@@ -228,7 +229,8 @@ void CommunicationManager::SleepTracker() {
   Lock guard(lock);
   lastSleepTime = EpochSeconds(clock.Now());
   radio->SetLinkState(LinkState::Unlinking);
-  LogLine(2, kNoContext, "Commanding tracker to sleep for %d seconds...", current.sleepPeriod);
+  LogLine(LogLevel::kLifecycle, kNoContext, "Commanding tracker to sleep for %d seconds...",
+          current.sleepPeriod);
   radio->QueuePacket(UnlinkPacket(current.sleepPeriod),
                      "UNLINK request packet failed to be transmitted");
 }

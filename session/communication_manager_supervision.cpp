@@ -13,7 +13,7 @@ void CommunicationManager::OnBaseStationPlugged(const std::string& serial) {
   const bool accepted =
       !baseStationInUse || serialInUse.empty() || boost::algorithm::iequals(serialInUse, serial);
   if (!accepted) {
-    LogLine(7, kNoContext,
+    LogLine(LogLevel::kIgnored, kNoContext,
             "Unused base station has been plugged in with serial '%s' -- in use '%s'", serial,
             serialInUse);
     return;
@@ -46,8 +46,8 @@ void CommunicationManager::OnBaseStationUnplugged(const std::string& serial) {
   if (!concerned) {
     const std::string inUse = baseStationInUse ? (FormatLine("in use '%s'", serialInUse)).str()
                                                : std::string("no base station in use");
-    LogLine(7, kNoContext, "Unused base station has been unplugged with serial '%s' -- %s.", serial,
-            inUse);
+    LogLine(LogLevel::kIgnored, kNoContext,
+            "Unused base station has been unplugged with serial '%s' -- %s.", serial, inUse);
     return;
   }
   baseStationInUse = false;
@@ -89,7 +89,7 @@ void CommunicationManager::OnWatchdog() {
     return;
   }
   ++watchdogAttempts;
-  LogLine(6, kNoContext,
+  LogLine(LogLevel::kError, kNoContext,
           "[WATCHDOG] Communication manager has been idle for %0.2f seconds.  Restarting base "
           "station device [attempt #%d]...",
           idle, watchdogAttempts);

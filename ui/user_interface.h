@@ -34,7 +34,8 @@ class UserInterface {
   virtual void SendRequest(NetworkRequest request, Context context) = 0;
   // Renders a prepared format and logs it; the base version calls Log.
   virtual void LogFormatted(const boost::format& format, int level, Context context);
-  // Levels 0 to 8 filter nothing; a level-8 line also reaches the UI of `context`.
+  // Levels (base/log_level.h) filter nothing; a LogLevel::kStatus line also reaches the UI of
+  // `context`.
   virtual void Log(const std::string& text, int level, Context context) = 0;
   // Settings: the default comes back when the value is missing or of the other type. A
   // stored number is a 32-bit pattern, so 0xFFFFFFFF reads as -1.
