@@ -19,4 +19,14 @@ if [ -n "$platform" ]; then
   echo "$platform" >&2
   status=1
 fi
+# The layers: the radio reports to the engine through link/radio_events.h and never sees it;
+# the engine knows its radio by link/radio_link.h only; app/ is the one place that wires both.
+layering=$( { git grep -n -E '#\s*include\s*"(session|app)/' -- link device server ui base;
+              git grep -n -E '#\s*include\s*"link/ant_radio\.h"' -- session;
+              git grep -n -E '#\s*include\s*"app/' -- session link sim; } 2>/dev/null || true)
+if [ -n "$layering" ]; then
+  echo "an include crosses the layers:" >&2
+  echo "$layering" >&2
+  status=1
+fi
 exit $status
