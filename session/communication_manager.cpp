@@ -389,7 +389,6 @@ PELLUX_VIEW(bool, IsBaseStationInUse, baseStationInUse)
 PELLUX_VIEW(std::string, SerialInUse, serialInUse)
 PELLUX_VIEW(std::int32_t, WatchdogAttempts, watchdogAttempts)
 PELLUX_VIEW(std::int64_t, LastSleepTime, lastSleepTime)
-PELLUX_VIEW(std::string, RequestBodyText, requestBody.Text())
 PELLUX_VIEW(bool, HasPendingRequest, static_cast<bool>(pendingRequest))
 
 #undef PELLUX_VIEW

@@ -179,7 +179,6 @@ class CommunicationManager final : public RadioEvents {
   [[nodiscard]] std::int32_t WatchdogAttempts() const;
   // When the tracker was last told to sleep, in seconds since 1970; 0 when never.
   [[nodiscard]] std::int64_t LastSleepTime() const;
-  [[nodiscard]] std::string RequestBodyText() const;
   [[nodiscard]] bool HasPendingRequest() const;
 
  private:
