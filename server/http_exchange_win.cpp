@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "base/log_format.h"
+#include "base/system_error_win.h"
 #include "server/http_exchange.h"
 
 namespace Pellux {
@@ -57,22 +58,6 @@ INTERNET_PORT ServiceFor(const std::string& protocol) {
 bool CarriesABody(const std::string& method, DWORD status) {
   if (method == "HEAD") return false;
   return !((status >= 100 && status < 200) || status == 204 || status == 304);
-}
-
-// The text for a WinInet or system error code, without the line break it ends with. WinInet's
-// own codes (12000 and up) have their texts in wininet.dll, not in the system's table.
-std::string ErrorText(DWORD code) {
-  char text[512] = {};
-  const HMODULE wininet = GetModuleHandleA("wininet.dll");
-  const DWORD flags = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS |
-                      (wininet != nullptr ? FORMAT_MESSAGE_FROM_HMODULE : 0);
-  const DWORD length = FormatMessageA(flags, wininet, code, 0, text, sizeof text, nullptr);
-  std::string result(text, length);
-  while (!result.empty() && (result.back() == '\r' || result.back() == '\n' ||
-                             result.back() == ' ' || result.back() == '.')) {
-    result.pop_back();
-  }
-  return result.empty() ? "no text for this code" : result;
 }
 
 // Null for an empty text, as the per-connection options want it.
@@ -163,8 +148,10 @@ class WinInetExchange final : public HttpExchange {
  private:
   HttpResult& Fail(const char* call, HttpResult& result) const {
     const DWORD code = GetLastError();
-    Note("HTTP exchange failed: %s returned error %lu: %s", call, static_cast<unsigned long>(code),
-         ErrorText(code));
+    // WinInet keeps the texts of its own codes (12000 and up) in its own message table.
+    Note("HTTP exchange failed: %s returned error %lu: %s [0x%08lx]", call,
+         static_cast<unsigned long>(code), SystemErrorTextFrom("wininet.dll", code),
+         static_cast<unsigned long>(code));
     return result;
   }
 

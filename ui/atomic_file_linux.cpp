@@ -6,18 +6,13 @@
 #include <array>
 #include <cerrno>
 #include <string>
-#include <system_error>
 #include <vector>
 
+#include "base/system_error.h"
 #include "ui/atomic_file.h"
 
 namespace Pellux {
 namespace {
-
-std::string DescribeFailure(const std::string& call, const std::string& subject, int code) {
-  return call + "(" + subject + ") failed: errno " + std::to_string(code) + " (" +
-         std::generic_category().message(code) + ")";
-}
 
 std::string DirectoryOf(const std::string& path) {
   const auto slash = path.find_last_of('/');
@@ -63,7 +58,7 @@ bool ReplaceFileAtomically(const std::string& path, const std::string& contents,
   temporary.push_back('\0');
   int fd = mkostemp(temporary.data(), O_CLOEXEC);
   if (fd < 0) {
-    error = DescribeFailure("mkostemp", pattern, errno);
+    error = SystemCallFailure("mkostemp", pattern, errno);
     return false;
   }
   const std::string temporaryPath(temporary.data());
@@ -72,7 +67,7 @@ bool ReplaceFileAtomically(const std::string& path, const std::string& contents,
     if (fd >= 0) close(fd);
     if (directoryFd >= 0) close(directoryFd);
     unlink(temporaryPath.c_str());
-    error = DescribeFailure(call, subject, code);
+    error = SystemCallFailure(call, subject, code);
     return false;
   };
 
@@ -104,7 +99,7 @@ bool ReplaceFileAtomically(const std::string& path, const std::string& contents,
   }
   // The new contents are in place from here on; only their survival of a crash is in question.
   if (const int code = SyncDescriptor(directoryFd); code != 0) {
-    error = DescribeFailure("fsync", directory, code);
+    error = SystemCallFailure("fsync", directory, code);
   }
   close(directoryFd);
   return true;
@@ -118,12 +113,12 @@ FileReadResult ReadWholeFile(const std::string& path, std::size_t maxBytes, std:
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
   if (fd < 0) {
     if (errno == ENOENT) return FileReadResult::kMissing;
-    error = DescribeFailure("open", path, errno);
+    error = SystemCallFailure("open", path, errno);
     return FileReadResult::kFailed;
   }
   struct stat status {};
   if (fstat(fd, &status) != 0) {
-    error = DescribeFailure("fstat", path, errno);
+    error = SystemCallFailure("fstat", path, errno);
     close(fd);
     return FileReadResult::kFailed;
   }
@@ -138,7 +133,7 @@ FileReadResult ReadWholeFile(const std::string& path, std::size_t maxBytes, std:
     const ssize_t got = read(fd, buffer.data(), wanted);
     if (got < 0) {
       if (errno == EINTR) continue;
-      error = DescribeFailure("read", path, errno);
+      error = SystemCallFailure("read", path, errno);
       close(fd);
       contents.clear();
       return FileReadResult::kFailed;

@@ -9,6 +9,7 @@
 #include <system_error>
 #include <utility>
 
+#include "base/system_error.h"
 #include "ui/atomic_file.h"
 
 namespace Pellux {
@@ -34,12 +35,6 @@ std::string CompactUtcTimestamp(std::chrono::system_clock::time_point when) {
        << 'T' << std::setw(2) << time.hours().count() << std::setw(2) << time.minutes().count()
        << std::setw(2) << time.seconds().count();
   return text.str();
-}
-
-std::string DescribeFilesystemFailure(const std::string& call, const std::string& subject,
-                                      const std::error_code& code) {
-  return call + "(" + subject + ") failed: errno " + std::to_string(code.value()) + " (" +
-         code.message() + ")";
 }
 
 // What a value found in the file is, for a log line that says why it was not used.
@@ -228,7 +223,9 @@ bool JsonSettingsStore::SetAside(const std::string& why) {
   std::filesystem::rename(path_, target, code);
   if (code) {
     Report("Settings file " + path_ + " cannot be parsed (" + why + "), and moving it aside " +
-           "failed: " + DescribeFilesystemFailure("rename", path_ + ", " + target, code) +
+           "failed: " +
+           SystemCallFailure("rename", path_ + ", " + target,
+                             static_cast<unsigned long>(code.value())) +
            ": it is left untouched, settings read as unset and are not written");
     return false;
   }
@@ -256,7 +253,8 @@ bool JsonSettingsStore::Write(const std::string& section, const std::string& nam
     std::filesystem::create_directories(parent, code);
     if (code) {
       Report("Settings value " + section + "/" + name + " not written: " +
-             DescribeFilesystemFailure("create_directories", parent.string(), code));
+             SystemCallFailure("create_directories", parent.string(),
+                               static_cast<unsigned long>(code.value())));
       return false;
     }
   }

@@ -4,6 +4,8 @@
 #include <sstream>
 #include <utility>
 
+#include "base/system_error.h"
+
 namespace Pellux {
 namespace {
 
@@ -43,19 +45,6 @@ std::string NameOfType(DWORD type) {
 }
 
 // The system's text for a Win32 error code, without the line break it ends with.
-std::string SystemErrorText(LONG status) {
-  char text[512] = {};
-  const DWORD length =
-      FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                     static_cast<DWORD>(status), 0, text, sizeof(text), nullptr);
-  std::string result(text, length);
-  while (!result.empty() && (result.back() == '\r' || result.back() == '\n' ||
-                             result.back() == ' ' || result.back() == '.')) {
-    result.pop_back();
-  }
-  return result.empty() ? "no text for this code" : result;
-}
-
 }  // namespace
 
 void RegistrySettingsStore::KeyCloser::operator()(HKEY key) const {
@@ -180,8 +169,7 @@ std::string RegistrySettingsStore::SectionPath(const std::string& section) const
 
 void RegistrySettingsStore::ReportFailure(const std::string& call, const std::string& subject,
                                           LONG status) {
-  Report(call + "(" + subject + ") failed: error " + std::to_string(status) + " (" +
-         SystemErrorText(status) + ")");
+  Report(SystemCallFailure(call, subject, static_cast<unsigned long>(status)));
 }
 
 void RegistrySettingsStore::ReportUnusable(const std::string& section, const std::string& name,
