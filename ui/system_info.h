@@ -12,7 +12,7 @@ struct WindowsVersionRecord {
   std::uint32_t minorVersion = 0;
   std::uint32_t buildNumber = 0;
   std::uint32_t platformId = 0;
-  std::string servicePack;  // szCSDVersion, up to its first NUL
+  std::string servicePack = {};  // szCSDVersion, up to its first NUL
   // Only the extended record has these; the basic one leaves them 0.
   std::uint16_t servicePackMajor = 0;
   std::uint16_t servicePackMinor = 0;
