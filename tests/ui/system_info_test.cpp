@@ -214,8 +214,8 @@ TEST(SystemInfoTest, ClassifiesEveryEditionByTheTables) {
       {"Win32s", Basic(0, 3, 10, 0, ""), Answers{}, 64, "Windows 32s 3.10.0  32-bit Win32s", ""},
       {"CE", Basic(3, 5, 0, 1, ""), Answers{}, 0,
        "Windows Unknown 5.0.1  32-bit (unknown platform)", ""},
-      {"unreadable", SystemRecords{.version = {}, .processorArchitecture = kX64}, Answers{.productInfo = 7}, 0,
-       "Windows Unknown 0.0.0  64-bit (unknown platform)", ""},
+      {"unreadable", SystemRecords{.version = {}, .processorArchitecture = kX64},
+       Answers{.productInfo = 7}, 0, "Windows Unknown 0.0.0  64-bit (unknown platform)", ""},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.system);
