@@ -38,7 +38,7 @@ struct ProductRow {
   int edition;
   bool newer;
 };
-constexpr std::array<ProductRow, 17> kProductRows{{
+constexpr auto kProductRows = std::to_array<ProductRow>({
     {1, 33, true},
     {2, 37, true},
     {3, 38, true},
@@ -55,7 +55,7 @@ constexpr std::array<ProductRow, 17> kProductRows{{
     {15, 45, false},
     {16, 34, true},
     {17, 52, false},
-}};
+});
 
 // The family name of each range of edition codes; codes in no range (0, 6 and 11 among them)
 // are "Windows Unknown".
@@ -64,7 +64,7 @@ struct FamilyRow {
   int last;
   const char* name;
 };
-constexpr std::array<FamilyRow, 18> kFamilies{{
+constexpr auto kFamilies = std::to_array<FamilyRow>({
     {1, 2, "Windows 95 "},  // the trailing blank is the system's own
     {3, 4, "Windows 98"},
     {5, 5, "Windows Millennium"},
@@ -83,7 +83,7 @@ constexpr std::array<FamilyRow, 18> kFamilies{{
     {54, 54, "Windows Home Server"},
     {55, 63, "Windows 7"},
     {64, 64, "Windows 32s"},
-}};
+});
 
 bool EqualsIgnoringCase(std::string_view left, std::string_view right) {
   return std::equal(left.begin(), left.end(), right.begin(), right.end(), [](char a, char b) {

@@ -38,19 +38,28 @@ std::string FieldText(const CHAR (&field)[Size]) {
   return std::string(field, strnlen(field, Size));
 }
 
+// The fields that both forms of the version record have.
+template <typename Record>
+void TakeBasicFields(const Record& from, WindowsVersionRecord& to) {
+  to.majorVersion = from.dwMajorVersion;
+  to.minorVersion = from.dwMinorVersion;
+  to.buildNumber = from.dwBuildNumber;
+  to.platformId = from.dwPlatformId;
+  to.servicePack = FieldText(from.szCSDVersion);
+}
+
 }  // namespace
 
 SystemRecords ReadSystemRecords(const ProblemReporter& report) {
   SystemRecords records;
-  // GetVersionExA is deprecated because it tells applications without a manifest that they run
-  // on Windows 8; the edition tables expect exactly what it tells.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+  // Windows deprecates GetVersionExA, which tells a program without a manifest that it runs on
+  // Windows 8; the edition tables expect exactly what it tells.
   OSVERSIONINFOEXA extended{};
   extended.dwOSVersionInfoSize = sizeof(extended);
   if (GetVersionExA(reinterpret_cast<OSVERSIONINFOA*>(&extended)) != FALSE) {
     records.versionRead = true;
     records.extendedRead = true;
+    TakeBasicFields(extended, records.version);
     records.version.servicePackMajor = extended.wServicePackMajor;
     records.version.servicePackMinor = extended.wServicePackMinor;
     records.version.suiteMask = extended.wSuiteMask;
@@ -62,23 +71,16 @@ SystemRecords ReadSystemRecords(const ProblemReporter& report) {
     basic.dwOSVersionInfoSize = sizeof(basic);
     if (GetVersionExA(&basic) != FALSE) {
       records.versionRead = true;
-      std::memcpy(&extended, &basic, sizeof(basic));
+      TakeBasicFields(basic, records.version);
     } else {
       Report(report, SystemCallFailure("GetVersionExA", "OSVERSIONINFOA", LastSystemError()) +
                          "; the version is unknown");
     }
   }
-#pragma GCC diagnostic pop
-  if (records.versionRead) {
-    records.version.majorVersion = extended.dwMajorVersion;
-    records.version.minorVersion = extended.dwMinorVersion;
-    records.version.buildNumber = extended.dwBuildNumber;
-    records.version.platformId = extended.dwPlatformId;
-    records.version.servicePack = FieldText(extended.szCSDVersion);
-  }
 
   // A 32-bit program on 64-bit Windows learns the machine's own processor only from
-  // GetNativeSystemInfo, which older systems lack.
+  // GetNativeSystemInfo, which older systems lack. It is read even when the version is not, so
+  // that the description's "64-bit" or "32-bit" stays true then too.
   SYSTEM_INFO system{};
   using GetNativeSystemInfoFunction = void(WINAPI*)(LPSYSTEM_INFO);
   if (auto getNativeSystemInfo =

@@ -116,6 +116,8 @@ TEST(SystemInfoTest, ClassifiesEveryEditionByTheTables) {
        "PI"},
       {"Vista Ultimate", Extended(6, 0, 6000, "", kWorkstation), Answers{.productInfo = 1}, 33,
        "Windows Vista 6.0.6000  (Build 6000) 32-bit NT", "PI"},
+      {"Vista, undefined product", Extended(6, 0, 6000, "", kWorkstation),
+       Answers{.productInfo = 0}, 31, "Windows Vista 6.0.6000  (Build 6000) 32-bit NT", "PI"},
       {"Vista, no product", Extended(6, 0, 6000, "", kWorkstation), Answers{}, 31,
        "Windows Vista 6.0.6000  (Build 6000) 32-bit NT", "PI"},
       {"2008 R2, type 7", Extended(6, 1, 7601, "Service Pack 1", kServer, 0, kX64),
