@@ -45,7 +45,7 @@ class Parser {
   }
 
   // Reads one shell word into `value`; false, with the position back on the word's first line,
-  // when a quote never closes.
+  // when a quote never closes or the value outgrows OsRelease::kMaxValueBytes.
   bool ReadValue(std::string& value) {
     const std::size_t start = at_;
     while (at_ < text_.size()) {
