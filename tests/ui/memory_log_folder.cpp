@@ -45,6 +45,9 @@ bool MemoryLogFolder::Create(FolderFailure& failure) {
 bool MemoryLogFolder::List(std::vector<Entry>& files, FolderFailure& failure) {
   const std::lock_guard lock(mutex_);
   for (const auto& [name, file] : files_) {
+    const bool matches = name.size() >= 8 && name.rfind("log-", 0) == 0 &&
+                         name.compare(name.size() - 4, 4, ".txt") == 0;
+    if (!matches) continue;
     if (failures_[Call::kList] != 0 && files.size() == listedBeforeFailing_) break;
     files.push_back({PathOf(name), file.created});
   }
@@ -68,7 +71,7 @@ LogFolder::CreateResult MemoryLogFolder::CreateNew(const std::string& name,
                                                    std::unique_ptr<LogFile>& file,
                                                    std::string& path, FolderFailure& failure) {
   const std::lock_guard lock(mutex_);
-  if (files_.count(name) != 0) return CreateResult::kNameTaken;
+  if (files_.count(name) != 0 || folders_.count(name) != 0) return CreateResult::kNameTaken;
   if (Failing(Call::kCreateNew, failure)) return CreateResult::kFailed;
   if (!exists_) {
     failure = {3, "memory create: no folder"};
@@ -89,7 +92,14 @@ void MemoryLogFolder::Fail(Call call, unsigned long code, std::size_t listedBefo
 void MemoryLogFolder::Put(const std::string& name, std::chrono::system_clock::time_point created,
                           std::string contents) {
   const std::lock_guard lock(mutex_);
+  exists_ = true;
   files_[name] = File{std::move(contents), created};
+}
+
+void MemoryLogFolder::PutFolder(const std::string& name) {
+  const std::lock_guard lock(mutex_);
+  exists_ = true;
+  folders_.insert(name);
 }
 
 std::vector<std::string> MemoryLogFolder::Names() const {

@@ -3,6 +3,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -31,9 +32,10 @@ class MemoryLogFolder final : public LogFolder {
   // Calls of `call` fail with `code` from now on; 0 lets them succeed again. A listing that
   // fails hands out its first `listedBeforeFailing` files first.
   void Fail(Call call, unsigned long code, std::size_t listedBeforeFailing = 0);
-  // Puts a file there as another program would.
+  // Puts a file or a folder there as another program would.
   void Put(const std::string& name, std::chrono::system_clock::time_point created,
            std::string contents = "");
+  void PutFolder(const std::string& name);
   [[nodiscard]] std::vector<std::string> Names() const;
   [[nodiscard]] std::string Contents(const std::string& name) const;
   [[nodiscard]] bool Exists() const;
@@ -53,6 +55,7 @@ class MemoryLogFolder final : public LogFolder {
   mutable std::mutex mutex_;
   bool exists_ = false;
   std::map<std::string, File> files_;
+  std::set<std::string> folders_;
   std::map<Call, unsigned long> failures_;
   std::size_t listedBeforeFailing_ = 0;
 };
