@@ -13,6 +13,7 @@
 #include "sim/memory_settings_store.h"
 #include "sim/virtual_clock.h"
 #include "tests/ui/memory_log_folder.h"
+#include "ui/local_time.h"
 
 namespace Pellux {
 namespace {
@@ -108,6 +109,17 @@ TEST_F(ActivityLogTest, SettingsAreReadAndMissingOnesStoredWithTheValuesInUse) {
 }
 
 // --- Files and lines
+
+TEST_F(ActivityLogTest, NamesAndStampsFollowTheLocalTimeZone) {
+  const std::pair<const char*, const char*> zones[] = {{"XYZ-2", "2026-01-01 02:00:00"},
+                                                       {"XYZ+5", "2025-12-31 19:00:00"},
+                                                       {"UTC0", "2026-01-01 00:00:00"}};
+  for (const auto& [zone, local] : zones) {
+    PinTimeZone(zone);
+    EXPECT_EQ(FormatLocalTime("%Y-%m-%d %H:%M:%S", clock_.Now()), local) << zone;
+  }
+  PinTimeZone("XYZ-2");
+}
 
 TEST_F(ActivityLogTest, FileNamedAfterTheLocalTimeHoldsTheBannerAndEachLineStampedAsGiven) {
   Store(1, 7);
