@@ -17,12 +17,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <optional>
-#include <sstream>
 
 #include "ui/journal_fields.h"
 #endif
@@ -139,35 +136,28 @@ TEST(JournalFieldsTest, JournalIsUsedOnlyWhenStandardErrorIsItsStreamOrTheUnitHa
   }
 }
 
-// Standard error pointed at a file for the test's time, with systemd's variables set as given.
+// Points standard error at a file for the test's time, as if the daemon ran outside systemd,
+// or (with `asJournal`) as if systemd had connected it to the journal.
 class StandardErrorToFile {
  public:
-  explicit StandardErrorToFile(bool announceAsJournal) {
-    for (const char* name : {"JOURNAL_STREAM", "INVOCATION_ID"}) {
-      if (const char* value = std::getenv(name)) saved_.emplace_back(name, value);
-      unsetenv(name);
-    }
-    std::fflush(stderr);
-    saved_fd_ = dup(STDERR_FILENO);
+  explicit StandardErrorToFile(bool asJournal) {
+    unsetenv("JOURNAL_STREAM");
+    unsetenv("INVOCATION_ID");
     const int file = open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     dup2(file, STDERR_FILENO);
     close(file);
-    if (announceAsJournal) {
-      struct stat status {};
-      fstat(STDERR_FILENO, &status);
-      setenv("JOURNAL_STREAM",
-             (std::to_string(status.st_dev) + ":" + std::to_string(status.st_ino)).c_str(), 1);
-    }
+    struct stat status {};
+    fstat(STDERR_FILENO, &status);
+    const std::string stream = std::to_string(status.st_dev) + ":" + std::to_string(status.st_ino);
+    if (asJournal) setenv("JOURNAL_STREAM", stream.c_str(), 1);
   }
   ~StandardErrorToFile() {
-    Restore();
+    dup2(saved_, STDERR_FILENO);
+    close(saved_);
     unsetenv("JOURNAL_STREAM");
-    for (const auto& [name, value] : saved_) setenv(name.c_str(), value.c_str(), 1);
     std::filesystem::remove(path_);
   }
-  // Gives standard error back and returns the lines written meanwhile.
-  std::vector<std::string> Lines() {
-    Restore();
+  [[nodiscard]] std::vector<std::string> Lines() const {
     std::ifstream file(path_);
     std::vector<std::string> lines;
     for (std::string line; std::getline(file, line);) lines.push_back(line);
@@ -175,17 +165,10 @@ class StandardErrorToFile {
   }
 
  private:
-  void Restore() {
-    if (saved_fd_ < 0) return;
-    dup2(saved_fd_, STDERR_FILENO);
-    close(saved_fd_);
-    saved_fd_ = -1;
-  }
   const std::string path_ =
       (std::filesystem::temp_directory_path() / ("pellux-stderr-" + std::to_string(getpid())))
           .string();
-  int saved_fd_ = -1;
-  std::vector<std::pair<std::string, std::string> > saved_;
+  const int saved_ = dup(STDERR_FILENO);
 };
 
 TEST(DebugOutputTest, StandardErrorTakesEveryLineWholeFromEveryThread) {
