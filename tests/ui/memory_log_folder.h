@@ -13,12 +13,12 @@
 
 namespace Pellux {
 
-// A log folder in memory whose files are born at the clock's time, which tests may move; every
-// kind of call can be made to fail with a system code. Thread-safe, so tests may look at the
-// files while the log writes them.
+// A log folder in memory whose files are born at the clock's time, which tests may move; the
+// cleanup's calls and the writes can be made to fail with a system code. Thread-safe, so tests may
+// look at the files while the log writes them.
 class MemoryLogFolder final : public LogFolder {
  public:
-  enum class Call { kLocate, kCreate, kCreateNew, kAppend, kRemove, kList };
+  enum class Call { kLocate, kList, kRemove, kAppend };
 
   MemoryLogFolder(const Clock& clock, std::string path) : clock_(clock), path_(std::move(path)) {}
 
