@@ -2,7 +2,10 @@
 
 #include <boost/format.hpp>
 
+#include "base/log_level.h"
 #include "session/communication_manager.h"
+#include "ui/client_id.h"
+#include "ui/os_description.h"
 
 namespace Pellux {
 namespace {
@@ -73,6 +76,18 @@ void DemoUserInterface::Log(const std::string& text, int level, Context /*contex
 bool DemoUserInterface::Relaunch(std::uint16_t vendorId, std::uint16_t productId) {
   Print((boost::format("[relaunch] base station 0x%04x:0x%04x") % vendorId % productId).str());
   return true;
+}
+
+std::string DemoUserInterface::GetOsDescription() {
+  return Pellux::GetOsDescription([this](const std::string& line) { LogProblem(line); });
+}
+
+std::string DemoUserInterface::GetClientId() {
+  return Pellux::GetClientId(settings_, [this](const std::string& line) { LogProblem(line); });
+}
+
+void DemoUserInterface::LogProblem(const std::string& line) {
+  Log(line, LogLevel::kError, kNoContext);
 }
 
 DemoUserInterface::Counts DemoUserInterface::Snapshot() const {

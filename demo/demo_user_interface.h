@@ -36,8 +36,10 @@ class DemoUserInterface final : public UserInterface {
   void SendRequest(NetworkRequest request, Context context) override;
   void Log(const std::string& text, int level, Context context) override;
   bool Relaunch(std::uint16_t vendorId, std::uint16_t productId) override;
-  std::string GetOsDescription() override { return "Pellux demo"; }
-  std::string GetClientId() override { return "demo-client"; }
+  // This machine's description and the client id of the demo's settings, as the service has
+  // them; problems on the way are logged.
+  std::string GetOsDescription() override;
+  std::string GetClientId() override;
   std::string GetLocale(Context /*context*/) override { return "en_US"; }
 
   [[nodiscard]] Counts Snapshot() const;
@@ -47,6 +49,7 @@ class DemoUserInterface final : public UserInterface {
 
  private:
   void Print(const std::string& line);
+  void LogProblem(const std::string& line);
   void OnAnswer(bool failed, const std::string& body, std::uint32_t requestNumber, Context context);
 
   NetworkWorkerPool& pool_;
