@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <string>
+#include <utility>
 
 #include "base/system_error.h"
 #include "ui/os_description.h"
@@ -33,16 +35,17 @@ std::optional<std::string> ReadStart(const std::string& path, const ProblemRepor
   } else if (!S_ISREG(status.st_mode)) {
     Report(report, path + " is not a regular file; not read");
   } else {
-    text.emplace(OsRelease::kMaxTextBytes, '\0');
+    std::string buffer(OsRelease::kMaxTextBytes, '\0');
     std::size_t filled = 0;
-    while (filled < text->size()) {
-      const ssize_t got = read(file, text->data() + filled, text->size() - filled);
+    while (filled < buffer.size()) {
+      const ssize_t got = read(file, buffer.data() + filled, buffer.size() - filled);
       if (got < 0 && errno == EINTR) continue;
       if (got < 0) Report(report, SystemCallFailure("read", path, LastSystemError()));
       if (got <= 0) break;
       filled += static_cast<std::size_t>(got);
     }
-    text->resize(filled);
+    buffer.resize(filled);
+    text = std::move(buffer);
   }
   close(file);
   return text;

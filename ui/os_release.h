@@ -17,7 +17,7 @@ namespace Pellux {
 class OsRelease {
  public:
   // Readers pass at most this much of a file; the parser stops there too.
-  static constexpr std::size_t kMaxTextBytes = 64 * 1024;
+  static constexpr std::size_t kMaxTextBytes = std::size_t{64} * 1024;
   // A longer value is dropped as the junk it must be.
   static constexpr std::size_t kMaxValueBytes = 4096;
 
