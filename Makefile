@@ -8,7 +8,7 @@ FUZZ_SECONDS ?= 60
 # ten to fifty times slower, run a tenth of them.
 SANITIZER_SOAK ?= 100
 
-.PHONY: demo fuzz-replay bench all deps linux win64 win32 tsan asan check check-tsan check-asan format format-check clean fuzz
+.PHONY: demo fuzz-replay bench all deps linux win64 win32 tsan asan check check-tsan check-asan format format-check clean fuzz tidy
 
 all: linux
 
@@ -79,10 +79,14 @@ format:
 format-check:
 	./scripts/check-format.sh
 
+# clang-tidy over every product source of the Linux build, in parallel; fails on any finding.
+tidy: linux
+	JOBS=$(JOBS) ./scripts/run-clang-tidy.sh build/linux
+
 # The Windows build comes first: it writes the list of Wine tests that the Linux CTest runs.
 # The sanitizer runs come before the main run, so that CTest's last summary line covers every
 # test of both platforms.
-check: deps format-check win64 win32 linux check-asan check-tsan fuzz-replay
+check: deps format-check win64 win32 linux tidy check-asan check-tsan fuzz-replay
 	cd build/linux && ctest --output-on-failure -j $(JOBS)
 
 clean:

@@ -9,8 +9,7 @@ namespace {
 
 class SteadyOneShotTimer final : public OneShotTimer {
  public:
-  explicit SteadyOneShotTimer(boost::asio::any_io_executor executor)
-      : timer_(std::move(executor)) {}
+  explicit SteadyOneShotTimer(const boost::asio::any_io_executor& executor) : timer_(executor) {}
 
   void Start(std::chrono::milliseconds delay, Handler handler) override {
     // expires_after cancels a pending wait, whose handler then sees operation_aborted.

@@ -40,7 +40,7 @@ class RetryTable {
   void Erase(int key) { entries_.erase(key); }
   void Clear() { entries_.clear(); }
 
-  [[nodiscard]] bool Has(int key) const { return entries_.count(key) != 0; }
+  [[nodiscard]] bool Has(int key) const { return entries_.contains(key); }
   [[nodiscard]] std::int32_t Remaining(int key) const;
 
  private:

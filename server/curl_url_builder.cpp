@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdio>
 #include <memory>
@@ -36,11 +37,10 @@ std::string Printable(const std::string& text) {
 bool LooksLikeIpv6(const std::string& host) {
   const std::string address = host.substr(0, host.find('%'));
   if (address.find(':') == std::string::npos) return false;
-  for (const char c : address) {
+  return std::ranges::all_of(address, [](char c) {
     const bool hex = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-    if (!hex && c != ':' && c != '.') return false;
-  }
-  return true;
+    return hex || c == ':' || c == '.';
+  });
 }
 
 struct UrlDeleter {

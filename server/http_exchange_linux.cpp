@@ -49,7 +49,8 @@ struct Progress {
   bool stalled = false;
 };
 
-int OnProgress(void* context, curl_off_t, curl_off_t down, curl_off_t, curl_off_t up) {
+int OnProgress(void* context, curl_off_t /*downTotal*/, curl_off_t down, curl_off_t /*upTotal*/,
+               curl_off_t up) {
   auto& progress = *static_cast<Progress*>(context);
   const auto now = Progress::Clock::now();
   if (down != progress.lastDown || up != progress.lastUp) {
@@ -238,7 +239,7 @@ class CurlHttpExchange final : public HttpExchange {
 }  // namespace
 
 std::unique_ptr<HttpExchange> HttpExchange::CreateForPlatform(Log log, Limits limits) {
-  return std::make_unique<CurlHttpExchange>(std::move(log), limits);
+  return std::make_unique<CurlHttpExchange>(std::move(log), std::move(limits));
 }
 
 }  // namespace Pellux

@@ -192,7 +192,7 @@ class WinInetExchange final : public HttpExchange {
 }  // namespace
 
 std::unique_ptr<HttpExchange> HttpExchange::CreateForPlatform(Log log, Limits limits) {
-  return std::make_unique<WinInetExchange>(std::move(log), limits);
+  return std::make_unique<WinInetExchange>(std::move(log), std::move(limits));
 }
 
 }  // namespace Pellux

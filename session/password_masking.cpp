@@ -13,7 +13,8 @@ std::string MaskPasswords(std::string text) {
     if (found == std::string::npos) break;
     const std::size_t ampersand = text.find('&', found + 1);
     if (ampersand == std::string::npos) {
-      text.replace(found, std::string::npos, kMask);
+      text.erase(found);
+      text += kMask;
       break;
     }
     // The field name goes with its value: "password=x" and "newpassword=x" alike.

@@ -273,7 +273,7 @@ void ReferenceServer::Answer(Socket& socket, const ServerReply& reply, const std
       break;
     case ServerReply::Kind::Huge: {
       send(Head(reply.status, reply.size), {});
-      const std::string chunk(64 * 1024, 'x');
+      const std::string chunk(std::size_t{64} * 1024, 'x');
       while (!error && !bodyless && sent < reply.size) {
         const std::size_t part = std::min(chunk.size(), reply.size - sent);
         boost::asio::write(socket, boost::asio::buffer(chunk.data(), part), error);

@@ -39,12 +39,10 @@ void VirtualTracker::SetDefaultAnswer(TrackerAnswer answer) {
 }
 
 void VirtualTracker::Update(TimePoint now) {
-  if (state_ == TrackerLinkState::Asleep && now >= wakeTime_) {
-    EndSession(TrackerLinkState::Searching);
-  } else if (state_ == TrackerLinkState::Linked &&
-             now - lastHeard_ >= options_.sessionIdleTimeout) {
-    EndSession(TrackerLinkState::Searching);
-  }
+  const bool wakes = state_ == TrackerLinkState::Asleep && now >= wakeTime_;
+  const bool givesUp =
+      state_ == TrackerLinkState::Linked && now - lastHeard_ >= options_.sessionIdleTimeout;
+  if (wakes || givesUp) EndSession(TrackerLinkState::Searching);
 }
 
 std::uint16_t VirtualTracker::DeviceNumber() const {

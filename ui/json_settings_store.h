@@ -27,7 +27,7 @@ class JsonSettingsStore final : public SettingsStore {
       std::function<bool(const std::string& path, const std::string& contents, std::string& error)>;
 
   // Files larger than this are no settings file of ours (ours holds a few short values).
-  static constexpr std::size_t kMaxFileBytes = 1024 * 1024;
+  static constexpr std::size_t kMaxFileBytes = std::size_t{1024} * 1024;
   // Our files nest two levels deep; a deeper one is treated as unparseable, since writing it
   // back out would recurse once per level.
   static constexpr int kMaxDepth = 32;

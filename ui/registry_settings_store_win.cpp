@@ -44,7 +44,6 @@ std::string NameOfType(DWORD type) {
   }
 }
 
-// The system's text for a Win32 error code, without the line break it ends with.
 }  // namespace
 
 void RegistrySettingsStore::KeyCloser::operator()(HKEY key) const {

@@ -28,7 +28,8 @@ std::int32_t UserInterface::ReadIntSetting(const std::string& section, const std
 std::string UserInterface::ReadStringSetting(const std::string& section, const std::string& name,
                                              const std::string& defaultValue) {
   auto value = settings_.ReadText(section, name);
-  return value ? std::move(*value) : defaultValue;
+  if (value) return std::move(*value);
+  return defaultValue;
 }
 
 bool UserInterface::WriteIntSetting(const std::string& section, const std::string& name,
