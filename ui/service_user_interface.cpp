@@ -17,13 +17,17 @@ ServiceUserInterface::ServiceUserInterface(Parts parts)
       pool_(parts.pool),
       replies_(parts.replies),
       strings_(parts.strings),
+      debug_(parts.debug),
       answers_(std::move(parts.answers)),
-      templates_{{0, std::move(parts.errorTemplate)}} {
+      templates_{{0, std::move(parts.errorTemplate)}},
+      log_(parts.settings, parts.logFolder, parts.debug, parts.clock, std::move(parts.versionText),
+           [this](const std::string& text, int level) { Log(text, level, kNoContext); }) {
   locale_ = ReadStringSetting(kSection, "Language", kDefaultLocale);
   ProcessProxySettings::Set(ReadProxySettings(*this));
 }
 
 ServiceUserInterface::~ServiceUserInterface() {
+  log_.CloseWithMarker(ActivityLog::kTerminatedMarker);
   pool_.Stop();
 }
 
@@ -84,6 +88,8 @@ void ServiceUserInterface::SendRequest(NetworkRequest request, Context context) 
 
 void ServiceUserInterface::Log(const std::string& text, int level, Context context) {
   if (level == LogLevel::kStatus) replies_.Send(EncodeInfo(text), context);
+  log_.WriteLine(text);
+  debug_.Write(text, level, context);
 }
 
 bool ServiceUserInterface::WriteIntSetting(const std::string& section, const std::string& name,
@@ -109,8 +115,7 @@ std::string ServiceUserInterface::GetLocale(Context /*context*/) {
 }
 
 void ServiceUserInterface::ApplyLogging(std::int32_t enabled, std::int32_t days) {
-  WriteIntSetting(kSection, "LogActivity", enabled != 0 ? 1 : 0);
-  WriteIntSetting(kSection, "MaxLogDays", static_cast<std::uint32_t>(days));
+  log_.ApplySettings(enabled, days);
 }
 
 void ServiceUserInterface::ReplaceProxySettings(const ProxySettings& settings) {

@@ -9,6 +9,8 @@
 
 #include "base/log_level.h"
 #include "sim/memory_settings_store.h"
+#include "sim/virtual_clock.h"
+#include "tests/ui/memory_log_folder.h"
 #include "ui/support_address.h"
 
 namespace Pellux {
@@ -87,12 +89,21 @@ class ServiceUserInterfaceTest : public ::testing::Test {
           answers.push_back({failed, body, number, context});
           answered.notify_all();
         },
-        std::move(errorTemplate)});
+        std::move(errorTemplate), folder, debug, clock, "1.2.3"});
+  }
+
+  // The one log file's contents; empty when there is none.
+  std::string LogFile() const {
+    const auto names = folder.Names();
+    return names.empty() ? std::string() : folder.Contents(names.back());
   }
 
   const std::string nameA = "@a";
   const Context a = &nameA;
   MemorySettingsStore store;
+  VirtualClock clock;
+  MemoryLogFolder folder{clock, "/logs"};
+  RecordingDebugOutput debug;
   EchoExchange exchange;
   NetworkWorkerPool pool{exchange};
   RecordingReplies replies;
@@ -246,14 +257,65 @@ TEST_F(ServiceUserInterfaceTest, ClientIdIsKeptInTheSettings) {
   EXPECT_FALSE(ui->GetOsDescription().empty());
 }
 
-TEST_F(ServiceUserInterfaceTest, LoggingMessageStoresItsSettings) {
+TEST_F(ServiceUserInterfaceTest, LoggingMessageSwitchesTheActivityLog) {
   auto ui = Make();
-  ui->ApplyLogging(5, 7);
+  EXPECT_FALSE(ui->Activity().IsOpen());
+  ui->ApplyLogging(5, 7);  // L 5 7: on, a file opens
   EXPECT_EQ(store.ReadNumber("Tracker", "LogActivity"), 1u);
   EXPECT_EQ(store.ReadNumber("Tracker", "MaxLogDays"), 7u);
-  ui->ApplyLogging(0, 0);
-  EXPECT_EQ(store.ReadNumber("Tracker", "LogActivity"), 0u);
+  EXPECT_TRUE(ui->Activity().IsOpen());
+  ui->Log("a line", LogLevel::kProgress, kNoContext);
+  ui->ApplyLogging(1, 0);  // L 1 0: off, as if enabled were 0
   EXPECT_EQ(store.ReadNumber("Tracker", "MaxLogDays"), 0u);
+  EXPECT_FALSE(ui->Activity().IsOpen());
+  const std::string file = LogFile();
+  EXPECT_NE(file.find("*** Pellux Data Uploader Service 1.2.3 ***"), std::string::npos);
+  EXPECT_NE(file.find(" a line\n"), std::string::npos);
+  EXPECT_EQ(file.substr(file.size() - 33), "<<< LOGGING DISABLED BY USER >>>\n");
+  ui->Log("after", LogLevel::kProgress, kNoContext);
+  EXPECT_EQ(LogFile(), file) << "nothing is written while logging is off";
+}
+
+TEST_F(ServiceUserInterfaceTest, LinesGoToTheUiThenTheActivityLogThenTheDebugOutput) {
+  store.WriteNumber("Tracker", "LogActivity", 1);
+  store.WriteNumber("Tracker", "MaxLogDays", 7);
+  // What the log file already held when the line reached the UI, and the debug output.
+  std::vector<bool> inFileAtUi;
+  class Snooping final : public ReplyChannel {
+   public:
+    explicit Snooping(std::function<void()> onSend) : onSend_(std::move(onSend)) {}
+    bool Send(const std::string&, Context) override {
+      onSend_();
+      return true;
+    }
+
+   private:
+    std::function<void()> onSend_;
+  } snooping([&] { inFileAtUi.push_back(LogFile().find("Uploading") != std::string::npos); });
+  ObservedInterface second(ServiceUserInterface::Parts{store, pool, snooping, strings, nullptr, "",
+                                                       folder, debug, clock, "1.2.3"});
+  ASSERT_TRUE(second.Activity().Open());
+  second.Log("Uploading 1 of 2", LogLevel::kStatus, a);
+  EXPECT_EQ(inFileAtUi, std::vector<bool>{false});
+  EXPECT_NE(LogFile().find(" Uploading 1 of 2\n"), std::string::npos);
+  const auto lines = debug.Lines();
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back().text, "Uploading 1 of 2");
+  EXPECT_EQ(lines.back().level, LogLevel::kStatus);
+
+  second.Log("quiet", LogLevel::kDetail, a);
+  EXPECT_EQ(inFileAtUi.size(), 1u) << "only status lines go to the UI";
+  EXPECT_EQ(debug.Lines().back().text, "quiet");
+}
+
+TEST_F(ServiceUserInterfaceTest, GoingAwayMarksTheLog) {
+  store.WriteNumber("Tracker", "LogActivity", 1);
+  store.WriteNumber("Tracker", "MaxLogDays", 7);
+  auto ui = Make();
+  ASSERT_TRUE(ui->Activity().Open());
+  ui.reset();
+  const std::string file = LogFile();
+  EXPECT_EQ(file.substr(file.size() - 31), "<<< APPLICATION TERMINATED >>>\n");
 }
 
 }  // namespace
