@@ -38,7 +38,7 @@ class LinuxUserInterface final : private LinuxUserInterfaceParts, public Service
  public:
   static constexpr const char* kErrorTemplatePath = "html_templates/standard_error.tpl";
   // A template past this size is refused: it is our own small page.
-  static constexpr std::size_t kMaxTemplateBytes = 64 * 1024;
+  static constexpr std::size_t kMaxTemplateBytes = std::size_t{64} * 1024;
 
   // `programFolder` holds html_templates/; empty means this program's own folder. `settings`,
   // `pool` and `clock` must outlive the interface.

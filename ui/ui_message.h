@@ -36,10 +36,10 @@ inline constexpr char kStatus = 'T';
 }  // namespace UiCode
 
 // No message from a UI is longer than this; a longer one is refused whole.
-inline constexpr std::size_t kMaxUiMessageBytes = 64 * 1024;
+inline constexpr std::size_t kMaxUiMessageBytes = std::size_t{64} * 1024;
 // What a UI reads from the service: a page is the server's HTML and may be larger, but never
 // larger than the transport lets an answer be.
-inline constexpr std::size_t kMaxUiReplyBytes = 16 * 1024 * 1024;
+inline constexpr std::size_t kMaxUiReplyBytes = std::size_t{16} * 1024 * 1024;
 
 // "White space" as the C library's stream reading has it in the "C" locale.
 bool IsUiSpace(char c);

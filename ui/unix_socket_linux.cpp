@@ -156,7 +156,8 @@ std::optional<UnixSocket> UnixSocket::Connect(const std::string& name, bool& mis
   return socket;
 }
 
-std::optional<UnixSocket> UnixSocket::Accept(int wakeFd, Deadline deadline, std::string& error) {
+std::optional<UnixSocket> UnixSocket::Accept(int wakeFd, Deadline deadline,
+                                             std::string& error) const {
   error.clear();
   for (;;) {
     switch (Wait(fd_, POLLIN, wakeFd, deadline, error)) {
@@ -186,7 +187,7 @@ std::optional<std::uint32_t> UnixSocket::PeerUid(std::string& error) const {
   return static_cast<std::uint32_t>(credentials.uid);
 }
 
-bool UnixSocket::WriteAll(std::string_view data, Deadline deadline, std::string& error) {
+bool UnixSocket::WriteAll(std::string_view data, Deadline deadline, std::string& error) const {
   while (!data.empty()) {
     const ssize_t sent = send(fd_, data.data(), data.size(), MSG_NOSIGNAL);
     if (sent > 0) {
@@ -213,14 +214,14 @@ bool UnixSocket::WriteAll(std::string_view data, Deadline deadline, std::string&
   return true;
 }
 
-bool UnixSocket::ShutdownWrite(std::string& error) {
+bool UnixSocket::ShutdownWrite(std::string& error) const {
   if (shutdown(fd_, SHUT_WR) == 0) return true;
   error = Failure("shutdown", "SHUT_WR");
   return false;
 }
 
 UnixSocket::ReadEnd UnixSocket::ReadAll(std::size_t most, int wakeFd, Deadline deadline,
-                                        std::string& text, std::string& error) {
+                                        std::string& text, std::string& error) const {
   char buffer[8192];
   for (;;) {
     const std::size_t room = std::min(sizeof buffer, most + 1 - std::min(most + 1, text.size()));

@@ -13,7 +13,8 @@ namespace Pellux {
 // listener, a UI's reply endpoint, and the connections between them, one message each (the
 // writer half-closes to end it). An endpoint name is a path, or an abstract name written with a
 // leading "@". Failures carry the call, the code and the system's text (base/system_error.h).
-// Not thread-safe: one thread uses an object at a time.
+// Not thread-safe: one thread uses an object at a time. The operations are const: they change
+// the kernel's socket, not this object.
 class UnixSocket {
  public:
   using Deadline = std::chrono::steady_clock::time_point;
@@ -50,19 +51,19 @@ class UnixSocket {
                                            std::string& error);
   // Waits for a connection until `deadline` or until `wakeFd` (when not -1) is readable. Nullopt
   // with an empty error when woken or timed out.
-  std::optional<UnixSocket> Accept(int wakeFd, Deadline deadline, std::string& error);
+  std::optional<UnixSocket> Accept(int wakeFd, Deadline deadline, std::string& error) const;
 
   // The user id of the process at the other end (the listener's, for a connecting socket; the
   // connecting process's, for an accepted one), as the kernel recorded it.
   [[nodiscard]] std::optional<std::uint32_t> PeerUid(std::string& error) const;
 
   // Writes all of `data` before `deadline`; false (with the reason) when it could not.
-  bool WriteAll(std::string_view data, Deadline deadline, std::string& error);
+  bool WriteAll(std::string_view data, Deadline deadline, std::string& error) const;
   // Ends this side's writing: the reader sees the end of the message.
-  bool ShutdownWrite(std::string& error);
+  bool ShutdownWrite(std::string& error) const;
   // Reads until the writer half-closes, at most `most` bytes (one more tells a longer message).
   ReadEnd ReadAll(std::size_t most, int wakeFd, Deadline deadline, std::string& text,
-                  std::string& error);
+                  std::string& error) const;
 
  private:
   int fd_ = -1;

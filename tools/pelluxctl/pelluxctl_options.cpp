@@ -1,5 +1,6 @@
 #include "tools/pelluxctl/pelluxctl_options.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdint>
 #include <limits>
@@ -27,10 +28,17 @@ std::optional<std::int64_t> Integer(const std::string& text, std::int64_t low, s
 }
 
 bool HasSpace(const std::string& text) {
-  for (const char c : text) {
-    if (IsUiSpace(c)) return true;
-  }
-  return false;
+  return std::ranges::any_of(text, IsUiSpace);
+}
+
+// "proxy: <option> takes a 32-bit integer, not '<value>'"
+std::string NotAnInteger(const std::string& option, const std::string& value) {
+  std::string why = "proxy: ";
+  why += option;
+  why += " takes a 32-bit integer, not '";
+  why += value;
+  why += "'";
+  return why;
 }
 
 PelluxctlParse Usage(std::string why) {
@@ -63,11 +71,11 @@ std::string ReadProxy(const std::vector<std::string>& words, std::size_t at, Pro
     const std::string& value = words[++at];
     if (option == "--selection") {
       const auto number = Integer(value, kFlagsLow, std::numeric_limits<std::int32_t>::max());
-      if (!number) return "proxy: --selection takes a 32-bit integer, not '" + value + "'";
+      if (!number) return NotAnInteger(option, value);
       proxy.selection = static_cast<std::int32_t>(*number);
     } else if (option == "--auto-discovery-flags" || option == "--flags") {
       const auto number = Integer(value, kFlagsLow, kFlagsHigh);
-      if (!number) return "proxy: " + option + " takes a 32-bit integer, not '" + value + "'";
+      if (!number) return NotAnInteger(option, value);
       (option == "--flags" ? proxy.flags : proxy.autoDiscoveryFlags) =
           static_cast<std::uint32_t>(*number);
     } else if (option == "--auto-config-url") {
