@@ -23,4 +23,12 @@ std::int64_t EngineSessionControl::LastSleepTime() const {
   return engine_.LastSleepTime();
 }
 
+NetworkWorkerPool::Completion AnswersToEngine() {
+  return [](bool failed, const std::string& body, std::uint32_t requestNumber, Context context) {
+    if (CommunicationManager* engine = CommunicationManager::Instance()) {
+      engine->ProcessAction(requestNumber, "http", body, failed, context);
+    }
+  };
+}
+
 }  // namespace Pellux

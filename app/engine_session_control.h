@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 
+#include "server/network_worker_pool.h"
 #include "session/communication_manager.h"
 #include "ui/session_control.h"
 
@@ -26,5 +27,9 @@ class EngineSessionControl final : public SessionControl {
  private:
   CommunicationManager& engine_;
 };
+
+// Hands each answer of the network workers to the engine of this process as the action "http"
+// with its request number; an answer that comes while no engine exists is dropped.
+NetworkWorkerPool::Completion AnswersToEngine();
 
 }  // namespace Pellux
