@@ -208,6 +208,38 @@ TEST_F(PelluxctlTest, SessionPrintsPagesAndSendsEachInputLine) {
             std::string::npos);
 }
 
+TEST_F(PelluxctlTest, PagesGoToANewTemporaryFolderByDefault) {
+  options.command = PelluxctlOptions::Command::kSession;
+  options.mode = "setup";
+  // A reply endpoint at a path: never part of the folder's name.
+  const std::string pathReply = folder + "/reply-x.sock";
+  std::string error;
+  connection.reset();
+  connection = UiConnection::Open(service, pathReply, error);
+  ASSERT_NE(connection, nullptr) << error;
+  int status = -1;
+  std::thread run([&] { status = Run(); });
+  ASSERT_TRUE(WaitForActions(1));
+  ui->DisplayHtml("<p/>", pipe->ContextFor(pathReply), -1, -1);
+  const std::string prefix =
+      "page 1 (-1x-1): " + (std::filesystem::temp_directory_path() / "pelluxctl-").string();
+  const auto until = std::chrono::steady_clock::now() + 5s;
+  while (outText.Text().find(prefix) == std::string::npos &&
+         std::chrono::steady_clock::now() < until) {
+    std::this_thread::sleep_for(1ms);
+  }
+  interrupted.store(true);
+  run.join();
+  EXPECT_EQ(status, kPelluxctlOk) << err.str();
+  const std::string text = outText.Text();
+  const auto at = text.find(prefix);
+  ASSERT_NE(at, std::string::npos) << text;
+  const std::string path = text.substr(at + 16, text.find('\n', at) - at - 16);
+  EXPECT_EQ(path.find("reply"), std::string::npos) << path;
+  EXPECT_TRUE(std::filesystem::exists(path)) << path;
+  std::filesystem::remove_all(std::filesystem::path(path).parent_path());
+}
+
 TEST_F(PelluxctlTest, ClearErrorsWhenTheServiceIsNotThereOrSilent) {
   options.command = PelluxctlOptions::Command::kStatus;
   options.service = folder + "/none.sock";

@@ -182,10 +182,10 @@ class Session {
   bool PrepareFolder() {
     folder_ = options_.html;
     if (folder_.empty()) {
-      folder_ =
-          (std::filesystem::temp_directory_path() /
-           ("pelluxctl-" + connection_.ReplyName().substr(connection_.ReplyName().rfind('-') + 1)))
-              .string();
+      // A new folder named after the time, never after the reply name (which may be a path).
+      const auto stamp = std::chrono::system_clock::now().time_since_epoch().count();
+      folder_ = (std::filesystem::temp_directory_path() / ("pelluxctl-" + std::to_string(stamp)))
+                    .string();
     }
     std::error_code error;
     std::filesystem::create_directories(folder_, error);
