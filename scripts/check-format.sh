@@ -12,7 +12,7 @@ while IFS= read -r file; do
 done < <(git ls-files --cached --others --exclude-standard '*.cpp' '*.h')
 
 platform=$(git grep -n -E '#\s*include\s*[<"](windows|winsock2|wininet|winreg|setupapi|termios|libudev|unistd|fcntl|systemd/[a-z-]+|sys/[a-z]+)\.h[>"]' \
-  -- base session link server device ui service rebooter 2>/dev/null \
+  -- base session link server device ui service rebooter tools 2>/dev/null \
   | grep -v -E '_(win|linux)\.(cpp|h):' || true)
 if [ -n "$platform" ]; then
   echo "portable code includes a platform header:" >&2
@@ -21,7 +21,7 @@ if [ -n "$platform" ]; then
 fi
 # The layers: the radio reports to the engine through link/radio_events.h and never sees it;
 # the engine knows its radio by link/radio_link.h only; app/ is the one place that wires both.
-layering=$( { git grep -n -E '#\s*include\s*"(session|app)/' -- link device server ui base;
+layering=$( { git grep -n -E '#\s*include\s*"(session|app)/' -- link device server ui base tools;
               git grep -n -E '#\s*include\s*"link/ant_radio\.h"' -- session;
               git grep -n -E '#\s*include\s*"app/' -- session link sim; } 2>/dev/null || true)
 if [ -n "$layering" ]; then

@@ -1,0 +1,147 @@
+// A UI session end to end on Linux: the whole uploader with the daemon's user interface, the
+// service pipe on a real Unix socket, the reference upload server over loopback HTTP, and
+// pelluxctl's core as the UI.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "app/engine_session_control.h"
+#include "app/uploader.h"
+#include "sim/memory_settings_store.h"
+#include "sim/reference_server.h"
+#include "sim/virtual_clock.h"
+#include "sim/virtual_device_bus.h"
+#include "tools/pelluxctl/pelluxctl_runner.h"
+#include "ui/linux_user_interface.h"
+#include "ui/service_pipe.h"
+
+namespace Pellux {
+namespace {
+
+using namespace std::chrono_literals;
+
+class UiSessionTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/pellux-session-XXXXXX";
+    folder = mkdtemp(pattern);
+    store.WriteText("Tracker", "ServerHost", ReferenceServer::kLoopback);
+    store.WriteNumber("Tracker", "ServerPort", server.Port());
+    store.WriteText("Tracker", "ServerPath", "/upload");
+    uploader = std::make_unique<Uploader>(
+        Uploader::Pieces{.settings = store,
+                         .devices = bus,
+                         .clock = clock,
+                         .makeUserInterface =
+                             [this](SettingsStore& settings, NetworkWorkerPool& pool) {
+                               auto made = std::make_unique<LinuxUserInterface>(
+                                   settings, pool, AnswersToEngine(), clock, PELLUX_SOURCE_DIR);
+                               ui = made.get();
+                               return made;
+                             },
+                         .httpLog = {},
+                         .httpLimits = {},
+                         .radioTiming = {},
+                         .identifiers = nullptr});
+    control = std::make_unique<EngineSessionControl>(uploader->Engine());
+    pipe = std::make_unique<ServicePipe>(*control, *ui, clock,
+                                         ui->MakeListener(folder + "/service.sock"));
+    ASSERT_TRUE(pipe->Start());
+  }
+  void TearDown() override {
+    pipe.reset();
+    control.reset();
+    uploader.reset();
+    server.Stop();
+    std::filesystem::remove_all(folder);
+  }
+
+  // Waits for what other threads do (the listener, the network workers, the server).
+  static bool Eventually(const std::function<bool()>& done) {
+    const auto until = std::chrono::steady_clock::now() + 10s;
+    while (!done()) {
+      if (std::chrono::steady_clock::now() > until) return false;
+      std::this_thread::sleep_for(2ms);
+    }
+    return true;
+  }
+
+  std::string folder;
+  ReferenceServer server;
+  VirtualClock clock;
+  MemorySettingsStore store;
+  VirtualDeviceBus bus;
+  LinuxUserInterface* ui = nullptr;
+  std::unique_ptr<Uploader> uploader;
+  std::unique_ptr<EngineSessionControl> control;
+  std::unique_ptr<ServicePipe> pipe;
+};
+
+TEST_F(UiSessionTest, PageReachesTheUiAndTheFormReachesTheServer) {
+  const std::string port = std::to_string(server.Port());
+  server.ScriptDocuments(
+      {"<p><response host=\"127.0.0.1\" port=\"" + port +
+       "\" path=\"/upload\">step=2</response><clientDisplay><message>Welcome</message>"
+       "<dialog containsForm=\"true\" width=\"400\" height=\"300\"><![CDATA[<form>name?</form>]]>"
+       "</dialog></clientDisplay></p>"});
+
+  PelluxctlOptions options;
+  options.command = PelluxctlOptions::Command::kSession;
+  options.service = folder + "/service.sock";
+  options.mode = "setup";
+  options.html = folder + "/pages";
+  options.forms = {"name=ann"};
+  std::string error;
+  auto connection =
+      UiConnection::Open(options.service, "@pellux-e2e-" + std::to_string(getpid()), error);
+  ASSERT_NE(connection, nullptr) << error;
+  std::ostringstream out;
+  std::ostringstream err;
+  std::istringstream in;
+  std::atomic<bool> interrupted{false};
+  int status = -1;
+  std::thread ctl([&] {
+    status = RunPelluxctl(options, *connection, {out, err, in, interrupted, 5000ms, 200ms});
+  });
+
+  // The first post, then the form's post, then the session closes and a standard one begins.
+  const bool posted = Eventually([&] { return server.Requests().size() >= 2; });
+  const bool closed = Eventually([&] { return uploader->Engine().Mode() == "standard"; });
+  interrupted.store(true);
+  ctl.join();
+  ASSERT_TRUE(posted);
+  ASSERT_TRUE(closed);
+  EXPECT_EQ(status, kPelluxctlOk) << err.str();
+  const auto requests = server.Requests();
+  EXPECT_NE(requests[0].body.find("clientMode=setup"), std::string::npos) << requests[0].body;
+  // The form's input first, then the session's fields, then the text of the server's response.
+  EXPECT_EQ(requests[1].body.rfind("name=ann&", 0), 0u) << requests[1].body;
+  EXPECT_EQ(requests[1].body.substr(requests[1].body.size() - 6), "step=2") << requests[1].body;
+  std::ifstream page(folder + "/pages/page-1.html");
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(page), {}), "<form>name?</form>");
+  EXPECT_NE(out.str().find("info: Welcome\n"), std::string::npos) << out.str();
+  EXPECT_NE(out.str().find("page 1 (400x300): "), std::string::npos) << out.str();
+}
+
+TEST_F(UiSessionTest, WithoutPollsTheWatchdogFinishesTheSession) {
+  server.ScriptDocuments({"<p><response host=\"127.0.0.1\" port=\"" +
+                          std::to_string(server.Port()) +
+                          "\" path=\"/upload\"/><clientDisplay><dialog containsForm=\"true\">"
+                          "<![CDATA[<form/>]]></dialog></clientDisplay></p>"});
+  pipe->OnMessage("S @pellux-e2e-silent setup");
+  ASSERT_EQ(uploader->Engine().Mode(), "setup");
+  ASSERT_TRUE(Eventually([&] { return server.Requests().size() >= 1; }));
+  clock.Advance(4999ms);
+  EXPECT_EQ(uploader->Engine().Mode(), "setup");
+  clock.Advance(1ms);
+  EXPECT_EQ(uploader->Engine().Mode(), "standard");
+  EXPECT_EQ(uploader->Engine().SessionContext(), kNoContext);
+}
+
+}  // namespace
+}  // namespace Pellux

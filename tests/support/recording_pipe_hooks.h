@@ -1,0 +1,102 @@
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "ui/service_pipe_hooks.h"
+
+namespace Pellux {
+
+// The bridge as the service pipe sees it, recording every call. Thread-safe; header-only, so
+// that the fuzz build can use it too.
+class RecordingPipeHooks final : public ServicePipeHooks {
+ public:
+  struct Line {
+    std::string text;
+    int level;
+  };
+  struct Reply {
+    std::string text;
+    Context context;
+  };
+  struct Request {
+    NetworkRequest request;
+    Context context;
+  };
+
+  void Log(const std::string& text, int level, Context /*context*/) override {
+    std::lock_guard guard(mutex_);
+    lines_.push_back({text, level});
+  }
+  bool WriteIntSetting(const std::string& section, const std::string& name,
+                       std::uint32_t value) override {
+    std::lock_guard guard(mutex_);
+    writes_.push_back(section + "/" + name + "=" + std::to_string(value));
+    return true;
+  }
+  bool WriteStringSetting(const std::string& section, const std::string& name,
+                          const std::string& value) override {
+    std::lock_guard guard(mutex_);
+    writes_.push_back(section + "/" + name + "='" + value + "'");
+    return true;
+  }
+  void ApplyLogging(std::int32_t enabled, std::int32_t days) override {
+    std::lock_guard guard(mutex_);
+    logging_.push_back(std::to_string(enabled) + " " + std::to_string(days));
+  }
+  void ReplaceProxySettings(const ProxySettings& settings) override {
+    std::lock_guard guard(mutex_);
+    proxies_.push_back(settings);
+  }
+  void SendRequest(NetworkRequest request, Context context) override {
+    std::lock_guard guard(mutex_);
+    requests_.push_back({std::move(request), context});
+  }
+  bool SendStatusReply(const std::string& text, Context context) override {
+    std::lock_guard guard(mutex_);
+    replies_.push_back({text, context});
+    return true;
+  }
+
+  // Copies, taken under the lock.
+  [[nodiscard]] std::vector<Line> Lines() const { return Copy(lines_); }
+  [[nodiscard]] std::vector<std::string> Writes() const { return Copy(writes_); }
+  [[nodiscard]] std::vector<std::string> Logging() const { return Copy(logging_); }
+  [[nodiscard]] std::vector<ProxySettings> Proxies() const { return Copy(proxies_); }
+  [[nodiscard]] std::vector<Request> Requests() const { return Copy(requests_); }
+  [[nodiscard]] std::vector<Reply> Replies() const { return Copy(replies_); }
+  [[nodiscard]] std::size_t Count(const std::string& text) const {
+    std::lock_guard guard(mutex_);
+    std::size_t count = 0;
+    for (const Line& line : lines_) count += line.text == text ? 1 : 0;
+    return count;
+  }
+  void Clear() {
+    std::lock_guard guard(mutex_);
+    lines_.clear();
+    writes_.clear();
+    logging_.clear();
+    proxies_.clear();
+    requests_.clear();
+    replies_.clear();
+  }
+
+ private:
+  template <typename Item>
+  std::vector<Item> Copy(const std::vector<Item>& items) const {
+    std::lock_guard guard(mutex_);
+    return items;
+  }
+
+  mutable std::mutex mutex_;
+  std::vector<Line> lines_;
+  std::vector<std::string> writes_;
+  std::vector<std::string> logging_;
+  std::vector<ProxySettings> proxies_;
+  std::vector<Request> requests_;
+  std::vector<Reply> replies_;
+};
+
+}  // namespace Pellux

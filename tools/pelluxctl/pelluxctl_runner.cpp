@@ -1,0 +1,298 @@
+#include "tools/pelluxctl/pelluxctl_runner.h"
+
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "ui/local_time.h"
+#include "ui/ui_message.h"
+
+namespace Pellux {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Sends `message`; false after telling the user why it could not be sent.
+bool SendOrSay(UiConnection& connection, const std::string& message, const PelluxctlIo& io,
+               const std::string& service) {
+  std::string error;
+  switch (connection.Send(message, error)) {
+    case UiConnection::SendResult::kSent:
+      return true;
+    case UiConnection::SendResult::kNotRunning:
+      io.err << "pelluxctl: the Pellux service is not running (nothing listens at " << service
+             << ")\n";
+      return false;
+    case UiConnection::SendResult::kFailed:
+      io.err << "pelluxctl: the service refused the message: " << error << "\n";
+      return false;
+  }
+  return false;
+}
+
+int Status(UiConnection& connection, const PelluxctlIo& io, const std::string& service) {
+  if (!SendOrSay(connection, JoinUiMessage(UiCode::kStatusPoll, connection.ReplyName()), io,
+                 service)) {
+    return kPelluxctlFailed;
+  }
+  const auto until = Clock::now() + io.answerTimeout;
+  while (Clock::now() < until) {
+    std::string error;
+    const auto reply = connection.Receive(
+        std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()), error);
+    if (!reply) {
+      if (!error.empty()) io.err << "pelluxctl: " << error << "\n";
+      continue;
+    }
+    // A page or a status line of a session this endpoint had is not the answer.
+    if (reply->empty() || reply->front() != UiCode::kStatus) continue;
+    const auto status = DecodeStatusText(std::string_view(*reply).substr(1));
+    if (!status) {
+      io.err << "pelluxctl: the service's answer makes no sense: " << *reply << "\n";
+      return kPelluxctlFailed;
+    }
+    io.out << "base station: " << (status->baseStationOpen ? "open" : "closed") << "\n";
+    io.out << "tracker last put to sleep: "
+           << (status->lastSleepTime == 0
+                   ? std::string("never")
+                   : FormatLocalTime("%Y-%m-%d %H:%M:%S",
+                                     std::chrono::system_clock::time_point(
+                                         std::chrono::seconds(status->lastSleepTime))))
+           << "\n";
+    return kPelluxctlOk;
+  }
+  io.err << "pelluxctl: the service did not answer within " << io.answerTimeout.count() << " ms\n";
+  return kPelluxctlFailed;
+}
+
+// Lines of standard input, read on a thread of their own so that the session keeps polling.
+class InputLines {
+ public:
+  explicit InputLines(std::istream& in) : state_(std::make_shared<State>()) {
+    thread_ = std::thread([state = state_, &in] {
+      std::string line;
+      while (std::getline(in, line)) {
+        std::lock_guard guard(state->mutex);
+        state->lines.push_back(line);
+      }
+      std::lock_guard guard(state->mutex);
+      state->done = true;
+    });
+  }
+  InputLines(const InputLines&) = delete;
+  InputLines& operator=(const InputLines&) = delete;
+  ~InputLines() {
+    bool done = false;
+    {
+      std::lock_guard guard(state_->mutex);
+      done = state_->done;
+    }
+    // A terminal that is still open cannot be interrupted portably: the process ends with the
+    // reader still waiting, which owns its state.
+    if (done) {
+      thread_.join();
+    } else {
+      thread_.detach();
+    }
+  }
+
+  std::deque<std::string> Take() {
+    std::lock_guard guard(state_->mutex);
+    return std::exchange(state_->lines, {});
+  }
+
+ private:
+  struct State {
+    std::mutex mutex;
+    std::deque<std::string> lines;
+    bool done = false;
+  };
+  std::shared_ptr<State> state_;
+  std::thread thread_;
+};
+
+class Session {
+ public:
+  Session(const PelluxctlOptions& options, UiConnection& connection, const PelluxctlIo& io,
+          std::string service)
+      : options_(options), connection_(connection), io_(io), service_(std::move(service)) {}
+
+  int Run() {
+    if (options_.html != "-" && !PrepareFolder()) return kPelluxctlFailed;
+    bool fromInput = false;
+    for (const std::string& form : options_.forms) {
+      if (form == "-") {
+        fromInput = true;
+      } else {
+        forms_.push_back(form);
+      }
+    }
+    std::unique_ptr<InputLines> input;
+    if (fromInput) input = std::make_unique<InputLines>(io_.in);
+
+    if (!Send(UiCode::kSession, options_.mode)) return kPelluxctlFailed;
+    io_.out << "session " << options_.mode << " started; Ctrl-C finishes it\n";
+    auto nextPoll = Clock::now();
+    while (!io_.interrupted.load()) {
+      if (Clock::now() >= nextPoll) {
+        if (!Send(UiCode::kStatusPoll, "")) return kPelluxctlFailed;
+        nextPoll = Clock::now() + io_.pollInterval;
+      }
+      if (input) {
+        for (const std::string& line : input->Take()) {
+          if (!SendForm(line)) return kPelluxctlFailed;
+        }
+      }
+      std::string error;
+      // Short waits, so that Ctrl-C is seen soon.
+      const auto reply = connection_.Receive(std::chrono::milliseconds(100), error);
+      if (!reply) {
+        if (!error.empty()) io_.err << "pelluxctl: " << error << "\n";
+        continue;
+      }
+      if (!OnReply(*reply)) return kPelluxctlFailed;
+    }
+    if (!Send(UiCode::kFinish, "")) return kPelluxctlFailed;
+    io_.out << "session finished\n";
+    return kPelluxctlOk;
+  }
+
+ private:
+  bool Send(char code, const std::string& rest) {
+    return SendOrSay(connection_, JoinUiMessage(code, connection_.ReplyName(), rest), io_,
+                     service_);
+  }
+
+  bool SendForm(const std::string& data) {
+    if (JoinUiMessage(UiCode::kForm, connection_.ReplyName(), data).size() > kMaxUiMessageBytes) {
+      io_.err << "pelluxctl: form data of " << data.size() << " bytes is too long; not sent\n";
+      return true;
+    }
+    io_.out << "form sent\n";
+    return Send(UiCode::kForm, data);
+  }
+
+  bool PrepareFolder() {
+    folder_ = options_.html;
+    if (folder_.empty()) {
+      // A new folder named after the time, never after the reply name (which may be a path).
+      const auto stamp = std::chrono::system_clock::now().time_since_epoch().count();
+      folder_ = (std::filesystem::temp_directory_path() / ("pelluxctl-" + std::to_string(stamp)))
+                    .string();
+    }
+    std::error_code error;
+    std::filesystem::create_directories(folder_, error);
+    if (error) {
+      io_.err << "pelluxctl: cannot make the folder for pages " << folder_ << ": "
+              << error.message() << "\n";
+      return false;
+    }
+    return true;
+  }
+
+  bool OnReply(const std::string& reply) {
+    if (reply.empty()) return true;
+    const std::string_view text = std::string_view(reply).substr(1);
+    switch (reply.front()) {
+      case UiCode::kInfo:
+        io_.out << "info: " << text << "\n";
+        return true;
+      case UiCode::kStatus:
+        return true;
+      case UiCode::kHtml:
+        return OnPage(text);
+      default:
+        io_.err << "pelluxctl: ignoring a reply with the unknown code '" << reply.front() << "'\n";
+        return true;
+    }
+  }
+
+  bool OnPage(std::string_view text) {
+    const auto page = DecodeHtml(text);
+    if (!page) {
+      io_.err << "pelluxctl: ignoring a page without its size\n";
+      return true;
+    }
+    ++pages_;
+    if (options_.html == "-") {
+      io_.out << "--- page " << pages_ << " (" << page->width << "x" << page->height << ") ---\n"
+              << page->html << "\n--- end of page " << pages_ << " ---\n";
+    } else {
+      const std::string path =
+          (std::filesystem::path(folder_) / ("page-" + std::to_string(pages_) + ".html")).string();
+      std::ofstream file(path, std::ios::binary | std::ios::trunc);
+      file << page->html;
+      if (!file.flush()) {
+        io_.err << "pelluxctl: cannot write the page to " << path << "\n";
+        return false;
+      }
+      io_.out << "page " << pages_ << " (" << page->width << "x" << page->height << "): " << path
+              << "\n";
+    }
+    // The form data from the command line answers the first page.
+    if (pages_ == 1) {
+      for (const std::string& form : forms_) {
+        if (!SendForm(form)) return false;
+      }
+    }
+    return true;
+  }
+
+  const PelluxctlOptions& options_;
+  UiConnection& connection_;
+  const PelluxctlIo& io_;
+  const std::string service_;
+  std::vector<std::string> forms_;
+  std::string folder_;
+  int pages_ = 0;
+};
+
+}  // namespace
+
+int RunPelluxctl(const PelluxctlOptions& options, UiConnection& connection, const PelluxctlIo& io) {
+  const std::string service =
+      options.service.empty() ? UiConnection::DefaultServiceName() : options.service;
+  const std::string& reply = connection.ReplyName();
+  using Command = PelluxctlOptions::Command;
+  switch (options.command) {
+    case Command::kStatus:
+      return Status(connection, io, service);
+    case Command::kLogging: {
+      const LoggingRequest request{options.loggingOn ? 1 : 0,
+                                   options.loggingOn ? options.logDays : 0};
+      return SendOrSay(connection, JoinUiMessage(UiCode::kLogging, reply, EncodeLogging(request)),
+                       io, service)
+                 ? kPelluxctlOk
+                 : kPelluxctlFailed;
+    }
+    case Command::kProxy:
+      return SendOrSay(connection, JoinUiMessage(UiCode::kProxy, reply, EncodeProxy(options.proxy)),
+                       io, service)
+                 ? kPelluxctlOk
+                 : kPelluxctlFailed;
+    case Command::kRefresh:
+      return SendOrSay(connection, JoinUiMessage(UiCode::kRefresh, reply), io, service)
+                 ? kPelluxctlOk
+                 : kPelluxctlFailed;
+    case Command::kOpen:
+      return SendOrSay(connection, JoinUiMessage(UiCode::kOpenUrl, reply, options.url), io, service)
+                 ? kPelluxctlOk
+                 : kPelluxctlFailed;
+    case Command::kFinish:
+      return SendOrSay(connection, JoinUiMessage(UiCode::kFinish, reply), io, service)
+                 ? kPelluxctlOk
+                 : kPelluxctlFailed;
+    case Command::kSession:
+      return Session(options, connection, io, service).Run();
+  }
+  return kPelluxctlFailed;
+}
+
+}  // namespace Pellux

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "base/clock.h"
+#include "server/network_worker_pool.h"
+#include "ui/debug_output.h"
+#include "ui/log_folder.h"
+#include "ui/message_strings.h"
+#include "ui/pipe_server.h"
+#include "ui/reply_owners_linux.h"
+#include "ui/service_user_interface.h"
+#include "ui/unix_pipe_server_linux.h"
+#include "ui/unix_reply_channel_linux.h"
+
+namespace Pellux {
+
+// The parts only the Linux daemon has, made before the bridge that is given them.
+struct LinuxUserInterfaceParts {
+  LinuxUserInterfaceParts(const std::string& programFolder, UnixReplyChannel::Log replyLog);
+
+  ReplyOwners owners;
+  UnixReplyChannel replies;
+  BuiltInMessageStrings strings;
+  std::unique_ptr<LogFolder> logFolder;
+  std::unique_ptr<DebugOutput> debug;
+  // Template 0, read from "html_templates/standard_error.tpl" in the program's folder, and why
+  // it could not be (logged once the bridge is up).
+  std::string errorTemplate;
+  std::string templateProblem;
+};
+
+// The daemon's user interface: the bridge over Unix sockets back to the UIs, the built-in
+// message texts, the logs directory and the journal. Only where its parts come from differs
+// from the Windows service's. Thread-safe as ServiceUserInterface is.
+class LinuxUserInterface final : private LinuxUserInterfaceParts, public ServiceUserInterface {
+ public:
+  static constexpr const char* kErrorTemplatePath = "html_templates/standard_error.tpl";
+  // A template past this size is refused: it is our own small page.
+  static constexpr std::size_t kMaxTemplateBytes = std::size_t{64} * 1024;
+
+  // `programFolder` holds html_templates/; empty means this program's own folder. `settings`,
+  // `pool` and `clock` must outlive the interface.
+  LinuxUserInterface(SettingsStore& settings, NetworkWorkerPool& pool,
+                     NetworkWorkerPool::Completion answers, const Clock& clock,
+                     const std::string& programFolder = "");
+
+  // The listener at `path` for the service pipe: it records who sent each message, so that
+  // this interface's replies go only to endpoints of that user.
+  std::unique_ptr<PipeServer> MakeListener(const std::string& path,
+                                           UnixPipeServer::Limits limits = {});
+
+  // The folder of the running program ("/proc/self/exe" without its last part); empty, with
+  // `problem` set, when it cannot be read.
+  static std::string ProgramFolder(std::string& problem);
+};
+
+}  // namespace Pellux
