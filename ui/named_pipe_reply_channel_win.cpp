@@ -54,13 +54,18 @@ bool NamedPipeReplyChannel::Send(const std::string& message, Context context) {
   }
   // Identification only: the UI may learn who wrote, but never act as the service's account.
   const DWORD flags = FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION;
-  HANDLE pipe = CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, flags, nullptr);
-  if (pipe == INVALID_HANDLE_VALUE && GetLastError() == ERROR_PIPE_BUSY &&
-      WaitNamedPipeA(name.c_str(), kBusyWaitMs) != 0) {
+  // A UI with one instance of its pipe is busy for a moment after each message: wait for it.
+  const auto until = std::chrono::steady_clock::now() + kBusyWait;
+  HANDLE pipe = INVALID_HANDLE_VALUE;
+  DWORD code = 0;
+  for (;;) {
     pipe = CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, flags, nullptr);
+    if (pipe != INVALID_HANDLE_VALUE) break;
+    code = GetLastError();
+    if (code != ERROR_PIPE_BUSY || std::chrono::steady_clock::now() >= until) break;
+    WaitNamedPipeA(name.c_str(), kBusyPollMs);
   }
   if (pipe == INVALID_HANDLE_VALUE) {
-    const DWORD code = GetLastError();
     // A UI that has gone away is no failure to log: the caller hears of it.
     if (code == ERROR_FILE_NOT_FOUND) return false;
     log_(FormatLine("UI: Cannot reach the UI at %s: %s", name,
@@ -81,7 +86,7 @@ bool NamedPipeReplyChannel::Send(const std::string& message, Context context) {
   const HandleCloser doneCloser(done);
   OVERLAPPED overlapped{};
   overlapped.hEvent = done;
-  DWORD code = 0;
+  code = 0;
   if (WriteFile(pipe, message.data(), static_cast<DWORD>(message.size()), nullptr, &overlapped) ==
       0) {
     code = GetLastError();

@@ -22,8 +22,10 @@ class NamedPipeReplyChannel final : public ReplyChannel {
   // One line of the channel's own, with its level; never a status line, so a Log that sends
   // status lines through this channel is not entered again.
   using Log = std::function<void(const std::string& line, int level)>;
-  // How long to wait for a free instance of a busy reply pipe.
-  static constexpr DWORD kBusyWaitMs = 1;
+  // How long to wait for a free instance of a busy reply pipe, in waits of kBusyPollMs: a UI
+  // that listens on one instance is busy between two messages.
+  static constexpr std::chrono::milliseconds kBusyWait{1000};
+  static constexpr DWORD kBusyPollMs = 1;
   // A UI that does not read its reply within this time loses it: the engine waits meanwhile.
   static constexpr std::chrono::milliseconds kWriteTimeout{1000};
   // The longest pipe name of a reply, prefix included.
