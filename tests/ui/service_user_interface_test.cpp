@@ -270,8 +270,9 @@ TEST_F(ServiceUserInterfaceTest, LoggingMessageSwitchesTheActivityLog) {
   EXPECT_FALSE(ui->Activity().IsOpen());
   const std::string file = LogFile();
   EXPECT_NE(file.find("*** Pellux Data Uploader Service 1.2.3 ***"), std::string::npos);
-  EXPECT_NE(file.find(" a line\n"), std::string::npos);
-  EXPECT_EQ(file.substr(file.size() - 33), "<<< LOGGING DISABLED BY USER >>>\n");
+  EXPECT_NE(file.find(" a line" + std::string(ActivityLog::kLineEnd)), std::string::npos);
+  EXPECT_TRUE(
+      file.ends_with("<<< LOGGING DISABLED BY USER >>>" + std::string(ActivityLog::kLineEnd)));
   ui->Log("after", LogLevel::kProgress, kNoContext);
   EXPECT_EQ(LogFile(), file) << "nothing is written while logging is off";
 }
@@ -297,7 +298,8 @@ TEST_F(ServiceUserInterfaceTest, LinesGoToTheUiThenTheActivityLogThenTheDebugOut
   ASSERT_TRUE(second.Activity().Open());
   second.Log("Uploading 1 of 2", LogLevel::kStatus, a);
   EXPECT_EQ(inFileAtUi, std::vector<bool>{false});
-  EXPECT_NE(LogFile().find(" Uploading 1 of 2\n"), std::string::npos);
+  EXPECT_NE(LogFile().find(" Uploading 1 of 2" + std::string(ActivityLog::kLineEnd)),
+            std::string::npos);
   const auto lines = debug.Lines();
   ASSERT_FALSE(lines.empty());
   EXPECT_EQ(lines.back().text, "Uploading 1 of 2");
@@ -315,7 +317,8 @@ TEST_F(ServiceUserInterfaceTest, GoingAwayMarksTheLog) {
   ASSERT_TRUE(ui->Activity().Open());
   ui.reset();
   const std::string file = LogFile();
-  EXPECT_EQ(file.substr(file.size() - 31), "<<< APPLICATION TERMINATED >>>\n");
+  EXPECT_TRUE(
+      file.ends_with("<<< APPLICATION TERMINATED >>>" + std::string(ActivityLog::kLineEnd)));
 }
 
 }  // namespace
