@@ -72,6 +72,19 @@ TEST(WinMessageStringsTest, StringTableHoldsTheSevenTextsWithTheSupportAddress) 
   EXPECT_EQ(kernel.Text(101), "");
 }
 
+TEST(WinMessageStringsTest, LoadedResourcesLibraryComesFirst) {
+  const WinMessageStrings strings;
+  ASSERT_EQ(GetModuleHandleA("UplinkerResources.dll"), nullptr);
+  HMODULE library = LoadLibraryA("UplinkerResources.dll");  // the stand-in beside the program
+  ASSERT_NE(library, nullptr) << GetLastError();
+  EXPECT_EQ(strings.Text(101), "From the resources library: 101");
+  EXPECT_EQ(strings.Text(107), "From the resources library: 107");
+  EXPECT_EQ(strings.Text(103), "") << "the library's table is the one read, gaps and all";
+  FreeLibrary(library);
+  EXPECT_EQ(strings.Text(107),
+            "Uh Oh. Something failed in the Pellux Service. Please contact " + MailLink() + ".");
+}
+
 class NoExchange final : public HttpExchange {
  public:
   NoExchange() : HttpExchange(nullptr, {}) {}
