@@ -17,8 +17,9 @@ class LocalPipeSecurity {
   static constexpr const char* kSddl =
       "D:P(D;;GA;;;NU)(D;;GA;;;AN)(A;;GRGW;;;AU)(A;;GA;;;SY)(A;;GA;;;BA)";
 
-  // Builds the descriptor; when that fails, Attributes() is null and `Failure()` says why.
-  LocalPipeSecurity();
+  // Builds the descriptor from `sddl`; when that fails, Attributes() is null and `Failure()`
+  // says why.
+  explicit LocalPipeSecurity(const std::string& sddl = kSddl);
   LocalPipeSecurity(const LocalPipeSecurity&) = delete;
   LocalPipeSecurity& operator=(const LocalPipeSecurity&) = delete;
   ~LocalPipeSecurity();
@@ -27,6 +28,11 @@ class LocalPipeSecurity {
   SECURITY_ATTRIBUTES* Attributes() { return descriptor_ != nullptr ? &attributes_ : nullptr; }
   // The failing call with the system's code and text; empty when the descriptor was made.
   [[nodiscard]] const std::string& Failure() const { return failure_; }
+
+  // An access list for a UI's own reply pipe: only LocalSystem (the service), the
+  // administrators and the user running this process may use it; empty, with `failure` set,
+  // when this process's user cannot be read.
+  static std::string ServiceAndUserSddl(std::string& failure);
 
   // The access list of an open object as SDDL ("D:..."), read back from the system; empty,
   // with `failure` set, when it cannot be read.

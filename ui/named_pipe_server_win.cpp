@@ -7,7 +7,6 @@
 #include "base/log_format.h"
 #include "base/log_level.h"
 #include "base/system_error.h"
-#include "ui/local_pipe_security_win.h"
 
 namespace Pellux {
 namespace {
@@ -33,8 +32,11 @@ void CloseIfOpen(HANDLE& handle) {
 
 }  // namespace
 
-NamedPipeServer::NamedPipeServer(std::string name, Log log, Limits limits)
-    : name_(std::move(name)), log_(std::move(log)), limits_(limits) {}
+NamedPipeServer::NamedPipeServer(std::string name, Log log, Limits limits, std::string accessList)
+    : name_(std::move(name)),
+      log_(std::move(log)),
+      limits_(limits),
+      accessList_(std::move(accessList)) {}
 
 NamedPipeServer::NamedPipeServer(std::string name, Log log)
     : NamedPipeServer(std::move(name), std::move(log), Limits{}) {}
@@ -45,7 +47,7 @@ NamedPipeServer::~NamedPipeServer() {
 
 bool NamedPipeServer::Start(MessageHandler handler) {
   if (running_.load()) return true;
-  LocalPipeSecurity security;
+  LocalPipeSecurity security(accessList_);
   if (security.Attributes() == nullptr) {
     log_(FormatLine("UI: Cannot listen for UI messages: %s", security.Failure()).str(),
          LogLevel::kError);

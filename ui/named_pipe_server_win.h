@@ -9,6 +9,7 @@
 #include <string>
 #include <thread>
 
+#include "ui/local_pipe_security_win.h"
 #include "ui/pipe_server.h"
 #include "ui/ui_message.h"
 
@@ -39,7 +40,9 @@ class NamedPipeServer final : public PipeServer {
   // How long Stop waits for the listener before it says that the handler keeps it.
   static constexpr DWORD kStopWaitMs = 2000;
 
-  NamedPipeServer(std::string name, Log log, Limits limits);
+  // `accessList` is the pipe's DACL in SDDL (LocalPipeSecurity).
+  NamedPipeServer(std::string name, Log log, Limits limits,
+                  std::string accessList = LocalPipeSecurity::kSddl);
   // With the default limits.
   NamedPipeServer(std::string name, Log log);
   ~NamedPipeServer() override;
@@ -66,6 +69,7 @@ class NamedPipeServer final : public PipeServer {
   const std::string name_;
   const Log log_;
   const Limits limits_;
+  const std::string accessList_;
   MessageHandler handler_;
   HANDLE pipe_ = INVALID_HANDLE_VALUE;
   // Set by Stop: every wait of the listener wakes up on it.

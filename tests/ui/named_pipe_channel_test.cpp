@@ -83,6 +83,34 @@ TEST_F(NamedPipeListenerTest, PipeAllowsLocalUsersOnly) {
   EXPECT_EQ(dacl.find("WD"), std::string::npos) << "nothing for everyone";
 }
 
+TEST(NamedPipeReplyPipeSecurity, OnlyTheServiceAdministratorsAndThisUserMayWrite) {
+  std::string failure;
+  const std::string sddl = LocalPipeSecurity::ServiceAndUserSddl(failure);
+  ASSERT_TRUE(failure.empty()) << failure;
+  EXPECT_EQ(sddl.rfind("D:P(D;;GA;;;NU)(D;;GA;;;AN)(A;;GA;;;SY)(A;;GA;;;BA)(A;;GA;;;S-1-5-", 0), 0u)
+      << sddl;
+  NamedPipeServer own(
+      UniquePipeName("own"), [](const std::string&, int) {}, {}, sddl);
+  ASSERT_TRUE(own.Start([](const std::string&) {}));
+  const std::string dacl = LocalPipeSecurity::DaclOf(own.PipeHandle(), failure);
+  EXPECT_EQ(dacl, sddl) << failure;
+  EXPECT_EQ(dacl.find("AU"), std::string::npos) << "not every user";
+  // A malformed list is refused with the system's words, and nothing listens.
+  Lines lines;
+  NamedPipeServer broken(
+      UniquePipeName("broken"), [&](const std::string& line, int level) { lines.Add(line, level); },
+      {}, "D:(nonsense)");
+  EXPECT_FALSE(broken.Start([](const std::string&) {}));
+  ASSERT_EQ(lines.All().size(), 1u);
+  EXPECT_EQ(
+      lines.All()[0].rfind("6 UI: Cannot listen for UI messages: "
+                           "ConvertStringSecurityDescriptorToSecurityDescriptorA(D:(nonsense)) "
+                           "failed: error ",
+                           0),
+      0u)
+      << lines.All()[0];
+}
+
 TEST_F(NamedPipeListenerTest, NobodyElseListensUnderItsName) {
   NamedPipeServer second(
       name, [this](const std::string& line, int level) { lines.Add(line, level); }, {});

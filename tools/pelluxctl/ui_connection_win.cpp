@@ -7,6 +7,7 @@
 
 #include "base/system_error.h"
 #include "tools/pelluxctl/ui_connection.h"
+#include "ui/local_pipe_security_win.h"
 #include "ui/named_pipe_reply_channel_win.h"
 #include "ui/named_pipe_server_win.h"
 #include "ui/ui_message.h"
@@ -57,12 +58,14 @@ class Inbox {
 
 class NamedPipeUiConnection final : public UiConnection {
  public:
-  NamedPipeUiConnection(std::string serviceName, std::string replyName)
+  // Only the service (LocalSystem), the administrators and this user may write to the reply
+  // pipe `replyName`, under `accessList`.
+  NamedPipeUiConnection(std::string serviceName, std::string replyName, std::string accessList)
       : serviceName_(std::move(serviceName)),
         replyName_(std::move(replyName)),
         endpoint_(
             replyName_, [this](const std::string& line, int /*level*/) { inbox_.AddProblem(line); },
-            NamedPipeServer::Limits{kReplyReadTime, kMaxUiReplyBytes}) {}
+            NamedPipeServer::Limits{kReplyReadTime, kMaxUiReplyBytes}, std::move(accessList)) {}
 
   // Starts listening on the reply pipe; false with `error` set when it cannot.
   bool Listen(std::string& error) {
@@ -137,7 +140,11 @@ std::unique_ptr<UiConnection> UiConnection::Open(const std::string& serviceName,
     error = "the reply pipe must be \\\\.\\pipe\\ and a name without separators";
     return nullptr;
   }
-  auto connection = std::make_unique<NamedPipeUiConnection>(serviceName, replyName);
+  // Other users' processes may not write to the reply pipe: only the service's answers count.
+  std::string accessList = LocalPipeSecurity::ServiceAndUserSddl(error);
+  if (accessList.empty()) return nullptr;
+  auto connection =
+      std::make_unique<NamedPipeUiConnection>(serviceName, replyName, std::move(accessList));
   if (!connection->Listen(error)) return nullptr;
   return connection;
 }
