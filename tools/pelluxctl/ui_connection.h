@@ -9,7 +9,8 @@ namespace Pellux {
 
 // pelluxctl's end of the UI channel: messages to the service, one per connection, and the
 // reply endpoint where the service answers. The one platform part of pelluxctl: Unix sockets
-// on Linux (ui_connection_linux.cpp); named pipes on Windows are to come. Not thread-safe.
+// on Linux (ui_connection_linux.cpp), named pipes on Windows (ui_connection_win.cpp). Not
+// thread-safe.
 class UiConnection {
  public:
   enum class SendResult { kSent, kNotRunning, kFailed };

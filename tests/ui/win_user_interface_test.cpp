@@ -1,0 +1,235 @@
+// The service's user interface with its real Windows parts under Wine: the string table's
+// texts, and pages, status lines and status answers over real named pipes, through the real
+// listener and the service pipe.
+
+#include "ui/win_user_interface.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "sim/memory_settings_store.h"
+#include "sim/virtual_clock.h"
+#include "tests/support/recording_session_control.h"
+#include "tests/ui/memory_log_folder.h"
+#include "tests/ui/named_pipe_test_support_win.h"
+#include "ui/message_strings.h"
+#include "ui/service_pipe.h"
+#include "ui/support_address.h"
+
+namespace Pellux {
+namespace {
+
+using namespace std::chrono_literals;
+
+std::string MailLink() {
+  const std::string address = SupportAddress();
+  return "<a href=\"mailto:" + address + "\">" + address + "</a>";
+}
+
+TEST(WinMessageStringsTest, StringTableHoldsTheSevenTextsWithTheSupportAddress) {
+  const struct {
+    int id;
+    std::string text;
+  } cases[] = {
+      {101,
+       "A communication error has occurred, so the Pellux service has been restarted. Please try "
+       "again."},
+      {102,
+       "Sorry, the Pellux service is currently in use by another user on your computer. Please "
+       "terminate all other account setup sessions or try again later."},
+      {103,
+       "Connection to the Pellux servers failed. Please make sure that you are connected to the "
+       "Internet."},
+      {104,
+       "An error occurred while connecting to Pellux servers. Please contact " + MailLink() + "."},
+      {105,
+       "Your Pellux has disconnected unexpectedly. Please make sure that your base station is "
+       "connected and your Pellux is within wireless transmission range."},
+      {106,
+       "Your Pellux base station is no longer plugged in. Please plug in your base station and "
+       "try again."},
+      {107, "Uh Oh. Something failed in the Pellux Service. Please contact " + MailLink() + "."},
+      {100, ""},
+      {108, ""},
+  };
+  const WinMessageStrings own;  // no resources library loaded: the program's own table
+  const WinMessageStrings given(GetModuleHandleA(nullptr));
+  const BuiltInMessageStrings builtIn;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.id);
+    EXPECT_EQ(own.Text(c.id), c.text);
+    EXPECT_EQ(given.Text(c.id), c.text);
+    EXPECT_EQ(builtIn.Text(c.id), c.text) << "the daemon's texts are the same";
+  }
+  // A module without the table has no texts.
+  const WinMessageStrings kernel(GetModuleHandleA("kernel32.dll"));
+  EXPECT_EQ(kernel.Text(101), "");
+}
+
+TEST(WinMessageStringsTest, LoadedResourcesLibraryComesFirst) {
+  const WinMessageStrings strings;
+  ASSERT_EQ(GetModuleHandleA("UplinkerResources.dll"), nullptr);
+  HMODULE library = LoadLibraryA("UplinkerResources.dll");  // the stand-in beside the program
+  ASSERT_NE(library, nullptr) << GetLastError();
+  EXPECT_EQ(strings.Text(101), "From the resources library: 101");
+  EXPECT_EQ(strings.Text(107), "From the resources library: 107");
+  EXPECT_EQ(strings.Text(103), "") << "the library's table is the one read, gaps and all";
+  FreeLibrary(library);
+  EXPECT_EQ(strings.Text(107),
+            "Uh Oh. Something failed in the Pellux Service. Please contact " + MailLink() + ".");
+}
+
+class NoExchange final : public HttpExchange {
+ public:
+  NoExchange() : HttpExchange(nullptr, {}) {}
+  HttpResult Exchange(const NetworkRequest& /*request*/, const ProxySettings& /*proxy*/) override {
+    return {};
+  }
+};
+
+std::mutex debugMutex;
+std::vector<std::string> debugLines;
+
+// OutputDebugStringA raises DBG_PRINTEXCEPTION_C with the text for a debugger; a vectored
+// handler sees it first, as a debugger would.
+LONG CALLBACK CaptureDebugString(EXCEPTION_POINTERS* exception) {
+  const EXCEPTION_RECORD& record = *exception->ExceptionRecord;
+  if (record.ExceptionCode != DBG_PRINTEXCEPTION_C || record.NumberParameters < 2) {
+    return EXCEPTION_CONTINUE_SEARCH;
+  }
+  const auto* text = reinterpret_cast<const char*>(record.ExceptionInformation[1]);
+  const std::lock_guard lock(debugMutex);
+  debugLines.emplace_back(text, strnlen(text, record.ExceptionInformation[0]));
+  return EXCEPTION_CONTINUE_EXECUTION;
+}
+
+class WinUserInterfaceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    handler = AddVectoredExceptionHandler(1, CaptureDebugString);
+    store.WriteNumber("Tracker", "LogActivity", 1);
+    store.WriteNumber("Tracker", "MaxLogDays", 7);
+    auto memory = std::make_unique<MemoryLogFolder>(clock, "C:\\logs");
+    folder = memory.get();
+    // Wine maps the build's folders under Z:.
+    ui = std::make_unique<WinUserInterface>(
+        store, pool, nullptr, clock, std::string("Z:") + PELLUX_SOURCE_DIR, std::move(memory));
+    ASSERT_TRUE(ui->Activity().Open());
+    ASSERT_TRUE(reply.started);
+  }
+  void TearDown() override {
+    ui.reset();
+    RemoveVectoredExceptionHandler(handler);
+  }
+
+  static std::vector<std::string> DebugLines() {
+    const std::lock_guard lock(debugMutex);
+    return debugLines;
+  }
+  static void ClearDebugLines() {
+    const std::lock_guard lock(debugMutex);
+    debugLines.clear();
+  }
+
+  void* handler = nullptr;
+  MemorySettingsStore store;
+  VirtualClock clock;
+  NoExchange exchange;
+  NetworkWorkerPool pool{exchange};
+  MemoryLogFolder* folder = nullptr;
+  std::unique_ptr<WinUserInterface> ui;
+  ReplyPipe reply{UniquePipeName("ui")};
+};
+
+TEST_F(WinUserInterfaceTest, StatusLinesAndPagesReachTheUisPipe) {
+  ui->Log("Connecting to the server...", 8, &reply.name);
+  ui->Log("Not for the UI", 3, &reply.name);
+  EXPECT_TRUE(ui->DisplayHtml("<form>name?</form>", &reply.name, 400, 300));
+  ASSERT_TRUE(reply.messages.WaitFor(2));
+  EXPECT_EQ(reply.messages.All(), (std::vector<std::string>{"IConnecting to the server...",
+                                                            "H400 300 <form>name?</form>"}));
+  // Every line goes on to the activity log and the debugger output.
+  const auto names = folder->Names();
+  ASSERT_EQ(names.size(), 1u);
+  const std::string log = folder->Contents(names[0]);
+  EXPECT_NE(log.find(" Connecting to the server...\r\n"), std::string::npos) << log;
+  EXPECT_NE(log.find(" Not for the UI\r\n"), std::string::npos) << log;
+  EXPECT_NE(log.find(" Sending 18 bytes of HTML to UI...\r\n"), std::string::npos) << log;
+  const auto debug = DebugLines();
+  EXPECT_NE(std::find(debug.begin(), debug.end(), "Connecting to the server...\n"), debug.end());
+  // A UI that has gone away: the send reports it.
+  const std::string gone = UniquePipeName("gone");
+  EXPECT_FALSE(ui->DisplayHtml("<p/>", &gone, -1, -1));
+}
+
+TEST_F(WinUserInterfaceTest, ErrorPagesUseTheShippedTemplateAndTheStringTable) {
+  ui->ShowError(0, "kPXDaemonStationUnPlugged", &reply.name);
+  ui->ShowError(0, "kSomethingElse", &reply.name);
+  ASSERT_TRUE(reply.messages.WaitFor(2));
+  const std::string unplugged = reply.messages.At(0);
+  EXPECT_EQ(unplugged.rfind("H-1 -1 <!DOCTYPE html>", 0), 0u) << unplugged;
+  EXPECT_NE(unplugged.find("<p>Your Pellux base station is no longer plugged in. Please plug in "
+                           "your base station and try again.</p>"),
+            std::string::npos)
+      << unplugged;
+  EXPECT_NE(reply.messages.At(1).find("<p>Uh Oh. Something failed in the Pellux Service. Please "
+                                      "contact " +
+                                      MailLink() + ".</p>"),
+            std::string::npos)
+      << reply.messages.At(1);
+}
+
+TEST_F(WinUserInterfaceTest, MissingTemplateGivesEmptyPagesAndSaysSo) {
+  auto memory = std::make_unique<MemoryLogFolder>(clock, "C:\\other");
+  ClearDebugLines();
+  WinUserInterface bare(store, pool, nullptr, clock, "C:\\nowhere", std::move(memory));
+  bare.ShowError(0, "kPXDaemonDisconnected", &reply.name);
+  ASSERT_TRUE(reply.messages.WaitFor(1));
+  EXPECT_EQ(reply.messages.At(0), "H-1 -1 ");
+  const auto debug = DebugLines();
+  EXPECT_NE(std::find(debug.begin(), debug.end(),
+                      "UI: No error page template (C:\\nowhere\\html_templates\\standard_error.tpl "
+                      "is missing): error pages will be empty\n"),
+            debug.end());
+}
+
+TEST_F(WinUserInterfaceTest, StatusPollThroughTheListenerIsAnsweredOnTheUisPipeWithoutALogLine) {
+  RecordingSessionControl engine;
+  const std::string service = UniquePipeName("service");
+  ServicePipe pipe(engine, *ui, clock, ui->MakeListener(service));
+  ASSERT_TRUE(pipe.Start());
+  ClearDebugLines();
+  ASSERT_TRUE(WriteMessage(service, "T " + reply.name));
+  ASSERT_TRUE(reply.messages.WaitFor(1));
+  EXPECT_EQ(reply.messages.At(0), "T0 0");
+  EXPECT_TRUE(DebugLines().empty()) << DebugLines()[0];
+
+  // A poll naming a pipe of another machine is not answered there, and the next one is.
+  engine.SetStatus(true, 1767225600);
+  ASSERT_TRUE(WriteMessage(service, "T \\\\host\\pipe\\x"));
+  ASSERT_TRUE(WriteMessage(service, "T " + reply.name));
+  ASSERT_TRUE(reply.messages.WaitFor(2));
+  EXPECT_EQ(reply.messages.At(1), "T1 1767225600");
+  EXPECT_EQ(DebugLines(),
+            (std::vector<std::string>{
+                "UI: Not replying to \\\\host\\pipe\\x: not a pipe of this machine\n"}));
+  pipe.Stop();
+}
+
+TEST(WinProgramFolder, IsTheFolderOfTheRunningProgram) {
+  std::string problem;
+  const std::string own = WinUserInterface::ProgramFolder(problem);
+  EXPECT_TRUE(problem.empty()) << problem;
+  EXPECT_NE(GetFileAttributesA((own + "\\ui_named_pipe_tests.exe").c_str()),
+            INVALID_FILE_ATTRIBUTES)
+      << own;
+}
+
+}  // namespace
+}  // namespace Pellux

@@ -1,0 +1,62 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "base/clock.h"
+#include "server/network_worker_pool.h"
+#include "ui/debug_output.h"
+#include "ui/log_folder.h"
+#include "ui/named_pipe_reply_channel_win.h"
+#include "ui/named_pipe_server_win.h"
+#include "ui/pipe_server.h"
+#include "ui/service_user_interface.h"
+#include "ui/win_message_strings_win.h"
+
+namespace Pellux {
+
+// The parts only the Windows service has, made before the bridge that is given them.
+struct WinUserInterfaceParts {
+  WinUserInterfaceParts(const std::string& programFolder, std::unique_ptr<LogFolder> folder,
+                        NamedPipeReplyChannel::Log replyLog);
+
+  NamedPipeReplyChannel replies;
+  WinMessageStrings strings;
+  std::unique_ptr<LogFolder> logFolder;
+  std::unique_ptr<DebugOutput> debug;
+  // Template 0, read from "html_templates\standard_error.tpl" in the program's folder, and why
+  // it could not be (logged once the bridge is up).
+  std::string errorTemplate;
+  std::string templateProblem;
+};
+
+// The service's user interface: the bridge over named pipes back to the UIs, the string table's
+// message texts, the activity log in the all-users application data folder and the debugger
+// output. Only where its parts come from differs from the Linux daemon's. Thread-safe as
+// ServiceUserInterface is.
+class WinUserInterface final : private WinUserInterfaceParts, public ServiceUserInterface {
+ public:
+  static constexpr const char* kErrorTemplatePath = "html_templates\\standard_error.tpl";
+  // The UI's own reply pipe when it names no other.
+  static constexpr const char* kDefaultReplyName = "\\\\.\\pipe\\Pellux";
+  // A template past this size is refused: it is our own small page.
+  static constexpr std::size_t kMaxTemplateBytes = 64 * 1024;
+
+  // `programFolder` holds html_templates\; empty means this program's own folder. `folder`
+  // null means the all-users application data folder. `settings`, `pool` and `clock` must
+  // outlive the interface.
+  WinUserInterface(SettingsStore& settings, NetworkWorkerPool& pool,
+                   NetworkWorkerPool::Completion answers, const Clock& clock,
+                   const std::string& programFolder = "",
+                   std::unique_ptr<LogFolder> folder = nullptr);
+
+  // The listener at the pipe `name` for the service pipe, logging through this interface.
+  std::unique_ptr<PipeServer> MakeListener(const std::string& name = NamedPipeServer::kServiceName,
+                                           NamedPipeServer::Limits limits = {});
+
+  // The folder of the running program (GetModuleFileNameA without its last part); empty, with
+  // `problem` set, when it cannot be read.
+  static std::string ProgramFolder(std::string& problem);
+};
+
+}  // namespace Pellux
