@@ -15,6 +15,8 @@
 
 #include "sim/memory_settings_store.h"
 #include "sim/virtual_clock.h"
+#include "tests/support/locked_text.h"
+#include "tests/support/no_exchange.h"
 #include "tests/support/recording_session_control.h"
 #include "tools/pelluxctl/pelluxctl_runner.h"
 #include "ui/service_pipe.h"
@@ -25,37 +27,6 @@ namespace {
 
 using namespace std::chrono_literals;
 using ::testing::MatchesRegex;
-
-class NoExchange final : public HttpExchange {
- public:
-  NoExchange() : HttpExchange(nullptr, {}) {}
-  HttpResult Exchange(const NetworkRequest& /*request*/, const ProxySettings& /*proxy*/) override {
-    return {};
-  }
-};
-
-// An output stream the runner's thread writes while the test reads it.
-class LockedText final : public std::stringbuf {
- public:
-  std::string Text() {
-    std::lock_guard guard(mutex_);
-    return str();
-  }
-
- protected:
-  std::streamsize xsputn(const char* text, std::streamsize count) override {
-    std::lock_guard guard(mutex_);
-    return std::stringbuf::xsputn(text, count);
-  }
-  int_type overflow(int_type c) override {
-    std::lock_guard guard(mutex_);
-    return std::stringbuf::overflow(c);
-  }
-
- private:
-  // The base class's xsputn calls overflow: the same thread takes it twice.
-  std::recursive_mutex mutex_;
-};
 
 std::string PipeName(const std::string& tag) {
   return "\\\\.\\pipe\\pelluxctl-test-" + tag + "-" + std::to_string(GetCurrentProcessId());

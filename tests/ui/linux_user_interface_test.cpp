@@ -11,6 +11,7 @@
 
 #include "sim/memory_settings_store.h"
 #include "sim/virtual_clock.h"
+#include "tests/support/no_exchange.h"
 #include "tests/support/recording_session_control.h"
 #include "ui/service_pipe.h"
 #include "ui/unix_socket_linux.h"
@@ -23,14 +24,6 @@ using namespace std::chrono_literals;
 std::chrono::steady_clock::time_point In(std::chrono::milliseconds duration) {
   return std::chrono::steady_clock::now() + duration;
 }
-
-class NoExchange final : public HttpExchange {
- public:
-  NoExchange() : HttpExchange(nullptr, {}) {}
-  HttpResult Exchange(const NetworkRequest& /*request*/, const ProxySettings& /*proxy*/) override {
-    return {};
-  }
-};
 
 class LinuxUserInterfaceTest : public ::testing::Test {
  protected:

@@ -15,6 +15,7 @@
 
 #include "sim/memory_settings_store.h"
 #include "sim/virtual_clock.h"
+#include "tests/support/no_exchange.h"
 #include "tests/support/recording_session_control.h"
 #include "tests/ui/memory_log_folder.h"
 #include "tests/ui/named_pipe_test_support_win.h"
@@ -84,14 +85,6 @@ TEST(WinMessageStringsTest, LoadedResourcesLibraryComesFirst) {
   EXPECT_EQ(strings.Text(107),
             "Uh Oh. Something failed in the Pellux Service. Please contact " + MailLink() + ".");
 }
-
-class NoExchange final : public HttpExchange {
- public:
-  NoExchange() : HttpExchange(nullptr, {}) {}
-  HttpResult Exchange(const NetworkRequest& /*request*/, const ProxySettings& /*proxy*/) override {
-    return {};
-  }
-};
 
 std::mutex debugMutex;
 std::vector<std::string> debugLines;
