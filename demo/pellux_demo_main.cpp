@@ -6,9 +6,11 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <optional>
+#include <random>
 #include <string>
 
 #include "app/uploader.h"
@@ -21,6 +23,7 @@
 #include "sim/reference_server.h"
 #include "sim/virtual_base_station.h"
 #include "sim/virtual_device_bus.h"
+#include "ui/activity_log.h"
 
 namespace Pellux {
 namespace {
@@ -29,6 +32,15 @@ constexpr std::uint16_t kVendorId = 0x10C4;
 constexpr std::uint16_t kProductId = 0x84C4;
 // Long enough for a session of the default scenario several times over.
 constexpr std::chrono::seconds kSessionLimit{120};
+
+// A folder of its own for this run's activity log, under the system's temporary folder; it is
+// left there for the user to read.
+std::string NewLogFolder() {
+  std::random_device random;
+  return (std::filesystem::temp_directory_path() /
+          ("pellux-demo-" + std::to_string(random()) + "/logs"))
+      .string();
+}
 
 int Run(const DemoOptions& options) {
   const auto started = std::chrono::steady_clock::now();
@@ -51,6 +63,9 @@ int Run(const DemoOptions& options) {
   store.WriteNumber(kSettingsSection, "ServerPort", port);
   store.WriteText(kSettingsSection, "ErrorHost", host);
   store.WriteNumber(kSettingsSection, "ErrorPort", port);
+  store.WriteNumber(ActivityLog::kSection, ActivityLog::kEnabledSetting, 1);
+  store.WriteNumber(ActivityLog::kSection, ActivityLog::kDaysSetting, 1);
+  const std::string logFolder = NewLogFolder();
 
   SystemClock& clock = SystemClock::Instance();
   VirtualBaseStation station(clock);
@@ -69,13 +84,15 @@ int Run(const DemoOptions& options) {
          .devices = bus,
          .clock = clock,
          .makeUserInterface =
-             [&ui](SettingsStore& settings, NetworkWorkerPool& pool) {
-               auto made = std::make_unique<DemoUserInterface>(settings, pool, std::cout);
+             [&ui, &logFolder](SettingsStore& settings, NetworkWorkerPool& pool) {
+               auto made =
+                   std::make_unique<DemoUserInterface>(settings, pool, std::cout, logFolder);
                ui = made.get();
                return made;
              },
          .httpLog =
              [](const std::string& line) { std::cout << "         [http] " << line << "\n"; }});
+    ui->Activity().Open();
     CommunicationManager& engine = uploader.Engine();
     // The station is attached before the service starts, as after a boot: its arrival is only
     // noted, and the first session opens it.
@@ -112,6 +129,7 @@ int Run(const DemoOptions& options) {
       "%zu operation(s) run on the tracker, %.1f s\n",
       done.sessionsDone, done.requests, done.bytesSent, done.bytesReceived, tracker.commands.size(),
       seconds);
+  std::printf("Activity log: %s\n", logFolder.c_str());
   return status;
 }
 

@@ -18,7 +18,8 @@ namespace Pellux {
 
 // The parts only the Linux daemon has, made before the bridge that is given them.
 struct LinuxUserInterfaceParts {
-  LinuxUserInterfaceParts(const std::string& programFolder, UnixReplyChannel::Log replyLog);
+  LinuxUserInterfaceParts(const std::string& programFolder, std::unique_ptr<DebugOutput> output,
+                          std::unique_ptr<LogFolder> folder, UnixReplyChannel::Log replyLog);
 
   ReplyOwners owners;
   UnixReplyChannel replies;
@@ -34,17 +35,20 @@ struct LinuxUserInterfaceParts {
 // The daemon's user interface: the bridge over Unix sockets back to the UIs, the built-in
 // message texts, the logs directory and the journal. Only where its parts come from differs
 // from the Windows service's. Thread-safe as ServiceUserInterface is.
-class LinuxUserInterface final : private LinuxUserInterfaceParts, public ServiceUserInterface {
+class LinuxUserInterface : private LinuxUserInterfaceParts, public ServiceUserInterface {
  public:
   static constexpr const char* kErrorTemplatePath = "html_templates/standard_error.tpl";
   // A template past this size is refused: it is our own small page.
   static constexpr std::size_t kMaxTemplateBytes = std::size_t{64} * 1024;
 
-  // `programFolder` holds html_templates/; empty means this program's own folder. `settings`,
-  // `pool` and `clock` must outlive the interface.
+  // `programFolder` holds html_templates/; empty means this program's own folder. A null
+  // `output` or `folder` means the platform's own (the journal or standard error; the logs
+  // directory). `settings`, `pool` and `clock` must outlive the interface.
   LinuxUserInterface(SettingsStore& settings, NetworkWorkerPool& pool,
                      NetworkWorkerPool::Completion answers, const Clock& clock,
-                     const std::string& programFolder = "");
+                     const std::string& programFolder = "",
+                     std::unique_ptr<DebugOutput> output = nullptr,
+                     std::unique_ptr<LogFolder> folder = nullptr);
 
   // The listener at `path` for the service pipe: it records who sent each message, so that
   // this interface's replies go only to endpoints of that user.

@@ -2,8 +2,6 @@
 
 #include <utility>
 
-#include "base/log_format.h"
-#include "base/log_level.h"
 #include "base/system_error.h"
 #include "ui/atomic_file.h"
 #include "ui/linux_user_interface.h"
@@ -12,14 +10,16 @@
 namespace Pellux {
 
 LinuxUserInterfaceParts::LinuxUserInterfaceParts(const std::string& programFolder,
+                                                 std::unique_ptr<DebugOutput> output,
+                                                 std::unique_ptr<LogFolder> folder,
                                                  UnixReplyChannel::Log replyLog)
     : replies(owners, std::move(replyLog)),
-      logFolder(LogFolder::CreateForPlatform()),
-      debug(DebugOutput::CreateForPlatform()) {
-  std::string folder = programFolder;
-  if (folder.empty()) folder = LinuxUserInterface::ProgramFolder(templateProblem);
-  if (folder.empty()) return;
-  const std::string path = folder + "/" + LinuxUserInterface::kErrorTemplatePath;
+      logFolder(folder != nullptr ? std::move(folder) : LogFolder::CreateForPlatform()),
+      debug(output != nullptr ? std::move(output) : DebugOutput::CreateForPlatform()) {
+  std::string where = programFolder;
+  if (where.empty()) where = LinuxUserInterface::ProgramFolder(templateProblem);
+  if (where.empty()) return;
+  const std::string path = where + "/" + LinuxUserInterface::kErrorTemplatePath;
   std::string error;
   switch (ReadWholeFile(path, LinuxUserInterface::kMaxTemplateBytes, errorTemplate, error)) {
     case FileReadResult::kRead:
@@ -40,18 +40,15 @@ LinuxUserInterfaceParts::LinuxUserInterfaceParts(const std::string& programFolde
 
 LinuxUserInterface::LinuxUserInterface(SettingsStore& settings, NetworkWorkerPool& pool,
                                        NetworkWorkerPool::Completion answers, const Clock& clock,
-                                       const std::string& programFolder)
-    : LinuxUserInterfaceParts(programFolder, [this](const std::string& line,
-                                                    int level) { Log(line, level, kNoContext); }),
+                                       const std::string& programFolder,
+                                       std::unique_ptr<DebugOutput> output,
+                                       std::unique_ptr<LogFolder> folder)
+    : LinuxUserInterfaceParts(
+          programFolder, std::move(output), std::move(folder),
+          [this](const std::string& line, int level) { Log(line, level, kNoContext); }),
       ServiceUserInterface(Parts{settings, pool, replies, strings, std::move(answers),
-                                 errorTemplate, *logFolder, *debug, clock,
-                                 ProgramVersion::OfThisProgram().text}) {
-  if (!templateProblem.empty()) {
-    Log(FormatLine("UI: No error page template (%s): error pages will be empty", templateProblem)
-            .str(),
-        LogLevel::kError, kNoContext);
-  }
-}
+                                 errorTemplate, templateProblem, *logFolder, *debug, clock,
+                                 ProgramVersion::OfThisProgram().text}) {}
 
 std::unique_ptr<PipeServer> LinuxUserInterface::MakeListener(const std::string& path,
                                                              UnixPipeServer::Limits limits) {

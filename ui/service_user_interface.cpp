@@ -24,6 +24,12 @@ ServiceUserInterface::ServiceUserInterface(Parts parts)
            [this](const std::string& text, int level) { Log(text, level, kNoContext); }) {
   locale_ = ReadStringSetting(kSection, "Language", kDefaultLocale);
   ProcessProxySettings::Set(ReadProxySettings(*this));
+  if (!parts.templateProblem.empty()) {
+    Log(FormatLine("UI: No error page template (%s): error pages will be empty",
+                   parts.templateProblem)
+            .str(),
+        LogLevel::kError, kNoContext);
+  }
 }
 
 ServiceUserInterface::~ServiceUserInterface() {

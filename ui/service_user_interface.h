@@ -42,6 +42,8 @@ class ServiceUserInterface : public UserInterface, public ServicePipeHooks {
     NetworkWorkerPool::Completion answers;
     // Template 0, the error page: text with %1%, %2%, ... for the texts of the message keys.
     std::string errorTemplate;
+    // Why the template could not be read, when it could not: logged once the bridge is up.
+    std::string templateProblem;
     // The activity log's folder, the debug output and the clock of its stamps and roll.
     LogFolder& logFolder;
     DebugOutput& debug;

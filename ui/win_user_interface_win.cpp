@@ -3,8 +3,6 @@
 #include <utility>
 #include <vector>
 
-#include "base/log_format.h"
-#include "base/log_level.h"
 #include "base/system_error.h"
 #include "ui/program_version.h"
 #include "ui/win_user_interface.h"
@@ -69,14 +67,8 @@ WinUserInterface::WinUserInterface(SettingsStore& settings, NetworkWorkerPool& p
           programFolder, std::move(folder),
           [this](const std::string& line, int level) { Log(line, level, kNoContext); }),
       ServiceUserInterface(Parts{settings, pool, replies, strings, std::move(answers),
-                                 errorTemplate, *logFolder, *debug, clock,
-                                 ProgramVersion::OfThisProgram().text}) {
-  if (!templateProblem.empty()) {
-    Log(FormatLine("UI: No error page template (%s): error pages will be empty", templateProblem)
-            .str(),
-        LogLevel::kError, kNoContext);
-  }
-}
+                                 errorTemplate, templateProblem, *logFolder, *debug, clock,
+                                 ProgramVersion::OfThisProgram().text}) {}
 
 std::unique_ptr<PipeServer> WinUserInterface::MakeListener(const std::string& name,
                                                            NamedPipeServer::Limits limits) {

@@ -1,11 +1,9 @@
-// A UI session end to end on Linux: the whole uploader with the daemon's user interface, the
-// service pipe on a real Unix socket, the reference upload server over loopback HTTP, and
-// pelluxctl's core as the UI.
+// A UI session end to end, on Linux and under Wine: the whole uploader with the platform's
+// user interface, the service pipe on the real listener (a Unix socket, a named pipe), the
+// reference upload server over loopback HTTP, and pelluxctl's core as the UI.
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -16,8 +14,8 @@
 #include "sim/reference_server.h"
 #include "sim/virtual_clock.h"
 #include "sim/virtual_device_bus.h"
+#include "tests/support/ui_channel_platform.h"
 #include "tools/pelluxctl/pelluxctl_runner.h"
-#include "ui/linux_user_interface.h"
 #include "ui/service_pipe.h"
 
 namespace Pellux {
@@ -28,29 +26,24 @@ using namespace std::chrono_literals;
 class UiSessionTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/pellux-session-XXXXXX";
-    folder = mkdtemp(pattern);
     store.WriteText("Tracker", "ServerHost", ReferenceServer::kLoopback);
     store.WriteNumber("Tracker", "ServerPort", server.Port());
     store.WriteText("Tracker", "ServerPath", "/upload");
-    uploader = std::make_unique<Uploader>(
-        Uploader::Pieces{.settings = store,
-                         .devices = bus,
-                         .clock = clock,
-                         .makeUserInterface =
-                             [this](SettingsStore& settings, NetworkWorkerPool& pool) {
-                               auto made = std::make_unique<LinuxUserInterface>(
-                                   settings, pool, AnswersToEngine(), clock, PELLUX_SOURCE_DIR);
-                               ui = made.get();
-                               return made;
-                             },
-                         .httpLog = {},
-                         .httpLimits = {},
-                         .radioTiming = {},
-                         .identifiers = nullptr});
+    uploader = std::make_unique<Uploader>(Uploader::Pieces{
+        .settings = store,
+        .devices = bus,
+        .clock = clock,
+        .makeUserInterface =
+            [this](SettingsStore& settings, NetworkWorkerPool& pool) {
+              return platform.MakeInterface(settings, pool, AnswersToEngine(), clock);
+            },
+        .httpLog = {},
+        .httpLimits = {},
+        .radioTiming = {},
+        .identifiers = nullptr});
     control = std::make_unique<EngineSessionControl>(uploader->Engine());
-    pipe = std::make_unique<ServicePipe>(*control, *ui, clock,
-                                         ui->MakeListener(folder + "/service.sock"));
+    auto& ui = dynamic_cast<ServiceUserInterface&>(uploader->Interface());
+    pipe = std::make_unique<ServicePipe>(*control, ui, clock, platform.MakeListener());
     ASSERT_TRUE(pipe->Start());
   }
   void TearDown() override {
@@ -58,7 +51,6 @@ class UiSessionTest : public ::testing::Test {
     control.reset();
     uploader.reset();
     server.Stop();
-    std::filesystem::remove_all(folder);
   }
 
   // Waits for what other threads do (the listener, the network workers, the server).
@@ -71,12 +63,11 @@ class UiSessionTest : public ::testing::Test {
     return true;
   }
 
-  std::string folder;
+  UiChannelPlatform platform{"session"};
   ReferenceServer server;
   VirtualClock clock;
   MemorySettingsStore store;
   VirtualDeviceBus bus;
-  LinuxUserInterface* ui = nullptr;
   std::unique_ptr<Uploader> uploader;
   std::unique_ptr<EngineSessionControl> control;
   std::unique_ptr<ServicePipe> pipe;
@@ -92,13 +83,12 @@ TEST_F(UiSessionTest, PageReachesTheUiAndTheFormReachesTheServer) {
 
   PelluxctlOptions options;
   options.command = PelluxctlOptions::Command::kSession;
-  options.service = folder + "/service.sock";
+  options.service = platform.ServiceAddress();
   options.mode = "setup";
-  options.html = folder + "/pages";
+  options.html = platform.Folder() + "/pages";
   options.forms = {"name=ann"};
   std::string error;
-  auto connection =
-      UiConnection::Open(options.service, "@pellux-e2e-" + std::to_string(getpid()), error);
+  auto connection = UiConnection::Open(options.service, platform.ReplyName("ui"), error);
   ASSERT_NE(connection, nullptr) << error;
   std::ostringstream out;
   std::ostringstream err;
@@ -122,7 +112,7 @@ TEST_F(UiSessionTest, PageReachesTheUiAndTheFormReachesTheServer) {
   // The form's input first, then the session's fields, then the text of the server's response.
   EXPECT_EQ(requests[1].body.rfind("name=ann&", 0), 0u) << requests[1].body;
   EXPECT_EQ(requests[1].body.substr(requests[1].body.size() - 6), "step=2") << requests[1].body;
-  std::ifstream page(folder + "/pages/page-1.html");
+  std::ifstream page(options.html + "/page-1.html", std::ios::binary);
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(page), {}), "<form>name?</form>");
   EXPECT_NE(out.str().find("info: Welcome\n"), std::string::npos) << out.str();
   EXPECT_NE(out.str().find("page 1 (400x300): "), std::string::npos) << out.str();
@@ -133,7 +123,7 @@ TEST_F(UiSessionTest, WithoutPollsTheWatchdogFinishesTheSession) {
                           std::to_string(server.Port()) +
                           "\" path=\"/upload\"/><clientDisplay><dialog containsForm=\"true\">"
                           "<![CDATA[<form/>]]></dialog></clientDisplay></p>"});
-  pipe->OnMessage("S @pellux-e2e-silent setup");
+  pipe->OnMessage("S " + platform.ReplyName("silent") + " setup");
   ASSERT_EQ(uploader->Engine().Mode(), "setup");
   ASSERT_TRUE(Eventually([&] { return server.Requests().size() >= 1; }));
   clock.Advance(4999ms);

@@ -89,7 +89,7 @@ class ServiceUserInterfaceTest : public ::testing::Test {
           answers.push_back({failed, body, number, context});
           answered.notify_all();
         },
-        std::move(errorTemplate), folder, debug, clock, "1.2.3"});
+        std::move(errorTemplate), "", folder, debug, clock, "1.2.3"});
   }
 
   // The one log file's contents; empty when there is none.
@@ -295,7 +295,7 @@ TEST_F(ServiceUserInterfaceTest, LinesGoToTheUiThenTheActivityLogThenTheDebugOut
     std::function<void()> onSend_;
   } snooping([&] { inFileAtUi.push_back(LogFile().find("Uploading") != std::string::npos); });
   ObservedInterface second(ServiceUserInterface::Parts{store, pool, snooping, strings, nullptr, "",
-                                                       folder, debug, clock, "1.2.3"});
+                                                       "", folder, debug, clock, "1.2.3"});
   ASSERT_TRUE(second.Activity().Open());
   second.Log("Uploading 1 of 2", LogLevel::kStatus, a);
   EXPECT_EQ(inFileAtUi, std::vector<bool>{false});

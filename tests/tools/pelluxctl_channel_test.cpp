@@ -1,0 +1,124 @@
+// pelluxctl's commands against the service's real UI channel, one suite for both platforms:
+// Unix sockets on Linux, named pipes under Wine.
+
+#include <cctype>
+#include <filesystem>
+#include <fstream>
+
+#include "tests/tools/pelluxctl_fixture.h"
+
+namespace Pellux {
+namespace {
+
+// "YYYY-MM-DD HH:MM:SS": the local time pelluxctl prints.
+bool IsLocalTimeText(const std::string& text) {
+  const std::string shape = "dddd-dd-dd dd:dd:dd";
+  if (text.size() != shape.size()) return false;
+  for (std::size_t i = 0; i < shape.size(); ++i) {
+    const bool digit = std::isdigit(static_cast<unsigned char>(text[i])) != 0;
+    if (shape[i] == 'd' ? !digit : text[i] != shape[i]) return false;
+  }
+  return true;
+}
+
+TEST_F(PelluxctlTest, StatusPrintsTheStationAndTheLastSleep) {
+  options.command = PelluxctlOptions::Command::kStatus;
+  EXPECT_EQ(Run(), kPelluxctlOk) << err.str();
+  EXPECT_EQ(outText.Text(), "base station: closed\ntracker last put to sleep: never\n");
+  outText.str("");
+  engine.SetStatus(true, 1767225600);
+  EXPECT_EQ(Run(), kPelluxctlOk) << err.str();
+  const std::string text = outText.Text();
+  const std::string head = "base station: open\ntracker last put to sleep: ";
+  ASSERT_EQ(text.rfind(head, 0), 0u) << text;
+  EXPECT_TRUE(IsLocalTimeText(text.substr(head.size(), text.size() - head.size() - 1))) << text;
+  EXPECT_TRUE(engine.Actions().empty());
+}
+
+TEST_F(PelluxctlTest, CommandsWithoutAnswerReachTheServiceAsTheirMessages) {
+  options.command = PelluxctlOptions::Command::kRefresh;
+  EXPECT_EQ(Run(), kPelluxctlOk);
+  options.command = PelluxctlOptions::Command::kOpen;
+  options.url = "not-a-url";
+  EXPECT_EQ(Run(), kPelluxctlOk);
+  options.command = PelluxctlOptions::Command::kFinish;
+  EXPECT_EQ(Run(), kPelluxctlOk);
+  ASSERT_TRUE(WaitForActions(2));
+  const Context context = pipe->ContextFor(reply);
+  EXPECT_EQ(engine.Actions(), (std::vector<RecordingSessionControl::Action>{
+                                  {"refresh", "settings", context}, {"finish", "", context}}));
+  options.command = PelluxctlOptions::Command::kLogging;
+  options.loggingOn = true;
+  options.logDays = 9;
+  EXPECT_EQ(Run(), kPelluxctlOk);
+  EXPECT_TRUE(Eventually([&] { return store.ReadNumber("Tracker", "MaxLogDays") == 9u; }));
+  EXPECT_EQ(store.ReadNumber("Tracker", "LogActivity"), 1u);
+}
+
+TEST_F(PelluxctlTest, SessionShowsPagesAndStatusLinesSendsFormsAndFinishes) {
+  options.command = PelluxctlOptions::Command::kSession;
+  options.mode = "setup";
+  options.html = platform.Folder() + "/pages";
+  options.forms = {"user=ann&pass=x y"};
+  int status = -1;
+  std::thread run([&] { status = Run(); });
+  ASSERT_TRUE(WaitForActions(1));
+  const Context context = pipe->ContextFor(reply);
+  EXPECT_EQ(engine.Actions()[0], (RecordingSessionControl::Action{"init", "setup", context}));
+  ui->Log("Connecting to the server...", 8, context);
+  ui->DisplayHtml("<form>name?</form>", context, 400, 300);
+  ASSERT_TRUE(WaitForActions(2));
+  interrupted.store(true);
+  run.join();
+  EXPECT_EQ(status, kPelluxctlOk) << err.str();
+  ASSERT_TRUE(WaitForActions(3));  // the service reads the last message after pelluxctl is done
+  const auto actions = engine.Actions();
+  ASSERT_EQ(actions.size(), 3u);
+  EXPECT_EQ(actions[1], (RecordingSessionControl::Action{"form", "user=ann&pass=x y", context}));
+  EXPECT_EQ(actions[2], (RecordingSessionControl::Action{"finish", "", context}));
+  const std::string page = (std::filesystem::path(options.html) / "page-1.html").string();
+  std::ifstream file(page, std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "<form>name?</form>");
+  EXPECT_EQ(outText.Text(),
+            "session setup started; Ctrl-C finishes it\n"
+            "info: Connecting to the server...\n"
+            "page 1 (400x300): " +
+                page + "\nform sent\nsession finished\n");
+}
+
+TEST_F(PelluxctlTest, SessionPrintsPagesAndSendsEachInputLine) {
+  options.command = PelluxctlOptions::Command::kSession;
+  options.mode = "setup";
+  options.html = "-";
+  options.forms = {"-"};
+  in.str("a=1\nb=2\n");
+  int status = -1;
+  std::thread run([&] { status = Run(); });
+  ASSERT_TRUE(WaitForActions(3));
+  const Context context = pipe->ContextFor(reply);
+  ui->DisplayHtml("<p>hi</p>", context, -1, -1);
+  Eventually([&] { return outText.Text().find("end of page 1") != std::string::npos; });
+  interrupted.store(true);
+  run.join();
+  EXPECT_EQ(status, kPelluxctlOk) << err.str();
+  ASSERT_TRUE(WaitForActions(4));
+  const auto actions = engine.Actions();
+  ASSERT_EQ(actions.size(), 4u);
+  EXPECT_EQ(actions[1].argument, "a=1");
+  EXPECT_EQ(actions[2].argument, "b=2");
+  EXPECT_NE(outText.Text().find("--- page 1 (-1x-1) ---\n<p>hi</p>\n--- end of page 1 ---\n"),
+            std::string::npos)
+      << outText.Text();
+}
+
+TEST_F(PelluxctlTest, ServiceNotRunningIsAClearErrorWithExitCodeOne) {
+  options.command = PelluxctlOptions::Command::kStatus;
+  options.service = platform.UnusedAddress();
+  Connect(reply);
+  EXPECT_EQ(Run(), kPelluxctlFailed);
+  EXPECT_EQ(err.str(), "pelluxctl: the Pellux service is not running (nothing listens at " +
+                           options.service + ")\n");
+}
+
+}  // namespace
+}  // namespace Pellux
