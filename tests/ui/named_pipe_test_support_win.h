@@ -12,45 +12,11 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/waited_texts.h"
 #include "ui/named_pipe_server_win.h"
 #include "ui/ui_message.h"
 
 namespace Pellux {
-
-// Strings that another thread adds, waited for.
-class Messages {
- public:
-  void Add(const std::string& text) {
-    std::lock_guard guard(mutex_);
-    items_.push_back(text);
-    added_.notify_all();
-  }
-  bool WaitFor(std::size_t count, std::chrono::milliseconds limit = std::chrono::seconds(5)) {
-    std::unique_lock guard(mutex_);
-    return added_.wait_for(guard, limit, [&] { return items_.size() >= count; });
-  }
-  std::vector<std::string> All() const {
-    std::lock_guard guard(mutex_);
-    return items_;
-  }
-  std::string At(std::size_t index) const {
-    std::lock_guard guard(mutex_);
-    return index < items_.size() ? items_[index] : "(none)";
-  }
-
- private:
-  mutable std::mutex mutex_;
-  std::condition_variable added_;
-  std::vector<std::string> items_;
-};
-
-// Log lines as "<level> <text>".
-class Lines : public Messages {
- public:
-  void Add(const std::string& line, int level) {
-    Messages::Add(std::to_string(level) + " " + line);
-  }
-};
 
 inline std::string UniquePipeName(const std::string& tag) {
   static int count = 0;
