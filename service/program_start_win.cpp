@@ -1,0 +1,50 @@
+#include "service/program_start_win.h"
+
+#include <optional>
+#include <vector>
+
+#include "base/system_error.h"
+#include "service/default_language.h"
+
+namespace Pellux {
+
+void ApplyDefaultLanguage(void (*problem)(const std::string& line)) {
+  constexpr const char* kKey = "Software\\Pellux\\Tracker";
+  HKEY key = nullptr;
+  const LONG opened = RegCreateKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0, KEY_ALL_ACCESS,
+                                      nullptr, &key, nullptr);
+  if (opened != ERROR_SUCCESS) {
+    problem(SystemCallFailure("RegCreateKeyExA", kKey, static_cast<DWORD>(opened)));
+    return;
+  }
+  std::optional<std::string> stored;
+  char text[256] = {};
+  DWORD size = sizeof text - 1;
+  DWORD type = 0;
+  if (RegQueryValueExA(key, "Language", nullptr, &type, reinterpret_cast<BYTE*>(text), &size) ==
+          ERROR_SUCCESS &&
+      type == REG_SZ) {
+    stored = std::string(text);
+  }
+  if (const auto refined = RefinedLanguage(stored, static_cast<int>(GetUserGeoID(GEOCLASS_NATION)))) {
+    const LONG written =
+        RegSetValueExA(key, "Language", 0, REG_SZ, reinterpret_cast<const BYTE*>(refined->c_str()),
+                       static_cast<DWORD>(refined->size() + 1));
+    if (written != ERROR_SUCCESS) {
+      problem(SystemCallFailure("RegSetValueExA", "Language", static_cast<DWORD>(written)));
+    }
+  }
+  RegCloseKey(key);
+}
+
+HMODULE LoadResourceModule() {
+  std::vector<wchar_t> path(32768);
+  const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+  if (length == 0 || length >= path.size()) return nullptr;
+  std::wstring file(path.data(), length);
+  file = file.substr(0, file.find_last_of(L"\\/") + 1) + L"UplinkerResources.dll";
+  if (GetFileAttributesW(file.c_str()) == INVALID_FILE_ATTRIBUTES) return nullptr;
+  return LoadLibraryW(file.c_str());
+}
+
+}  // namespace Pellux

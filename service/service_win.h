@@ -1,0 +1,103 @@
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <mutex>
+#include <string>
+
+#include "base/clock.h"
+#include "service/fixed_text.h"
+
+namespace Pellux {
+
+// A Windows service of its own process: the status record it reports to the service manager,
+// its entry points (service main and the control handler, which find the object by name), the
+// event log reports, and the operations behind the program's switches (install, uninstall,
+// start, stop). A derived class gives the work and the reactions through the virtual
+// operations, each with a default here.
+//
+// Threads: the switches run on the program's main thread. Under the dispatcher, service main
+// runs on a thread the service manager makes (it stays in Run), and the control handler with
+// every On* operation on the dispatcher's thread (the program's main thread).
+class Service {
+ public:
+  static constexpr std::size_t kNameSize = 256;
+  static constexpr std::size_t kVersionSize = 64;
+  // The status record's service type and accepted controls (stop, shutdown, power event,
+  // session change).
+  static constexpr DWORD kServiceType = SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS;
+  static constexpr DWORD kControlsAccepted = 0xE1;
+
+  // Adds the service to the process-wide list; throws std::runtime_error("A service by that
+  // name has already been created.") when one of that name is there. Opens the event source.
+  Service(const std::string& name, const std::string& displayName,
+          const std::string& description);
+  Service(const Service&) = delete;
+  Service& operator=(const Service&) = delete;
+  virtual ~Service();
+
+  // The switches. Each returns whether the operation succeeded.
+  bool Install();
+  bool Uninstall();
+  bool Start();
+  bool Stop();
+  // "%d.%d.%d" of the program's file version; empty without a version resource.
+  [[nodiscard]] const char* Version() const { return version_.c_str(); }
+  [[nodiscard]] const char* Name() const { return name_.c_str(); }
+
+  // Hands the process to the service manager's dispatcher and returns, when it does, the exit
+  // code of the status record.
+  DWORD RunDispatcher();
+
+  // The exit code of the status record.
+  [[nodiscard]] DWORD ExitCode() const {
+    std::lock_guard guard(statusMutex_);
+    return status_.dwWin32ExitCode;
+  }
+  [[nodiscard]] bool IsRunning() const { return running_.load(); }
+
+ protected:
+  // The service's work: returns only once the service is to stop.
+  virtual bool Run() { return true; }
+  virtual bool Init() { return true; }
+  virtual void OnStop() {}
+  virtual void OnInterrogate() {}
+  virtual void OnPause() {}
+  virtual void OnContinue() {}
+  virtual void OnShutdown() {}
+  virtual DWORD OnDeviceEvent(DWORD /*eventType*/, void* /*eventData*/) { return 0; }
+  virtual DWORD OnPowerEvent(DWORD /*eventType*/, void* /*eventData*/) { return 0; }
+  virtual DWORD OnSessionChange(DWORD /*eventType*/, void* /*eventData*/) { return 0; }
+  // True when the user control code (above 127) was handled.
+  virtual bool OnUserControl(DWORD /*code*/) { return false; }
+
+  // Reports event `id` of the message table with the service name as its insertion string;
+  // nothing when the event source could not be registered.
+  void ReportEvent(WORD type, DWORD id);
+  [[nodiscard]] SERVICE_STATUS_HANDLE StatusHandle() const { return statusHandle_; }
+  // The clock of the start and stop waits; tests give a virtual one.
+  void SetClock(Clock& clock) { clock_ = &clock; }
+
+ private:
+  friend struct ServiceEntryPoints;
+  void Main();
+  DWORD Control(DWORD control, DWORD eventType, void* eventData);
+  // Sets the state (and, when given, the exit code with checkpoint and wait hint 0) and, with
+  // `report`, reports the record to the service manager.
+  void UpdateStatus(DWORD state, bool report, const DWORD* exitCode = nullptr);
+
+  FixedText<kNameSize> name_;
+  FixedText<kNameSize> displayName_;
+  FixedText<kNameSize> description_;
+  FixedText<kVersionSize> version_;
+  // Service main's thread and the dispatcher's both report: one at a time.
+  mutable std::mutex statusMutex_;
+  SERVICE_STATUS status_{};
+  SERVICE_STATUS_HANDLE statusHandle_ = nullptr;
+  HANDLE eventSource_ = nullptr;
+  std::atomic<bool> running_{false};
+  Clock* clock_ = &SystemClock::Instance();
+};
+
+}  // namespace Pellux

@@ -1,0 +1,189 @@
+// The service switches end to end under Wine's service manager, with a sample service on the
+// real Service class: /V and the usage, /I (quoted path, description, event source), /S to
+// running, controls while it runs, /P to stopped, /U, and the failure messages.
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <fstream>
+#include <string>
+
+namespace Pellux {
+namespace {
+
+constexpr const char* kName = "PelluxSampleService";
+
+std::string ProgramPath() {
+  char path[MAX_PATH] = {};
+  GetModuleFileNameA(nullptr, path, MAX_PATH);
+  std::string folder(path);
+  return folder.substr(0, folder.find_last_of('\\')) + "\\sample_service.exe";
+}
+
+struct Ran {
+  DWORD exitCode = 0;
+  std::string out;
+  std::string err;
+};
+
+std::string ReadAll(HANDLE pipe) {
+  std::string text;
+  char piece[4096];
+  DWORD read = 0;
+  while (ReadFile(pipe, piece, sizeof piece, &read, nullptr) != 0 && read > 0) {
+    text.append(piece, read);
+  }
+  return text;
+}
+
+// Runs the sample service program with `switchText`, its two output streams captured.
+Ran RunProgram(const std::string& switchText) {
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  HANDLE outRead = nullptr;
+  HANDLE outWrite = nullptr;
+  HANDLE errRead = nullptr;
+  HANDLE errWrite = nullptr;
+  CreatePipe(&outRead, &outWrite, &inherit, 0);
+  CreatePipe(&errRead, &errWrite, &inherit, 0);
+  SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
+  SetHandleInformation(errRead, HANDLE_FLAG_INHERIT, 0);
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdOutput = outWrite;
+  startup.hStdError = errWrite;
+  std::string commandLine = "\"" + ProgramPath() + "\" " + switchText;
+  PROCESS_INFORMATION process{};
+  Ran ran;
+  const BOOL started = CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0,
+                                      nullptr, nullptr, &startup, &process);
+  CloseHandle(outWrite);
+  CloseHandle(errWrite);
+  if (started == 0) {
+    ran.exitCode = 0xFFFFFFFF;
+  } else {
+    ran.out = ReadAll(outRead);
+    ran.err = ReadAll(errRead);
+    WaitForSingleObject(process.hProcess, INFINITE);
+    GetExitCodeProcess(process.hProcess, &ran.exitCode);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+  }
+  CloseHandle(outRead);
+  CloseHandle(errRead);
+  return ran;
+}
+
+DWORD StateOfService() {
+  SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+  SC_HANDLE service = OpenServiceA(manager, kName, SERVICE_QUERY_STATUS);
+  SERVICE_STATUS status{};
+  const BOOL queried = service != nullptr && QueryServiceStatus(service, &status) != 0;
+  if (service != nullptr) CloseServiceHandle(service);
+  CloseServiceHandle(manager);
+  return queried ? status.dwCurrentState : 0;
+}
+
+std::string Notes() {
+  std::ifstream file(ProgramPath() + ".notes");
+  return std::string(std::istreambuf_iterator<char>(file), {});
+}
+
+TEST(ServiceSwitches, VersionAndUsageNeedNoServiceManager) {
+  const Ran version = RunProgram("/v");
+  EXPECT_EQ(version.exitCode, 0u);
+  EXPECT_EQ(version.out, "Version " PELLUX_VERSION_TEXT "\n");
+  const Ran usage = RunProgram("-?");
+  EXPECT_EQ(usage.out.rfind("Usage:  " + ProgramPath() + " [/SWITCH] [mode]\n\nSwitches:\n/I\t", 0),
+            0u)
+      << usage.out;
+  EXPECT_EQ(RunProgram("/x").out, usage.out);
+}
+
+TEST(ServiceSwitches, InstallStartControlStopAndUninstallUnderTheServiceManager) {
+  DeleteFileA((ProgramPath() + ".notes").c_str());
+  const Ran installed = RunProgram("/I");
+  ASSERT_EQ(installed.exitCode, 0u);
+  ASSERT_EQ(installed.err, "");
+  EXPECT_EQ(StateOfService(), static_cast<DWORD>(SERVICE_STOPPED));
+
+  SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+  SC_HANDLE service = OpenServiceA(manager, kName, SERVICE_ALL_ACCESS);
+  ASSERT_NE(service, nullptr);
+  {
+    DWORD needed = 0;
+    QueryServiceConfigA(service, nullptr, 0, &needed);
+    std::string buffer(needed, '\0');
+    auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGA*>(buffer.data());
+    ASSERT_NE(QueryServiceConfigA(service, config, needed, &needed), 0);
+    EXPECT_EQ(std::string(config->lpBinaryPathName), "\"" + ProgramPath() + "\"")
+        << "quoted, so that a blank in the path cannot start another program";
+    EXPECT_EQ(config->dwStartType, static_cast<DWORD>(SERVICE_AUTO_START));
+    EXPECT_EQ(std::string(config->lpDisplayName), "Pellux Sample Service");
+    QueryServiceConfig2A(service, SERVICE_CONFIG_DESCRIPTION, nullptr, 0, &needed);
+    std::string described(needed, '\0');
+    ASSERT_NE(QueryServiceConfig2A(service, SERVICE_CONFIG_DESCRIPTION,
+                                   reinterpret_cast<BYTE*>(described.data()), needed, &needed),
+              0);
+    EXPECT_EQ(std::string(reinterpret_cast<SERVICE_DESCRIPTIONA*>(described.data())->lpDescription),
+              "A service for the tests.");
+  }
+  {
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE,
+                            "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\"
+                            "PelluxSampleService",
+                            0, KEY_READ, &key),
+              ERROR_SUCCESS);
+    char file[MAX_PATH] = {};
+    DWORD size = sizeof file;
+    DWORD type = 0;
+    EXPECT_EQ(RegQueryValueExA(key, "EventMessageFile", nullptr, &type,
+                               reinterpret_cast<BYTE*>(file), &size),
+              ERROR_SUCCESS);
+    EXPECT_EQ(type, static_cast<DWORD>(REG_EXPAND_SZ));
+    EXPECT_EQ(std::string(file), ProgramPath());
+    DWORD types = 0;
+    size = sizeof types;
+    EXPECT_EQ(RegQueryValueExA(key, "TypesSupported", nullptr, &type,
+                               reinterpret_cast<BYTE*>(&types), &size),
+              ERROR_SUCCESS);
+    EXPECT_EQ(types, 7u);
+    RegCloseKey(key);
+  }
+  EXPECT_EQ(RunProgram("-i").err, "The Pellux Data Uploader service installation failed.\n")
+      << "a second install finds the service there";
+
+  const Ran started = RunProgram("/s");
+  EXPECT_EQ(started.exitCode, 0u);
+  EXPECT_EQ(started.err, "The Pellux Data Uploader service has started.\n");
+  EXPECT_EQ(StateOfService(), static_cast<DWORD>(SERVICE_RUNNING));
+
+  // A user control of ours is taken; pause is not among the accepted controls.
+  SERVICE_STATUS status{};
+  EXPECT_NE(ControlService(service, 128, &status), 0);
+  EXPECT_NE(ControlService(service, 129, &status), 0);
+  EXPECT_EQ(status.dwControlsAccepted, 0xE1u);
+  EXPECT_EQ(status.dwServiceType, 0x110u);
+
+  const Ran stopped = RunProgram("/P");
+  EXPECT_EQ(stopped.exitCode, 0u);
+  EXPECT_EQ(stopped.err, "");
+  EXPECT_EQ(StateOfService(), static_cast<DWORD>(SERVICE_STOPPED));
+  EXPECT_EQ(Notes(), "init\nrun\nuser 128\nuser 129\nstop\nrun ends\n");
+  EXPECT_EQ(RunProgram("/P").err, "") << "stopping a stopped service is no failure";
+
+  CloseServiceHandle(service);
+  CloseServiceHandle(manager);
+  EXPECT_EQ(RunProgram("/U").err, "");
+  EXPECT_EQ(StateOfService(), 0u);
+  const Ran again = RunProgram("/u");
+  EXPECT_NE(again.err.find("The Pellux Data Uploader service could not be uninstalled.\n"),
+            std::string::npos)
+      << again.err;
+  EXPECT_NE(RunProgram("/S").err.find("The Pellux Data Uploader service failed to start.\n"),
+            std::string::npos);
+}
+
+}  // namespace
+}  // namespace Pellux
