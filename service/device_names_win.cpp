@@ -8,8 +8,7 @@ namespace Pellux {
 namespace {
 
 // A text property of the device; nullopt when it has none.
-std::optional<std::string> TextProperty(HDEVINFO devices, SP_DEVINFO_DATA& device,
-                                        DWORD property) {
+std::optional<std::string> TextProperty(HDEVINFO devices, SP_DEVINFO_DATA& device, DWORD property) {
   char text[1024] = {};
   DWORD type = 0;
   if (SetupDiGetDeviceRegistryPropertyA(devices, &device, property, &type,

@@ -75,8 +75,7 @@ HostEventOutcome TranslateDeviceEvent(const DeviceEvent& event, std::uint16_t ve
   }
 
   const std::string upper = UpperCased(name);
-  const std::string prefix =
-      FormatLine("\\\\?\\USB#VID_%04X&PID_%04X#", vendorId, productId).str();
+  const std::string prefix = FormatLine("\\\\?\\USB#VID_%04X&PID_%04X#", vendorId, productId).str();
   if (upper.rfind(prefix, 0) != 0) return outcome;
   outcome.action = HostEventOutcome::Action{
       arrival ? "basestationconnect" : "basestationdisconnect", SerialOfInterfaceName(upper)};
@@ -105,7 +104,8 @@ HostEventOutcome TranslatePowerEvent(std::uint32_t type, std::uintptr_t dataAddr
   for (const Known& known : kEvents) {
     if (known.type != type) continue;
     outcome.lines.push_back(EventLine(known.name));
-    if (known.action != nullptr) outcome.action = HostEventOutcome::Action{known.action, serialInUse};
+    if (known.action != nullptr)
+      outcome.action = HostEventOutcome::Action{known.action, serialInUse};
     return outcome;
   }
   outcome.lines.push_back(EventLine(UnknownEvent("POWER", type, dataAddress)));
@@ -114,9 +114,9 @@ HostEventOutcome TranslatePowerEvent(std::uint32_t type, std::uintptr_t dataAddr
 
 HostEventOutcome TranslateSessionChange(std::uint32_t type, std::uintptr_t dataAddress) {
   static constexpr const char* kNames[] = {
-      "CONSOLE CONNECT", "CONSOLE DISCONNECT", "REMOTE CONNECT", "REMOTE DISCONNECT",
-      "SESSION LOGON",   "SESSION LOGOFF",     "SESSION LOCK",   "SESSION UNLOCK",
-      "SESSION REMOTE CONTROL"};
+      "CONSOLE CONNECT",   "CONSOLE DISCONNECT", "REMOTE CONNECT",
+      "REMOTE DISCONNECT", "SESSION LOGON",      "SESSION LOGOFF",
+      "SESSION LOCK",      "SESSION UNLOCK",     "SESSION REMOTE CONTROL"};
   HostEventOutcome outcome;
   outcome.lines.push_back(EventLine(type >= 1 && type <= std::size(kNames)
                                         ? std::string(kNames[type - 1])

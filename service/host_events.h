@@ -54,8 +54,9 @@ HostEventOutcome TranslateDeviceEvent(const DeviceEvent& event, std::uint16_t ve
 // "USB\VID_1&PID_2\123"); empty when the name has none.
 std::string DeviceInstanceId(const std::string& interfaceName);
 
-// The serial of a base station's interface name: the third part of "\\?\USB#Vid_..&Pid_..#serial#..."
-// (any case), upper-cased; empty when the name does not have that form.
+// The serial of a base station's interface name: the third part of
+// "\\?\USB#Vid_..&Pid_..#serial#..." (any case), upper-cased; empty when the name does not have
+// that form.
 std::string SerialOfInterfaceName(const std::string& upperCasedName);
 
 // Power events: one line, and for a suspend or a resume the action with `serialInUse` (the

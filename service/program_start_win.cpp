@@ -26,7 +26,8 @@ void ApplyDefaultLanguage(void (*problem)(const std::string& line)) {
       type == REG_SZ) {
     stored = std::string(text);
   }
-  if (const auto refined = RefinedLanguage(stored, static_cast<int>(GetUserGeoID(GEOCLASS_NATION)))) {
+  if (const auto refined =
+          RefinedLanguage(stored, static_cast<int>(GetUserGeoID(GEOCLASS_NATION)))) {
     const LONG written =
         RegSetValueExA(key, "Language", 0, REG_SZ, reinterpret_cast<const BYTE*>(refined->c_str()),
                        static_cast<DWORD>(refined->size() + 1));

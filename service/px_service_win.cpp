@@ -1,10 +1,10 @@
 #include "service/px_service_win.h"
 
 #include <dbt.h>
+#include <initguid.h>
 
 #include <cstdlib>
 #include <ctime>
-#include <initguid.h>
 // GUID_DEVINTERFACE_USB_DEVICE, defined here (initguid.h first).
 #include <usbiodef.h>
 
@@ -41,7 +41,9 @@ PXService::~PXService() {
   if (stopEvent_ != nullptr) CloseHandle(stopEvent_);
 }
 
-void PXService::Log(const std::string& text, int level) { ui_->Log(text, level, kNoContext); }
+void PXService::Log(const std::string& text, int level) {
+  ui_->Log(text, level, kNoContext);
+}
 
 bool PXService::Init() {
   ui_->Activity().Open();
@@ -49,7 +51,8 @@ bool PXService::Init() {
   filter.dbcc_size = 32;
   filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
   filter.dbcc_classguid = GUID_DEVINTERFACE_USB_DEVICE;
-  notification_ = RegisterDeviceNotificationA(StatusHandle(), &filter, DEVICE_NOTIFY_SERVICE_HANDLE);
+  notification_ =
+      RegisterDeviceNotificationA(StatusHandle(), &filter, DEVICE_NOTIFY_SERVICE_HANDLE);
   if (notification_ == nullptr) {
     const DWORD code = GetLastError();
     Log(FormatLine("Failed to register device notification [0x%08x]: %s", code,
@@ -83,9 +86,15 @@ void PXService::OnStop() {
   if (stopEvent_ != nullptr) SetEvent(stopEvent_);
 }
 
-void PXService::OnPause() { Log("SERVICE PAUSE EVENT", LogLevel::kUserInput); }
-void PXService::OnContinue() { Log("SERVICE CONTINUE EVENT", LogLevel::kUserInput); }
-void PXService::OnShutdown() { Log("SERVICE SHUTDOWN EVENT", LogLevel::kUserInput); }
+void PXService::OnPause() {
+  Log("SERVICE PAUSE EVENT", LogLevel::kUserInput);
+}
+void PXService::OnContinue() {
+  Log("SERVICE CONTINUE EVENT", LogLevel::kUserInput);
+}
+void PXService::OnShutdown() {
+  Log("SERVICE SHUTDOWN EVENT", LogLevel::kUserInput);
+}
 
 void PXService::Apply(const HostEventOutcome& outcome) {
   for (const HostEventOutcome::Line& line : outcome.lines) Log(line.text, line.level);

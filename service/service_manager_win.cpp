@@ -34,8 +34,7 @@ OpenedService Open(const std::string& name, DWORD access, const ProblemLine& pro
   return opened;
 }
 
-ServiceStateQuery QueryOf(SC_HANDLE service, const std::string& name,
-                          const ProblemLine& problem) {
+ServiceStateQuery QueryOf(SC_HANDLE service, const std::string& name, const ProblemLine& problem) {
   return [service, name, problem]() -> std::optional<ServiceState> {
     SERVICE_STATUS_PROCESS status{};
     DWORD needed = 0;

@@ -12,8 +12,8 @@ ServiceState ServiceWaits::WaitWhileStartPending(ServiceState first,
   std::uint32_t checkpoint = state.checkpoint;
   auto lastProgress = clock_.Now();
   while (state.state == ServiceState::kStartPending) {
-    clock_.Sleep(std::clamp(milliseconds(state.waitHintMs / 10), milliseconds(1000),
-                            milliseconds(10000)));
+    clock_.Sleep(
+        std::clamp(milliseconds(state.waitHintMs / 10), milliseconds(1000), milliseconds(10000)));
     const auto next = query();
     if (!next) break;
     state = *next;

@@ -40,7 +40,9 @@ Service* Find(const char* name) {
   return found != Registry().end() ? found->second : nullptr;
 }
 
-void PrintProblem(const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); }
+void PrintProblem(const std::string& line) {
+  std::fprintf(stderr, "%s\n", line.c_str());
+}
 
 }  // namespace
 
@@ -76,10 +78,10 @@ Service::~Service() {
   Registry().erase(name_.c_str());
 }
 
-void Service::ReportEvent(WORD type, DWORD id) {
+void Service::ReportServiceEvent(WORD type, DWORD id) {
   if (eventSource_ == nullptr) return;
   const char* strings[] = {name_.c_str()};
-  ReportEventA(eventSource_, type, 0, id, nullptr, 1, 0, strings, nullptr);
+  ::ReportEventA(eventSource_, type, 0, id, nullptr, 1, 0, strings, nullptr);
 }
 
 bool Service::Install() {
@@ -98,10 +100,10 @@ bool Service::Install() {
   // Quoted: an unquoted path with a blank ("C:\Program Files\...") would let the service
   // manager start "C:\Program.exe" instead.
   const std::string binaryPath = std::string("\"") + path + "\"";
-  SC_HANDLE service = CreateServiceA(manager, name_.c_str(), displayName_.c_str(),
-                                     SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
-                                     SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, binaryPath.c_str(),
-                                     nullptr, nullptr, nullptr, nullptr, nullptr);
+  SC_HANDLE service =
+      CreateServiceA(manager, name_.c_str(), displayName_.c_str(), SERVICE_ALL_ACCESS,
+                     SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL,
+                     binaryPath.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr);
   if (service == nullptr) {
     PrintProblem(SystemCallFailure("CreateServiceA", name_.c_str(), GetLastError()));
     CloseServiceHandle(manager);
@@ -127,14 +129,14 @@ bool Service::Install() {
   LONG set = RegSetValueExA(key, "EventMessageFile", 0, REG_EXPAND_SZ,
                             reinterpret_cast<const BYTE*>(path), length + 1);
   if (set == ERROR_SUCCESS) {
-    set = RegSetValueExA(key, "TypesSupported", 0, REG_DWORD,
-                         reinterpret_cast<const BYTE*>(&types), sizeof types);
+    set = RegSetValueExA(key, "TypesSupported", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&types),
+                         sizeof types);
   }
   if (set != ERROR_SUCCESS) {
     PrintProblem(SystemCallFailure("RegSetValueExA", keyPath.c_str(), static_cast<DWORD>(set)));
   }
   RegCloseKey(key);
-  ReportEvent(EVENTLOG_INFORMATION_TYPE, kEventInstalled);
+  ReportServiceEvent(EVENTLOG_INFORMATION_TYPE, kEventInstalled);
   return true;
 }
 
@@ -152,19 +154,23 @@ bool Service::Uninstall() {
   }
   const bool deleted = DeleteService(service) != 0;
   if (deleted) {
-    ReportEvent(EVENTLOG_INFORMATION_TYPE, kEventRemoved);
+    ReportServiceEvent(EVENTLOG_INFORMATION_TYPE, kEventRemoved);
   } else {
     PrintProblem(SystemCallFailure("DeleteService", name_.c_str(), GetLastError()));
-    ReportEvent(EVENTLOG_ERROR_TYPE, kEventNotRemoved);
+    ReportServiceEvent(EVENTLOG_ERROR_TYPE, kEventNotRemoved);
   }
   CloseServiceHandle(service);
   CloseServiceHandle(manager);
   return deleted;
 }
 
-bool Service::Start() { return StartInstalledService(name_.c_str(), *clock_, PrintProblem); }
+bool Service::Start() {
+  return StartInstalledService(name_.c_str(), *clock_, PrintProblem);
+}
 
-bool Service::Stop() { return StopInstalledService(name_.c_str(), *clock_, PrintProblem); }
+bool Service::Stop() {
+  return StopInstalledService(name_.c_str(), *clock_, PrintProblem);
+}
 
 DWORD Service::RunDispatcher() {
   SERVICE_TABLE_ENTRYA table[] = {{name_.data(), &ServiceEntryPoints::Main}, {nullptr, nullptr}};
@@ -193,7 +199,7 @@ void Service::Main() {
   SERVICE_STATUS_HANDLE handle =
       RegisterServiceCtrlHandlerExA(name_.c_str(), &ServiceEntryPoints::Handler, this);
   if (handle == nullptr) {
-    ReportEvent(EVENTLOG_ERROR_TYPE, kEventNoControlHandler);
+    ReportServiceEvent(EVENTLOG_ERROR_TYPE, kEventNoControlHandler);
     return;
   }
   {
@@ -204,14 +210,14 @@ void Service::Main() {
   const bool initialised = Init();
   const DWORD initError = GetLastError();
   if (initialised) {
-    ReportEvent(EVENTLOG_INFORMATION_TYPE, kEventStarted);
+    ReportServiceEvent(EVENTLOG_INFORMATION_TYPE, kEventStarted);
     UpdateStatus(SERVICE_RUNNING, true, &initError);
     const DWORD none = 0;
     UpdateStatus(SERVICE_RUNNING, false, &none);
     running_.store(true);
     Run();
   } else {
-    ReportEvent(EVENTLOG_ERROR_TYPE, kEventInitFailed);
+    ReportServiceEvent(EVENTLOG_ERROR_TYPE, kEventInitFailed);
     UpdateStatus(SERVICE_START_PENDING, false, &initError);
   }
   UpdateStatus(SERVICE_STOPPED, true);
@@ -223,7 +229,7 @@ DWORD Service::Control(DWORD control, DWORD eventType, void* eventData) {
       UpdateStatus(SERVICE_STOP_PENDING, true);
       running_.store(false);
       OnStop();
-      ReportEvent(EVENTLOG_INFORMATION_TYPE, kEventStopped);
+      ReportServiceEvent(EVENTLOG_INFORMATION_TYPE, kEventStopped);
       break;
     case SERVICE_CONTROL_PAUSE:
       OnPause();
@@ -248,7 +254,7 @@ DWORD Service::Control(DWORD control, DWORD eventType, void* eventData) {
       break;
     default:
       if (control <= 127 || !OnUserControl(control)) {
-        ReportEvent(EVENTLOG_ERROR_TYPE, kEventUnsupportedRequest);
+        ReportServiceEvent(EVENTLOG_ERROR_TYPE, kEventUnsupportedRequest);
       }
       break;
   }

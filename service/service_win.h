@@ -31,8 +31,7 @@ class Service {
 
   // Adds the service to the process-wide list; throws std::runtime_error("A service by that
   // name has already been created.") when one of that name is there. Opens the event source.
-  Service(const std::string& name, const std::string& displayName,
-          const std::string& description);
+  Service(const std::string& name, const std::string& displayName, const std::string& description);
   Service(const Service&) = delete;
   Service& operator=(const Service&) = delete;
   virtual ~Service();
@@ -74,7 +73,7 @@ class Service {
 
   // Reports event `id` of the message table with the service name as its insertion string;
   // nothing when the event source could not be registered.
-  void ReportEvent(WORD type, DWORD id);
+  void ReportServiceEvent(WORD type, DWORD id);
   [[nodiscard]] SERVICE_STATUS_HANDLE StatusHandle() const { return statusHandle_; }
   // The clock of the start and stop waits; tests give a virtual one.
   void SetClock(Clock& clock) { clock_ = &clock; }

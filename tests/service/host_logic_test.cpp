@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "service/default_language.h"
+#include "service/fixed_text.h"
 #include "service/host_events.h"
 #include "service/service_command_line.h"
 
@@ -18,14 +19,22 @@ TEST(ServiceCommandLine, OnlyATwoCharacterFirstArgumentIsASwitch) {
     std::vector<std::string> arguments;
     ServiceSwitch expected;
   } cases[] = {
-      {{"p.exe", "/i"}, ServiceSwitch::kInstall},   {{"p.exe", "-I"}, ServiceSwitch::kInstall},
-      {{"p.exe", "/I", "x"}, ServiceSwitch::kInstall}, {{"p.exe", "/s"}, ServiceSwitch::kStart},
-      {{"p.exe", "-p"}, ServiceSwitch::kStop},      {{"p.exe", "/U"}, ServiceSwitch::kUninstall},
-      {{"p.exe", "/v"}, ServiceSwitch::kVersion},   {{"p.exe", "/?"}, ServiceSwitch::kUsage},
-      {{"p.exe", "/x"}, ServiceSwitch::kUsage},     {{"p.exe", "-\x01"}, ServiceSwitch::kUsage},
-      {{"p.exe"}, ServiceSwitch::kRunService},      {{"p.exe", "/II"}, ServiceSwitch::kRunService},
-      {{"p.exe", "install"}, ServiceSwitch::kRunService}, {{"p.exe", "xI"}, ServiceSwitch::kRunService},
-      {{"p.exe", ""}, ServiceSwitch::kRunService},  {{"p.exe", "/"}, ServiceSwitch::kRunService},
+      {{"p.exe", "/i"}, ServiceSwitch::kInstall},
+      {{"p.exe", "-I"}, ServiceSwitch::kInstall},
+      {{"p.exe", "/I", "x"}, ServiceSwitch::kInstall},
+      {{"p.exe", "/s"}, ServiceSwitch::kStart},
+      {{"p.exe", "-p"}, ServiceSwitch::kStop},
+      {{"p.exe", "/U"}, ServiceSwitch::kUninstall},
+      {{"p.exe", "/v"}, ServiceSwitch::kVersion},
+      {{"p.exe", "/?"}, ServiceSwitch::kUsage},
+      {{"p.exe", "/x"}, ServiceSwitch::kUsage},
+      {{"p.exe", "-\x01"}, ServiceSwitch::kUsage},
+      {{"p.exe"}, ServiceSwitch::kRunService},
+      {{"p.exe", "/II"}, ServiceSwitch::kRunService},
+      {{"p.exe", "install"}, ServiceSwitch::kRunService},
+      {{"p.exe", "xI"}, ServiceSwitch::kRunService},
+      {{"p.exe", ""}, ServiceSwitch::kRunService},
+      {{"p.exe", "/"}, ServiceSwitch::kRunService},
       {{"p.exe", "mode", "/I"}, ServiceSwitch::kRunService},
   };
   for (const auto& c : cases) {
@@ -52,17 +61,18 @@ TEST(HostDeviceEvents, BaseStationArrivalAndRemovalBecomeActionsWithTheSerial) {
     asked.push_back(enumerator + "|" + id + "|" + (arrival ? "present" : "all"));
     return "ANT USB Stick";
   };
-  const auto arrival = TranslateDeviceEvent(Interface(DeviceEvent::kArrival, name), 0x10C4,
-                                            0x84C4, lookup);
+  const auto arrival =
+      TranslateDeviceEvent(Interface(DeviceEvent::kArrival, name), 0x10C4, 0x84C4, lookup);
   EXPECT_EQ(arrival.lines,
-            (std::vector<Line>{{4, "[DEVICE EVENT] event:0x00008000 data:0x00001234"},
-                               {4, "Device info: \\\\?\\USB#VID_10C4&PID_84C4#4021337#{a5dcbf10-6530-11d2}"},
-                               {4, "Device name: ANT USB Stick"}}));
+            (std::vector<Line>{
+                {4, "[DEVICE EVENT] event:0x00008000 data:0x00001234"},
+                {4, "Device info: \\\\?\\USB#VID_10C4&PID_84C4#4021337#{a5dcbf10-6530-11d2}"},
+                {4, "Device name: ANT USB Stick"}}));
   EXPECT_EQ(arrival.action, (Action{"basestationconnect", "4021337"}));
   EXPECT_EQ(asked, std::vector<std::string>{"USB|USB\\VID_10C4&PID_84C4\\4021337|present"});
 
-  const auto removal = TranslateDeviceEvent(Interface(DeviceEvent::kRemoveComplete, name),
-                                            0x10C4, 0x84C4, nullptr);
+  const auto removal =
+      TranslateDeviceEvent(Interface(DeviceEvent::kRemoveComplete, name), 0x10C4, 0x84C4, nullptr);
   EXPECT_EQ(removal.lines.size(), 2u) << "no lookup, no name line";
   EXPECT_EQ(removal.action, (Action{"basestationdisconnect", "4021337"}));
 }
@@ -72,9 +82,9 @@ TEST(HostDeviceEvents, NamesAndDevicesThatAreNotOursGiveLinesOnly) {
     return std::optional<std::string>();
   };
   // Lower case matches, and its serial is handed on upper-cased.
-  EXPECT_EQ(TranslateDeviceEvent(Interface(DeviceEvent::kArrival,
-                                           u"\\\\?\\usb#vid_10c4&pid_84c4#abc12#{g}"),
-                                 0x10C4, 0x84C4, none)
+  EXPECT_EQ(TranslateDeviceEvent(
+                Interface(DeviceEvent::kArrival, u"\\\\?\\usb#vid_10c4&pid_84c4#abc12#{g}"), 0x10C4,
+                0x84C4, none)
                 .action,
             (Action{"basestationconnect", "ABC12"}));
   // The prefix fits, the expression does not (no '#' after the serial): an empty serial.
@@ -129,7 +139,8 @@ TEST(HostPowerEvents, SuspendAndResumeHandOnTheSerialInUse) {
     EXPECT_EQ(outcome.action, c.action) << c.type;
   }
   EXPECT_EQ(TranslatePowerEvent(4, 0, "").action, (Action{"basestationdisconnect", ""}));
-  EXPECT_EQ(TranslateSessionChange(9, 0).lines, (std::vector<Line>{{4, "[POWER EVENT] SESSION REMOTE CONTROL"}}));
+  EXPECT_EQ(TranslateSessionChange(9, 0).lines,
+            (std::vector<Line>{{4, "[POWER EVENT] SESSION REMOTE CONTROL"}}));
   EXPECT_EQ(TranslateSessionChange(1, 0).lines.front().text, "[POWER EVENT] CONSOLE CONNECT");
   EXPECT_EQ(TranslateSessionChange(0, 16).lines.front().text,
             "[POWER EVENT] UNKNOWN SESSION EVENT -- event:0x00000000 data:0x00000010");
@@ -143,6 +154,16 @@ TEST(HostDefaultLanguage, EnUsIsRefinedByNationAndAnythingElseIsLeftAlone) {
   EXPECT_EQ(RefinedLanguage("en_US", 244), std::nullopt);
   EXPECT_EQ(RefinedLanguage("en_NZ", 183), std::nullopt) << "stays once written";
   EXPECT_EQ(RefinedLanguage("de_DE", 12), std::nullopt);
+}
+
+TEST(HostFixedText, CopiesTruncateSilentlyAndAlwaysTerminate) {
+  FixedText<4> text("abcdef");
+  EXPECT_EQ(text.view(), "abc");
+  text.Assign("");
+  EXPECT_EQ(text.view(), "");
+  text.Assign(std::string_view("x\0y", 3));
+  EXPECT_STREQ(text.c_str(), "x");
+  EXPECT_EQ(FixedText<64>().view(), "");
 }
 
 }  // namespace

@@ -6,7 +6,10 @@
 #include <windows.h>
 
 #include <fstream>
+#include <stdexcept>
 #include <string>
+
+#include "service/service_win.h"
 
 namespace Pellux {
 namespace {
@@ -71,6 +74,12 @@ Ran RunProgram(const std::string& switchText) {
   }
   CloseHandle(outRead);
   CloseHandle(errRead);
+  // The C runtime writes its streams in text mode: "\r\n" for each line end.
+  for (std::string* text : {&ran.out, &ran.err}) {
+    for (auto at = text->find("\r\n"); at != std::string::npos; at = text->find("\r\n", at)) {
+      text->erase(at, 1);
+    }
+  }
   return ran;
 }
 
@@ -151,8 +160,10 @@ TEST(ServiceSwitches, InstallStartControlStopAndUninstallUnderTheServiceManager)
     EXPECT_EQ(types, 7u);
     RegCloseKey(key);
   }
-  EXPECT_EQ(RunProgram("-i").err, "The Pellux Data Uploader service installation failed.\n")
-      << "a second install finds the service there";
+  // A second install finds the service there: the system's reason, then the message.
+  EXPECT_EQ(RunProgram("-i").err,
+            "CreateServiceA(PelluxSampleService) failed: error 1073 (Service exists) "
+            "[0x00000431]\nThe Pellux Data Uploader service installation failed.\n");
 
   const Ran started = RunProgram("/s");
   EXPECT_EQ(started.exitCode, 0u);
@@ -164,7 +175,6 @@ TEST(ServiceSwitches, InstallStartControlStopAndUninstallUnderTheServiceManager)
   EXPECT_NE(ControlService(service, 128, &status), 0);
   EXPECT_NE(ControlService(service, 129, &status), 0);
   EXPECT_EQ(status.dwControlsAccepted, 0xE1u);
-  EXPECT_EQ(status.dwServiceType, 0x110u);
 
   const Ran stopped = RunProgram("/P");
   EXPECT_EQ(stopped.exitCode, 0u);
@@ -177,12 +187,29 @@ TEST(ServiceSwitches, InstallStartControlStopAndUninstallUnderTheServiceManager)
   CloseServiceHandle(manager);
   EXPECT_EQ(RunProgram("/U").err, "");
   EXPECT_EQ(StateOfService(), 0u);
-  const Ran again = RunProgram("/u");
-  EXPECT_NE(again.err.find("The Pellux Data Uploader service could not be uninstalled.\n"),
-            std::string::npos)
-      << again.err;
-  EXPECT_NE(RunProgram("/S").err.find("The Pellux Data Uploader service failed to start.\n"),
-            std::string::npos);
+  EXPECT_EQ(RunProgram("/u").err,
+            "OpenServiceA(PelluxSampleService) failed: error 1060 (Service does not exist) "
+            "[0x00000424]\nThe Pellux Data Uploader service could not be uninstalled.\n");
+  const Ran notThere = RunProgram("/S");
+  EXPECT_EQ(notThere.exitCode, 0u);
+  EXPECT_EQ(notThere.err.substr(notThere.err.find('\n') + 1),
+            "The Pellux Data Uploader service failed to start.\n");
+}
+
+TEST(ServiceList, NamesAreKeptTruncatedAndASecondServiceOfTheSameNameIsRefused) {
+  const std::string longName(300, 'n');
+  {
+    Service first(longName, "display", "");
+    EXPECT_EQ(std::string(first.Name()), std::string(255, 'n'));
+    try {
+      Service second(std::string(256, 'n'), "other", "");
+      FAIL() << "a second service of the same (truncated) name was made";
+    } catch (const std::runtime_error& error) {
+      EXPECT_STREQ(error.what(), "A service by that name has already been created.");
+    }
+  }
+  Service again(longName, "display", "");  // the name is free once the first is gone
+  EXPECT_STREQ(again.Version(), PELLUX_VERSION_TEXT);
 }
 
 }  // namespace

@@ -45,8 +45,8 @@ TEST(ServiceWaitsTest, StartWaitsWhileTheCheckpointGrowsAndGivesUpAfterTheWaitHi
   VirtualClock clock;
   ServiceWaits waits(clock);
   // A hint of 30 s sleeps 3 s; progress twice, then none for more than the hint.
-  ScriptedManager manager(clock, {ServiceState{kStartPending, 2, 30000},
-                                  ServiceState{kStartPending, 3, 30000}});
+  ScriptedManager manager(
+      clock, {ServiceState{kStartPending, 2, 30000}, ServiceState{kStartPending, 3, 30000}});
   const auto last = waits.WaitWhileStartPending({kStartPending, 1, 30000}, manager.Query());
   EXPECT_EQ(last.state, kStartPending);
   // 3 s, 6 s (progress), then 9 s ... 36 s: more than 30 s since the last progress at 6 s.
@@ -84,8 +84,9 @@ TEST(ServiceWaitsTest, StopSendsTheControlAndWaitsForStoppedWithinThirtySeconds)
   EXPECT_EQ(stopsSent, 1);
 
   // A stop already pending is waited out, and nothing more is sent once it has stopped.
-  ScriptedManager pending(clock, {ServiceState{kStopPending, 1, 5000},
-                                  ServiceState{kStopPending, 2, 5000}, ServiceState{kStopped, 0, 0}});
+  ScriptedManager pending(clock,
+                          {ServiceState{kStopPending, 1, 5000}, ServiceState{kStopPending, 2, 5000},
+                           ServiceState{kStopped, 0, 0}});
   EXPECT_EQ(waits.StopAndWait(pending.Query(), send, clock.Now())->state, kStopped);
   EXPECT_EQ(stopsSent, 1);
 
@@ -98,7 +99,11 @@ TEST(ServiceWaitsTest, StopSendsTheControlAndWaitsForStoppedWithinThirtySeconds)
 
   // A refused stop control ends it.
   ScriptedManager refused(clock, {ServiceState{kRunning, 0, 0}});
-  EXPECT_EQ(waits.StopAndWait(refused.Query(), [] { return false; }, clock.Now())->state, kRunning);
+  EXPECT_EQ(waits
+                .StopAndWait(
+                    refused.Query(), [] { return false; }, clock.Now())
+                ->state,
+            kRunning);
   EXPECT_EQ(refused.asked.size(), 1u);
 }
 
