@@ -2,6 +2,7 @@
 
 #include <boost/algorithm/string/case_conv.hpp>
 #include <boost/algorithm/string/predicate.hpp>
+#include <boost/asio/post.hpp>
 #include <cstdio>
 #include <cstdlib>
 #include <utility>
@@ -71,6 +72,13 @@ CommunicationManager::~CommunicationManager() {
 
 std::unique_ptr<GuardedTimer> CommunicationManager::CreateTimer() {
   return std::make_unique<GuardedTimer>(clock.CreateTimer(io.get_executor()), lock);
+}
+
+void CommunicationManager::PostLocked(std::function<void()> work) {
+  boost::asio::post(io, [this, work = std::move(work)] {
+    Lock guard(lock);
+    work();
+  });
 }
 
 CommunicationManager* CommunicationManager::Instance() {

@@ -159,6 +159,11 @@ class CommunicationManager final : public RadioEvents {
 
   // Read without the lock: the pump thread asks it between messages.
   [[nodiscard]] bool IsStopped() const override { return stopped.load(); }
+  // Runs `work` on the engine's event loop with the lock held, as the engine's own handlers
+  // run: a host's liveness heartbeat, which a wedged loop or a lock that is never released
+  // never runs. Any thread; nothing runs once the engine has stopped.
+  void PostLocked(std::function<void()> work);
+
   // Read-only views, each taken under the lock.
   [[nodiscard]] bool IsActive() const;
   [[nodiscard]] bool IsRestarting() const;

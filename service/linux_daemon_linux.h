@@ -1,0 +1,86 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <string>
+
+#include "app/engine_session_control.h"
+#include "app/uploader.h"
+#include "base/clock.h"
+#include "link/base_station_devices.h"
+#include "service/host_events.h"
+#include "service/systemd_notifier_linux.h"
+#include "ui/debug_output.h"
+#include "ui/linux_user_interface.h"
+#include "ui/log_folder.h"
+#include "ui/service_pipe.h"
+
+namespace Pellux {
+
+// The `uplinker` daemon: the whole uploader (through the Uploader assembly, with the daemon's
+// user interface) and the service pipe on its Unix socket, run in the foreground under systemd
+// (Type=notify) or by hand. It says READY=1 once started, keeps a readable STATUS= and, when
+// systemd watches it, sends WATCHDOG=1 from the engine's own event loop with the engine's lock
+// held, so that a wedged engine stops the heartbeat and is restarted. SIGTERM and SIGINT stop it.
+//
+// Threads: build, Run and destroy on the program's main thread, which must have SIGTERM and
+// SIGINT blocked (BlockStopSignals) before any thread is made, so that Run alone takes them.
+// Apply may be called from any thread (the hotplug monitor's, the sleep watcher's).
+class LinuxDaemon {
+ public:
+  struct Pieces {
+    SettingsStore& settings;
+    BaseStationDevices& devices;
+    Clock& clock;
+    // The service pipe's socket.
+    std::string socketPath;
+    // The folder holding html_templates/; empty: this program's.
+    std::string programFolder;
+    // Null: the platform's (the journal under systemd, else standard error; the logs directory).
+    std::unique_ptr<DebugOutput> output;
+    std::unique_ptr<LogFolder> logFolder;
+    // How often STATUS= is refreshed when systemd does not ask for a heartbeat.
+    std::chrono::milliseconds statusInterval{5000};
+  };
+
+  explicit LinuxDaemon(Pieces pieces);
+  LinuxDaemon(const LinuxDaemon&) = delete;
+  LinuxDaemon& operator=(const LinuxDaemon&) = delete;
+  ~LinuxDaemon();
+
+  // Blocks SIGTERM and SIGINT in the calling thread (and the threads it makes later).
+  static void BlockStopSignals();
+
+  // Opens the activity log, starts the service pipe and a standard session, tells systemd it is
+  // ready, and serves until SIGTERM or SIGINT arrives or Stop is called; then stops everything.
+  // Returns the exit code (0, or 1 when the service pipe could not be started).
+  int Run();
+  // Ends Run from another thread.
+  void Stop();
+
+  // Logs an event's lines and hands its action to the engine.
+  void Apply(const HostEventOutcome& outcome);
+
+  [[nodiscard]] CommunicationManager& Engine() { return uploader_.Engine(); }
+  [[nodiscard]] LinuxUserInterface& Interface() { return *ui_; }
+
+ private:
+  void Log(const std::string& text, int level);
+  // Posts the heartbeat to the engine's loop: WATCHDOG=1 (when asked for) and STATUS=.
+  void Heartbeat(bool watchdog);
+
+  Clock& clock_;
+  const std::chrono::milliseconds statusInterval_;
+  LinuxUserInterface* ui_ = nullptr;
+  Uploader uploader_;
+  EngineSessionControl control_;
+  ServicePipe pipe_;
+  SystemdNotifier notifier_;
+  std::atomic<bool> stopAsked_{false};
+  // Written by Stop, so that Run's wait wakes.
+  const int stopEvent_;
+  std::string lastStatus_;
+};
+
+}  // namespace Pellux

@@ -1,0 +1,190 @@
+// The daemon under a notify socket held by the test, as systemd holds it: READY=1, a readable
+// STATUS=, WATCHDOG=1 from the engine's loop (and none while the engine is wedged), SIGTERM and
+// Stop taking the stop path.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <thread>
+
+#include "service/linux_daemon_linux.h"
+#include "sim/memory_settings_store.h"
+#include "sim/virtual_base_station.h"
+#include "sim/virtual_device_bus.h"
+#include "tests/support/waited_texts.h"
+
+namespace Pellux {
+namespace {
+
+using namespace std::chrono_literals;
+
+// The lines of the daemon's debug output.
+class RecordedOutput final : public DebugOutput {
+ public:
+  explicit RecordedOutput(Messages& lines) : lines_(lines) {}
+  void Write(const std::string& text, int /*level*/, Context /*context*/) override {
+    lines_.Add(text);
+  }
+
+ private:
+  Messages& lines_;
+};
+
+// A notify socket as systemd holds it, in NOTIFY_SOCKET for the daemon.
+class NotifySocket {
+ public:
+  NotifySocket() {
+    char pattern[] = "/tmp/pellux-notify-XXXXXX";
+    folder_ = mkdtemp(pattern);
+    descriptor_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string path = folder_ + "/notify";
+    path.copy(address.sun_path, sizeof address.sun_path - 1);
+    bind(descriptor_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    setenv("NOTIFY_SOCKET", path.c_str(), 1);
+    reader_ = std::thread([this] {
+      char datagram[4096];
+      for (;;) {
+        const ssize_t size = recv(descriptor_, datagram, sizeof datagram, 0);
+        if (size <= 0) return;
+        const std::string text(datagram, static_cast<std::size_t>(size));
+        if (text == "end") return;
+        std::size_t start = 0;
+        for (std::size_t end; (end = text.find('\n', start)) != std::string::npos;
+             start = end + 1) {
+          received.Add(text.substr(start, end - start));
+        }
+        if (start < text.size()) received.Add(text.substr(start));
+      }
+    });
+  }
+  ~NotifySocket() {
+    const int writer = socket(AF_UNIX, SOCK_DGRAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    (folder_ + "/notify").copy(address.sun_path, sizeof address.sun_path - 1);
+    sendto(writer, "end", 3, 0, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    close(writer);
+    reader_.join();
+    close(descriptor_);
+    unsetenv("NOTIFY_SOCKET");
+    std::filesystem::remove_all(folder_);
+  }
+  std::size_t Count(const std::string& line) const {
+    const auto all = received.All();
+    return static_cast<std::size_t>(std::count(all.begin(), all.end(), line));
+  }
+  Messages received;
+
+ private:
+  std::string folder_;
+  int descriptor_ = -1;
+  std::thread reader_;
+};
+
+class LinuxDaemonTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setenv("WATCHDOG_USEC", "200000", 1);  // a heartbeat every 100 ms
+    unsetenv("WATCHDOG_PID");
+    char pattern[] = "/tmp/pellux-daemon-XXXXXX";
+    folder = mkdtemp(pattern);
+    daemon = std::make_unique<LinuxDaemon>(
+        LinuxDaemon::Pieces{.settings = store,
+                            .devices = bus,
+                            .clock = SystemClock::Instance(),
+                            .socketPath = folder + "/service.sock",
+                            .programFolder = PELLUX_SOURCE_DIR,
+                            .output = std::make_unique<RecordedOutput>(lines),
+                            .logFolder = nullptr,
+                            .statusInterval = 100ms});
+    runner = std::thread([this] { exitCode = daemon->Run(); });
+  }
+  void TearDown() override {
+    if (runner.joinable()) {
+      daemon->Stop();
+      runner.join();
+    }
+    daemon.reset();
+    unsetenv("WATCHDOG_USEC");
+    std::filesystem::remove_all(folder);
+  }
+  bool Eventually(const std::function<bool()>& done) {
+    const auto until = std::chrono::steady_clock::now() + 10s;
+    while (!done()) {
+      if (std::chrono::steady_clock::now() > until) return false;
+      std::this_thread::sleep_for(5ms);
+    }
+    return true;
+  }
+  bool Logged(const std::string& line) {
+    const auto all = lines.All();
+    return std::find(all.begin(), all.end(), line) != all.end();
+  }
+
+  // First: every thread of the test, the notify socket's reader included, leaves the stop
+  // signals to the daemon's Run.
+  struct StopSignalsBlocked {
+    StopSignalsBlocked() { LinuxDaemon::BlockStopSignals(); }
+  } blocked;
+  NotifySocket notify;
+  Messages lines;
+  std::string folder;
+  MemorySettingsStore store;
+  VirtualBaseStation station{SystemClock::Instance()};  // outlives the bus it is put on
+  VirtualDeviceBus bus;
+  std::unique_ptr<LinuxDaemon> daemon;
+  std::thread runner;
+  int exitCode = -1;
+};
+
+TEST_F(LinuxDaemonTest, ReadyStatusAndAHeartbeatThatAWedgedEngineStops) {
+  ASSERT_TRUE(Eventually([&] { return notify.Count("READY=1") == 1; }));
+  ASSERT_TRUE(Eventually([&] { return notify.Count("WATCHDOG=1") >= 3; }));
+  EXPECT_EQ(notify.Count("STATUS=Waiting for a base station"), 1u) << "sent when it changes";
+  EXPECT_TRUE(std::filesystem::exists(folder + "/service.sock"));
+
+  // An engine that holds its lock sends no heartbeat: systemd would restart it.
+  std::size_t during = 0;
+  daemon->Engine().RunLocked([&] {
+    std::this_thread::sleep_for(150ms);  // a beat already on its way may still arrive
+    const std::size_t before = notify.Count("WATCHDOG=1");
+    std::this_thread::sleep_for(500ms);
+    during = notify.Count("WATCHDOG=1") - before;
+  });
+  EXPECT_EQ(during, 0u);
+  ASSERT_TRUE(Eventually([&] { return notify.Count("WATCHDOG=1") >= 5; }));
+
+  ASSERT_EQ(kill(getpid(), SIGTERM), 0);
+  runner.join();
+  EXPECT_EQ(exitCode, 0);
+  EXPECT_EQ(notify.Count("STOPPING=1"), 1u);
+  EXPECT_TRUE(Logged("SIGTERM received"));
+  EXPECT_TRUE(Logged("SERVICE STOP EVENT"));
+  EXPECT_FALSE(std::filesystem::exists(folder + "/service.sock"));
+}
+
+TEST_F(LinuxDaemonTest, AStationThatArrivesIsOpenedAndTheStatusSaysSo) {
+  ASSERT_TRUE(Eventually([&] { return notify.Count("READY=1") == 1; }));
+  bus.Attach(station, 0x10C4, 0x84C4);
+  daemon->Apply({{{4, "a station arrives"}}, HostEventOutcome::Action{"basestationconnect", "1"}});
+  EXPECT_TRUE(Eventually([&] {
+    return notify.Count("STATUS=Searching for trackers") +
+               notify.Count("STATUS=Linked to a tracker") +
+               notify.Count("STATUS=Uploading to the server") >=
+           1;
+  })) << ::testing::PrintToString(notify.received.All());
+  EXPECT_TRUE(Logged("a station arrives"));
+  daemon->Stop();
+  runner.join();
+  EXPECT_EQ(exitCode, 0);
+  EXPECT_EQ(notify.Count("STATUS=Stopping"), 1u);
+}
+
+}  // namespace
+}  // namespace Pellux
