@@ -11,6 +11,7 @@ packages=(
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
   wine64
   openssl tinyproxy
+  dbus-daemon python3-dbusmock
 )
 
 missing=()

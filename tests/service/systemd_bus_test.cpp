@@ -1,0 +1,218 @@
+// The daemon's switches and its sleep events over a private system bus: a dbus-daemon of the
+// test's own with python-dbusmock playing systemd's manager and logind.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <systemd/sd-bus.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+#include <vector>
+
+#include "service/sleep_watcher_linux.h"
+#include "service/systemd_units_linux.h"
+#include "tests/support/waited_texts.h"
+
+extern char** environ;
+
+namespace Pellux {
+namespace {
+
+using namespace std::chrono_literals;
+
+pid_t Spawn(std::vector<std::string> arguments) {
+  std::vector<char*> pointers;
+  for (std::string& argument : arguments) pointers.push_back(argument.data());
+  pointers.push_back(nullptr);
+  // The child starts with no signal blocked, whatever this thread blocks (the daemon's tests
+  // block SIGTERM), so that SIGTERM ends it.
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t none;
+  sigemptyset(&none);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
+  pid_t child = 0;
+  const int spawned =
+      posix_spawnp(&child, pointers[0], nullptr, &attributes, pointers.data(), environ);
+  posix_spawnattr_destroy(&attributes);
+  return spawned == 0 ? child : 0;
+}
+
+void End(pid_t child) {
+  if (child <= 0) return;
+  kill(child, SIGTERM);
+  int status = 0;
+  waitpid(child, &status, 0);
+}
+
+// A system bus of the test's own (DBUS_SYSTEM_BUS_ADDRESS), with a mock of one system
+// service from dbusmock's templates on it, its calls logged to a file.
+class MockedSystemBus {
+ public:
+  MockedSystemBus(const std::string& tag, const std::string& templateName,
+                  const std::string& busName) {
+    std::string pattern = "/tmp/pellux-bus-" + tag + "-XXXXXX";
+    folder_ = mkdtemp(pattern.data());
+    const std::string address = "unix:path=" + folder_ + "/bus";
+    setenv("DBUS_SYSTEM_BUS_ADDRESS", address.c_str(), 1);
+    daemon_ =
+        Spawn({"dbus-daemon", "--session", "--nofork", "--nopidfile", "--address=" + address});
+    for (int i = 0; i < 500 && !std::filesystem::exists(folder_ + "/bus"); ++i) {
+      std::this_thread::sleep_for(10ms);
+    }
+    mock_ = Spawn({"/usr/bin/python3", "-m", "dbusmock", "--system", "-l", CallLog(), "--template",
+                   templateName});
+    sd_bus_open_system(&bus_);
+    for (int i = 0; i < 1000 && !ready_; ++i) {
+      int has = 0;
+      sd_bus_error error = SD_BUS_ERROR_NULL;
+      sd_bus_message* reply = nullptr;
+      if (sd_bus_call_method(bus_, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                             "org.freedesktop.DBus", "NameHasOwner", &error, &reply, "s",
+                             busName.c_str()) >= 0) {
+        sd_bus_message_read(reply, "b", &has);
+      }
+      sd_bus_error_free(&error);
+      sd_bus_message_unref(reply);
+      ready_ = has != 0;
+      if (!ready_) std::this_thread::sleep_for(10ms);
+    }
+  }
+  ~MockedSystemBus() {
+    sd_bus_flush_close_unref(bus_);
+    End(mock_);
+    End(daemon_);
+    unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
+    std::filesystem::remove_all(folder_);
+  }
+  [[nodiscard]] bool Ready() const { return ready_; }
+  [[nodiscard]] std::string CallLog() const { return folder_ + "/calls.log"; }
+  [[nodiscard]] std::string Calls() const {
+    std::ifstream file(CallLog());
+    return std::string(std::istreambuf_iterator<char>(file), {});
+  }
+  sd_bus* Bus() { return bus_; }
+
+ private:
+  std::string folder_;
+  pid_t daemon_ = 0;
+  pid_t mock_ = 0;
+  sd_bus* bus_ = nullptr;
+  bool ready_ = false;
+};
+
+constexpr const char* kMock = "org.freedesktop.DBus.Mock";
+
+TEST(SystemdUnitsTest, SwitchesReachSystemdsManagerAndItsRefusalIsTold) {
+  MockedSystemBus system("units", "systemd", "org.freedesktop.systemd1");
+  ASSERT_TRUE(system.Ready());
+  const char* path = "/org/freedesktop/systemd1";
+  sd_bus_error error = SD_BUS_ERROR_NULL;
+  ASSERT_GE(sd_bus_call_method(system.Bus(), "org.freedesktop.systemd1", path, kMock, "AddMockUnit",
+                               &error, nullptr, "s", "pellux.service"),
+            0);
+  for (const auto& [name, in, out, code] :
+       {std::tuple{"EnableUnitFiles", "asbb", "ba(sss)", "ret = (False, [])"},
+        std::tuple{"DisableUnitFiles", "asb", "a(sss)", "ret = []"},
+        std::tuple{"Reload", "", "", ""}}) {
+    ASSERT_GE(sd_bus_call_method(system.Bus(), "org.freedesktop.systemd1", path, kMock, "AddMethod",
+                                 &error, nullptr, "sssss", "org.freedesktop.systemd1.Manager", name,
+                                 in, out, code),
+              0)
+        << name;
+  }
+  std::vector<std::string> problems;
+  SystemdUnits units([&](const std::string& line) { problems.push_back(line); });
+  const auto state = [&] {
+    char* value = nullptr;
+    sd_bus_get_property_string(system.Bus(), "org.freedesktop.systemd1",
+                               "/org/freedesktop/systemd1/unit/pellux_service",
+                               "org.freedesktop.systemd1.Unit", "ActiveState", &error, &value);
+    std::string text = value != nullptr ? value : "";
+    free(value);
+    return text;
+  };
+  EXPECT_TRUE(units.Enable("pellux.service"));
+  EXPECT_TRUE(units.Start("pellux.service"));
+  EXPECT_EQ(state(), "active");
+  EXPECT_TRUE(units.Stop("pellux.service"));
+  EXPECT_EQ(state(), "inactive");
+  EXPECT_TRUE(units.Disable("pellux.service"));
+  EXPECT_TRUE(problems.empty()) << ::testing::PrintToString(problems);
+  const std::string calls = system.Calls();
+  for (const char* call :
+       {"EnableUnitFiles [\"pellux.service\"] False True", "Reload",
+        "StartUnit \"pellux.service\" \"replace\"", "StopUnit \"pellux.service\" \"replace\"",
+        "DisableUnitFiles [\"pellux.service\"] False"}) {
+    EXPECT_NE(calls.find(call), std::string::npos) << call << "\n" << calls;
+  }
+
+  // A unit systemd does not know: refused, and the bus error is told.
+  EXPECT_FALSE(units.Start("other.service"));
+  ASSERT_EQ(problems.size(), 1u);
+  EXPECT_EQ(problems[0].rfind("StartUnit(other.service) failed: ", 0), 0u) << problems[0];
+  sd_bus_error_free(&error);
+}
+
+TEST(SleepWatcherTest, SuspendAndResumeReachTheHandlerAndTheInhibitorDelaysTheSleep) {
+  MockedSystemBus system("sleep", "logind", "org.freedesktop.login1");
+  ASSERT_TRUE(system.Ready());
+  Messages events;
+  std::vector<std::string> problems;
+  std::atomic<bool> heldDuringSuspend{false};
+  SleepWatcher* watching = nullptr;
+  SleepWatcher watcher(
+      [&](bool suspending) {
+        if (suspending) heldDuringSuspend.store(watching->HoldsInhibitor());
+        events.Add(suspending ? "suspend" : "resume");
+      },
+      [&](const std::string& line) { problems.push_back(line); });
+  watching = &watcher;
+  ASSERT_TRUE(watcher.Start());
+  EXPECT_TRUE(watcher.HoldsInhibitor());
+  EXPECT_NE(system.Calls().find("Inhibit \"sleep\" \"Pellux Data Uploader\""), std::string::npos)
+      << system.Calls();
+  EXPECT_NE(system.Calls().find("\"delay\""), std::string::npos);
+
+  const auto emit = [&](bool suspending) {
+    sd_bus_error error = SD_BUS_ERROR_NULL;
+    const int sent =
+        sd_bus_call_method(system.Bus(), "org.freedesktop.login1", "/org/freedesktop/login1", kMock,
+                           "EmitSignal", &error, nullptr, "sssav", "org.freedesktop.login1.Manager",
+                           "PrepareForSleep", "b", 1, "b", suspending ? 1 : 0);
+    sd_bus_error_free(&error);
+    return sent >= 0;
+  };
+  ASSERT_TRUE(emit(true));
+  ASSERT_TRUE(events.WaitFor(1));
+  EXPECT_TRUE(heldDuringSuspend.load()) << "the sleep waits for the disconnect";
+  for (int i = 0; i < 200 && watcher.HoldsInhibitor(); ++i) std::this_thread::sleep_for(5ms);
+  EXPECT_FALSE(watcher.HoldsInhibitor()) << "let go once the disconnect was handed on";
+  ASSERT_TRUE(emit(false));
+  ASSERT_TRUE(events.WaitFor(2));
+  for (int i = 0; i < 200 && !watcher.HoldsInhibitor(); ++i) std::this_thread::sleep_for(5ms);
+  EXPECT_TRUE(watcher.HoldsInhibitor()) << "taken again after the wake";
+  EXPECT_EQ(events.All(), (std::vector<std::string>{"suspend", "resume"}));
+  watcher.Stop();
+  EXPECT_FALSE(watcher.HoldsInhibitor());
+  EXPECT_TRUE(problems.empty()) << ::testing::PrintToString(problems);
+}
+
+TEST(SleepWatcherTest, WithoutASystemBusTheDaemonRunsWithoutSleepEvents) {
+  setenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/pellux/bus", 1);
+  std::vector<std::string> problems;
+  SleepWatcher watcher([](bool) {}, [&](const std::string& line) { problems.push_back(line); });
+  EXPECT_FALSE(watcher.Start());
+  ASSERT_EQ(problems.size(), 1u);
+  EXPECT_EQ(problems[0].rfind("sd_bus_open_system failed: errno 2", 0), 0u) << problems[0];
+  unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
+}
+
+}  // namespace
+}  // namespace Pellux
