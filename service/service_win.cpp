@@ -184,14 +184,33 @@ DWORD Service::RunDispatcher() {
 }
 
 void Service::UpdateStatus(DWORD state, bool report, const DWORD* exitCode) {
-  std::lock_guard guard(statusMutex_);
-  status_.dwCurrentState = state;
-  if (exitCode != nullptr) {
-    status_.dwWin32ExitCode = *exitCode;
-    status_.dwCheckPoint = 0;
-    status_.dwWaitHint = 0;
+  SERVICE_STATUS copy{};
+  SERVICE_STATUS_HANDLE handle = nullptr;
+  {
+    std::lock_guard guard(statusMutex_);
+    status_.dwCurrentState = state;
+    if (exitCode != nullptr) {
+      status_.dwWin32ExitCode = *exitCode;
+      status_.dwCheckPoint = 0;
+      status_.dwWaitHint = 0;
+    }
+    copy = status_;
+    handle = statusHandle_;
   }
-  if (report && statusHandle_ != nullptr) SetServiceStatus(statusHandle_, &status_);
+  // Reported outside the lock: the manager may wait in SetServiceStatus (for the stopped
+  // state) until a control handler that wants the lock has returned.
+  if (report && handle != nullptr) SetServiceStatus(handle, &copy);
+}
+
+void Service::ReportCurrentStatus() {
+  SERVICE_STATUS copy{};
+  SERVICE_STATUS_HANDLE handle = nullptr;
+  {
+    std::lock_guard guard(statusMutex_);
+    copy = status_;
+    handle = statusHandle_;
+  }
+  if (handle != nullptr) SetServiceStatus(handle, &copy);
 }
 
 void Service::Main() {
@@ -258,10 +277,7 @@ DWORD Service::Control(DWORD control, DWORD eventType, void* eventData) {
       }
       break;
   }
-  {
-    std::lock_guard guard(statusMutex_);
-    if (statusHandle_ != nullptr) SetServiceStatus(statusHandle_, &status_);
-  }
+  ReportCurrentStatus();
   return NO_ERROR;
 }
 

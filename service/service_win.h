@@ -85,12 +85,14 @@ class Service {
   // Sets the state (and, when given, the exit code with checkpoint and wait hint 0) and, with
   // `report`, reports the record to the service manager.
   void UpdateStatus(DWORD state, bool report, const DWORD* exitCode = nullptr);
+  // Reports the record as it is now.
+  void ReportCurrentStatus();
 
   FixedText<kNameSize> name_;
   FixedText<kNameSize> displayName_;
   FixedText<kNameSize> description_;
   FixedText<kVersionSize> version_;
-  // Service main's thread and the dispatcher's both report: one at a time.
+  // Service main's thread and the dispatcher's both change the record.
   mutable std::mutex statusMutex_;
   SERVICE_STATUS status_{};
   SERVICE_STATUS_HANDLE statusHandle_ = nullptr;

@@ -1,0 +1,108 @@
+// The whole "Pellux" service at work under Wine's service manager: installed and started, it
+// opens its base station (virtual, inside the service's process), links the tracker, posts to
+// the reference server over WinInet, writes its activity log under ProgramData, answers
+// pelluxctl's status over its real pipe, and stops cleanly.
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "sim/reference_server.h"
+#include "tests/service/program_runner_win.h"
+#include "tools/pelluxctl/pelluxctl_runner.h"
+#include "ui/registry_settings_store_win.h"
+
+namespace Pellux {
+namespace {
+
+using namespace std::chrono_literals;
+
+Ran Service(const std::string& switchText) {
+  return RunProgramAt(ProgramBeside("px_service_host.exe"), switchText);
+}
+
+bool Eventually(const std::function<bool()>& done, std::chrono::seconds limit = 30s) {
+  const auto until = std::chrono::steady_clock::now() + limit;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > until) return false;
+    std::this_thread::sleep_for(20ms);
+  }
+  return true;
+}
+
+// The newest activity log file's contents.
+std::string ActivityLog() {
+  char data[MAX_PATH] = {};
+  GetEnvironmentVariableA("ProgramData", data, MAX_PATH);
+  const std::filesystem::path folder = std::filesystem::path(data) / "Pellux" / "Tracker" / "logs";
+  std::filesystem::path newest;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+    if (newest.empty() || entry.path().filename() > newest.filename()) newest = entry.path();
+  }
+  std::ifstream file(newest, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(file), {});
+}
+
+TEST(PelluxServiceTest, InstalledAndStartedItUploadsAnswersTheUiAndStopsCleanly) {
+  ReferenceServer server;
+  const std::string port = std::to_string(server.Port());
+  server.ScriptDocuments(
+      {"<p><response host=\"127.0.0.1\" port=\"" + port +
+           "\" path=\"/done\"/><clientDisplay><message>Upload complete.</message>"
+           "</clientDisplay><device action=\"close\" sleepPeriod=\"15\"/></p>",
+       "<p><device action=\"close\"/></p>"});
+  RegistrySettingsStore settings([](const std::string& line) { ADD_FAILURE() << line; });
+  settings.WriteText("Tracker", "ServerHost", "127.0.0.1");
+  settings.WriteNumber("Tracker", "ServerPort", server.Port());
+  settings.WriteText("Tracker", "ErrorHost", "127.0.0.1");
+  settings.WriteNumber("Tracker", "ErrorPort", server.Port());
+  settings.WriteNumber("Tracker", "LogActivity", 1);
+  settings.WriteNumber("Tracker", "MaxLogDays", 1);
+
+  ASSERT_EQ(Service("/I").err, "");
+  const Ran started = Service("/S");
+  ASSERT_EQ(started.err, "The Pellux Data Uploader service has started.\n");
+
+  // The tracker is linked and its session posted, and the server's close was acted on.
+  EXPECT_TRUE(Eventually([&] { return server.Requests().size() >= 2; }))
+      << server.Requests().size() << " request(s)";
+
+  // pelluxctl over the service's real pipe.
+  PelluxctlOptions options;
+  options.command = PelluxctlOptions::Command::kStatus;
+  options.service = UiConnection::DefaultServiceName();
+  std::string error;
+  auto connection = UiConnection::Open(options.service, UiConnection::DefaultReplyName(), error);
+  ASSERT_NE(connection, nullptr) << error;
+  std::ostringstream out;
+  std::ostringstream err;
+  std::istringstream in;
+  std::atomic<bool> interrupted{false};
+  EXPECT_EQ(RunPelluxctl(options, *connection, {out, err, in, interrupted, 5000ms, 2000ms}),
+            kPelluxctlOk)
+      << err.str();
+  EXPECT_EQ(out.str().rfind("base station: open\ntracker last put to sleep: ", 0), 0u) << out.str();
+  connection.reset();
+
+  EXPECT_EQ(Service("/P").err, "");
+  EXPECT_TRUE(Eventually([&] {
+    const std::string log = ActivityLog();
+    return log.find("<<< APPLICATION TERMINATED >>>") != std::string::npos;
+  })) << ActivityLog();
+  const std::string log = ActivityLog();
+  EXPECT_NE(log.find("Starting session in standard mode..."), std::string::npos);
+  EXPECT_NE(log.find("SERVICE STOP EVENT"), std::string::npos);
+  EXPECT_LT(log.find("SERVICE STOP EVENT"), log.find("<<< APPLICATION TERMINATED >>>"));
+  EXPECT_EQ(Service("/U").err, "");
+  server.Stop();
+}
+
+}  // namespace
+}  // namespace Pellux
