@@ -7,6 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config git
   clang clang-format clang-tidy libclang-rt-14-dev
   libboost1.81-dev librapidxml-dev libcurl4-openssl-dev libudev-dev libsystemd-dev
+  umockdev libumockdev-dev
   nlohmann-json3-dev googletest libgtest-dev libgmock-dev libbenchmark-dev
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
   wine64
