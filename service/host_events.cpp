@@ -82,6 +82,22 @@ HostEventOutcome TranslateDeviceEvent(const DeviceEvent& event, std::uint16_t ve
   return outcome;
 }
 
+HostEventOutcome TranslateSerialPortEvent(const SerialPortEvent& event, std::uint16_t vendorId,
+                                          std::uint16_t productId) {
+  HostEventOutcome outcome;
+  outcome.lines.push_back(
+      {LogLevel::kTrace,
+       FormatLine("[DEVICE EVENT] %s %s", event.arrived ? "add" : "remove", event.node).str()});
+  outcome.lines.push_back(
+      {LogLevel::kTrace, FormatLine("Device info: USB %04x:%04x serial '%s' product '%s'",
+                                    event.vendorId, event.productId, event.serial, event.product)
+                             .str()});
+  if (event.vendorId != vendorId || event.productId != productId) return outcome;
+  outcome.action = HostEventOutcome::Action{
+      event.arrived ? "basestationconnect" : "basestationdisconnect", event.serial};
+  return outcome;
+}
+
 HostEventOutcome TranslatePowerEvent(std::uint32_t type, std::uintptr_t dataAddress,
                                      const std::string& serialInUse) {
   struct Known {

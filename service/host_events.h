@@ -66,6 +66,21 @@ HostEventOutcome TranslatePowerEvent(std::uint32_t type, std::uintptr_t dataAddr
 inline constexpr std::uint32_t kPowerSuspend = 4;
 inline constexpr std::uint32_t kPowerResumeSuspend = 7;
 
+// A USB serial port that came or went on Linux (the udev monitor's event), in the same terms as
+// a Windows device event: "[DEVICE EVENT] add <node>" or "remove", "Device info: ..." with its
+// ids, serial and product, and for the base station of `vendorId`/`productId` the action with
+// its serial.
+struct SerialPortEvent {
+  bool arrived = false;
+  std::string node;
+  std::uint16_t vendorId = 0;
+  std::uint16_t productId = 0;
+  std::string serial;
+  std::string product;
+};
+HostEventOutcome TranslateSerialPortEvent(const SerialPortEvent& event, std::uint16_t vendorId,
+                                          std::uint16_t productId);
+
 // Session changes are only logged.
 HostEventOutcome TranslateSessionChange(std::uint32_t type, std::uintptr_t dataAddress);
 

@@ -65,6 +65,8 @@ void LinuxDaemon::Log(const std::string& text, int level) {
 }
 
 void LinuxDaemon::Apply(const HostEventOutcome& outcome) {
+  // Once stopping, the engine takes no more device or power actions.
+  if (stopAsked_.load()) return;
   for (const HostEventOutcome::Line& line : outcome.lines) Log(line.text, line.level);
   if (outcome.action) {
     Engine().ProcessAction(0, outcome.action->name, outcome.action->argument, false, kNoContext);
@@ -128,6 +130,7 @@ int LinuxDaemon::Run() {
     Heartbeat(heartbeat.has_value());
   }
 
+  stopAsked_.store(true);
   notifier_.Notify("STOPPING=1\nSTATUS=Stopping");
   Log("SERVICE STOP EVENT", LogLevel::kUserInput);
   Engine().ProcessAction(0, "shutdown", "", false, kNoContext);

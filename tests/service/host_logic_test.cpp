@@ -116,6 +116,26 @@ TEST(HostDeviceEvents, NamesAndDevicesThatAreNotOursGiveLinesOnly) {
   EXPECT_EQ(DeviceInstanceId("ab#cdefg"), "");
 }
 
+TEST(HostDeviceEvents, SerialPortsOnLinuxInTheSameTerms) {
+  const SerialPortEvent station{true, "/dev/ttyUSB0", 0x10C4, 0x84C4, "4021337", "ANT USB Stick"};
+  const auto arrival = TranslateSerialPortEvent(station, 0x10C4, 0x84C4);
+  EXPECT_EQ(arrival.lines,
+            (std::vector<Line>{
+                {4, "[DEVICE EVENT] add /dev/ttyUSB0"},
+                {4, "Device info: USB 10c4:84c4 serial '4021337' product 'ANT USB Stick'"}}));
+  EXPECT_EQ(arrival.action, (Action{"basestationconnect", "4021337"}));
+  SerialPortEvent gone = station;
+  gone.arrived = false;
+  EXPECT_EQ(TranslateSerialPortEvent(gone, 0x10C4, 0x84C4).action,
+            (Action{"basestationdisconnect", "4021337"}));
+  // Another adapter, or a station of other configured ids: lines only; a "%" is only text.
+  const SerialPortEvent other{true, "/dev/ttyUSB1", 0x0403, 0x6001, "%s%n", "FT232R"};
+  const auto logged = TranslateSerialPortEvent(other, 0x10C4, 0x84C4);
+  EXPECT_FALSE(logged.action);
+  EXPECT_EQ(logged.lines[1].text, "Device info: USB 0403:6001 serial '%s%n' product 'FT232R'");
+  EXPECT_FALSE(TranslateSerialPortEvent(station, 0x0FCF, 0x1004).action);
+}
+
 TEST(HostPowerEvents, SuspendAndResumeHandOnTheSerialInUse) {
   const struct {
     std::uint32_t type;
