@@ -37,10 +37,19 @@ DemoScenario DemoScenario::Default() {
       "<clientDisplay><message>Upload complete. The tracker sleeps for 15 seconds.</message>"
       "</clientDisplay><device action=\"close\" sleepPeriod=\"15\"/></p>");
   scenario.documents.push_back("<p><device action=\"close\"/></p>");
+  // pellux-sim's downloads are the same bytes as Bytes(size, seed).
+  constexpr std::size_t kDownload = 2048;
+  constexpr std::uint8_t kSeed = 11;
+  constexpr std::size_t kUploadRequest = 512;
+  constexpr std::size_t kUploadTotal = 1000;
   scenario.answers.emplace_back(std::vector<std::uint8_t>{0x22, 0x01},
-                                TrackerAnswer::Download(Bytes(2048, 11)));
+                                TrackerAnswer::Download(Bytes(kDownload, kSeed)));
   scenario.answers.emplace_back(std::vector<std::uint8_t>{0x22, 0x02},
-                                TrackerAnswer::Upload(512, 1000));
+                                TrackerAnswer::Upload(kUploadRequest, kUploadTotal));
+  scenario.simArguments = {
+      "--answer", "2201=download:" + std::to_string(kDownload) + ":" + std::to_string(kSeed),
+      "--answer",
+      "2202=upload:" + std::to_string(kUploadRequest) + ":" + std::to_string(kUploadTotal)};
   return scenario;
 }
 

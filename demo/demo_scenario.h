@@ -15,6 +15,8 @@ struct DemoScenario {
   std::vector<std::string> documents;
   // Command header prefix and the tracker's answer to it.
   std::vector<std::pair<std::vector<std::uint8_t>, TrackerAnswer>> answers;
+  // The same answers as pellux-sim's arguments.
+  std::vector<std::string> simArguments;
 
   // Links, downloads 2 KB of activity, uploads 1000 bytes of settings, shows a message, closes
   // and puts the tracker to sleep.

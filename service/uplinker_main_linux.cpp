@@ -96,7 +96,9 @@ int RunDaemon() {
         uplinker.Apply(TranslatePowerEvent(suspending ? kPowerSuspend : kPowerResumeSuspend, 0,
                                            uplinker.Engine().SerialInUse()));
       },
-      [&uplinker](const std::string& line) { uplinker.Interface().Log(line, 6, kNoContext); });
+      [&uplinker](const std::string& line) {
+        uplinker.Interface().Log("No sleep and wake events: " + line, 6, kNoContext);
+      });
   sleep.Start();
 
   const int exitCode = uplinker.Run();
