@@ -12,8 +12,10 @@
 #include <sstream>
 #include <thread>
 
+#include "demo/child_program_linux.h"
 #include "demo/demo_scenario.h"
 #include "sim/reference_server.h"
+#include "tests/support/mocked_system_bus_linux.h"
 #include "tests/support/notify_socket_linux.h"
 #include "tests/support/sim_process.h"
 #include "tools/pelluxctl/pelluxctl_runner.h"
@@ -62,7 +64,10 @@ class UplinkerProcessTest : public ::testing::Test {
   std::filesystem::path folder;
 };
 
-TEST_F(UplinkerProcessTest, UploadsAnswersTheUiAndStopsOnSigterm) {
+TEST_F(UplinkerProcessTest, UploadsAnswersTheUiSleepsAndWakesAndStopsOnSigterm) {
+  // logind on a bus of the test's own, for the sleep and wake events.
+  MockedSystemBus system("uplinker", "logind", "org.freedesktop.login1");
+  ASSERT_TRUE(system.Ready());
   NotifySocket notify;
   ReferenceServer server;
   server.ScriptDocuments(DemoScenario::Default().DocumentsFor("127.0.0.1", server.Port()));
@@ -108,6 +113,28 @@ TEST_F(UplinkerProcessTest, UploadsAnswersTheUiAndStopsOnSigterm) {
       << err.str();
   EXPECT_EQ(out.str().rfind("base station: open\n", 0), 0u) << out.str();
 
+  // The system sleeps: the station is let go before the inhibitor is, and taken on the wake.
+  const auto prepare = [&](bool suspending) {
+    return sd_bus_call_method(system.Bus(), "org.freedesktop.login1", "/org/freedesktop/login1",
+                              kMock, "EmitSignal", nullptr, nullptr, "sssav",
+                              "org.freedesktop.login1.Manager", "PrepareForSleep", "b", 1, "b",
+                              suspending ? 1 : 0) >= 0;
+  };
+  const auto logged = [&](const std::string& text) {
+    std::string log;
+    for (const auto& entry : std::filesystem::directory_iterator(folder / "logs")) {
+      log += ReadFile(entry.path());
+    }
+    return log.find(text) != std::string::npos;
+  };
+  EXPECT_NE(system.Calls().find("Inhibit \"sleep\""), std::string::npos) << system.Calls();
+  ASSERT_TRUE(prepare(true));
+  EXPECT_TRUE(Eventually([&] { return logged("[POWER EVENT] SUSPEND"); }, 10s));
+  EXPECT_TRUE(Eventually([&] { return logged("Processing action 'basestationdisconnect'"); }, 10s));
+  ASSERT_TRUE(prepare(false));
+  EXPECT_TRUE(Eventually([&] { return logged("[POWER EVENT] RESUME SUSPEND"); }, 10s));
+  EXPECT_TRUE(Eventually([&] { return logged("Processing action 'basestationconnect'"); }, 10s));
+
   const auto stopping = std::chrono::steady_clock::now();
   EXPECT_EQ(uplinker.Stop(), 0);
   EXPECT_LT(std::chrono::steady_clock::now() - stopping, 10s);
@@ -120,6 +147,47 @@ TEST_F(UplinkerProcessTest, UploadsAnswersTheUiAndStopsOnSigterm) {
   EXPECT_NE(log.find("SIGTERM received"), std::string::npos);
   EXPECT_NE(log.find("<<< APPLICATION TERMINATED >>>"), std::string::npos) << log;
   EXPECT_FALSE(std::filesystem::exists(folder / "run" / "service.sock"));
+}
+
+TEST_F(UplinkerProcessTest, SwitchesGoToSystemdsManager) {
+  MockedSystemBus system("switches", "systemd", "org.freedesktop.systemd1");
+  ASSERT_TRUE(system.Ready());
+  const char* path = "/org/freedesktop/systemd1";
+  ASSERT_GE(sd_bus_call_method(system.Bus(), "org.freedesktop.systemd1", path, kMock, "AddMockUnit",
+                               nullptr, nullptr, "s", "pellux.service"),
+            0);
+  for (const auto& [name, in, out, code] :
+       {std::tuple{"EnableUnitFiles", "asbb", "ba(sss)", "ret = (False, [])"},
+        std::tuple{"DisableUnitFiles", "asb", "a(sss)", "ret = []"},
+        std::tuple{"Reload", "", "", ""}}) {
+    ASSERT_GE(sd_bus_call_method(system.Bus(), "org.freedesktop.systemd1", path, kMock, "AddMethod",
+                                 nullptr, nullptr, "sssss", "org.freedesktop.systemd1.Manager",
+                                 name, in, out, code),
+              0);
+  }
+  // Each switch: what it prints on its error stream.
+  const auto run = [](const std::string& which) {
+    ChildProgram program({PELLUX_UPLINKER_PATH, which});
+    std::string err;
+    while (const auto line = program.ReadLine(ChildProgram::Stream::kErr, 10s)) err += *line + "\n";
+    EXPECT_EQ(program.Stop(), 0) << which;
+    return err;
+  };
+  EXPECT_EQ(run("/i"), "");
+  EXPECT_EQ(run("-S"), "The Pellux Data Uploader service has started.\n");
+  EXPECT_EQ(run("/P"), "");
+  EXPECT_EQ(run("/U"), "");
+  const std::string calls = system.Calls();
+  for (const char* call : {"EnableUnitFiles", "StartUnit \"pellux.service\"",
+                           "StopUnit \"pellux.service\"", "DisableUnitFiles"}) {
+    EXPECT_NE(calls.find(call), std::string::npos) << call << "\n" << calls;
+  }
+  // With no systemd to ask, a switch fails with the reason and the failure message.
+  unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
+  setenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/pellux/bus", 1);
+  const std::string failed = run("/P");
+  EXPECT_NE(failed.find("sd_bus_open_system failed: errno 2"), std::string::npos) << failed;
+  EXPECT_NE(failed.find("The Pellux Data Uploader service failed to stop.\n"), std::string::npos);
 }
 
 }  // namespace
