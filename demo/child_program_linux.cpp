@@ -12,8 +12,6 @@
 
 #include "base/system_error.h"
 
-extern char** environ;
-
 namespace Pellux {
 
 ChildProgram::ChildProgram(std::vector<std::string> arguments,
@@ -31,11 +29,18 @@ ChildProgram::ChildProgram(std::vector<std::string> arguments,
     for (const auto& [name, value] : environment) replaced |= text.rfind(name + "=", 0) == 0;
     if (!replaced) variables.push_back(text);
   }
-  for (const auto& [name, value] : environment) variables.push_back(name + "=" + value);
+  for (const auto& [name, value] : environment) {
+    std::string variable = name;
+    variable += '=';
+    variable += value;
+    variables.push_back(std::move(variable));
+  }
   std::vector<char*> argv;
+  argv.reserve(arguments.size() + 1);
   for (std::string& argument : arguments) argv.push_back(argument.data());
   argv.push_back(nullptr);
   std::vector<char*> envp;
+  envp.reserve(variables.size() + 1);
   for (std::string& variable : variables) envp.push_back(variable.data());
   envp.push_back(nullptr);
 
