@@ -8,7 +8,7 @@ FUZZ_SECONDS ?= 60
 # ten to fifty times slower, run a tenth of them.
 SANITIZER_SOAK ?= 100
 
-.PHONY: demo fuzz-replay bench all deps linux win64 win32 tsan asan check check-tsan check-asan format format-check clean fuzz tidy
+.PHONY: demo fuzz-replay bench bench-wine all deps linux win64 win32 tsan asan check check-tsan check-asan format format-check clean fuzz tidy
 
 all: linux
 
@@ -66,6 +66,13 @@ demo: deps
 # Runs every benchmark program of the release build; numbers are read, never asserted.
 bench: linux
 	@for program in build/linux/bench/*_bench; do echo "== $$program"; $$program; done
+
+# The Windows receive path (bridge library, handle, queue, read thread, framer) under Wine, in
+# a throwaway prefix; numbers are read, never asserted.
+bench-wine: win64
+	./scripts/make-wine-prefix.sh $(CURDIR)/build/win64/bench-prefix >/dev/null
+	WINEPREFIX=$(CURDIR)/build/win64/bench-prefix WINEDEBUG=-all /usr/lib/wine/wine64 \
+	  build/win64/bench/win_receive_bench.exe
 
 # Builds the libFuzzer targets and runs each for FUZZ_SECONDS from its committed corpus.
 fuzz: deps

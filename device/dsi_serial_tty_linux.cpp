@@ -20,6 +20,7 @@
 #include "base/log_format.h"
 #include "base/log_level.h"
 #include "base/system_error.h"
+#include "device/usb_text_rules.h"
 
 namespace Pellux {
 namespace {
@@ -90,7 +91,7 @@ bool DSISerialTTY::AutoInit() {
   const std::vector<UsbSerialPort> listed = ports_ ? ports_() : std::vector<UsbSerialPort>{};
   for (std::size_t index = 0; index < listed.size() && index < 0xFF; ++index) {
     const UsbSerialPort& port = listed[index];
-    if (!LooksLikeBaseStationProduct(port.product)) continue;
+    if (!IsAntUsbStickProduct(port.product)) continue;
     // The bridge transport's test opening: can the port be had at all? No line settings are made.
     const int fd = ::open(port.node.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
@@ -120,7 +121,7 @@ bool DSISerialTTY::Init(std::uint32_t baud, std::uint8_t deviceNumber) {
 
 std::uint32_t DSISerialTTY::GetDeviceSerialNumber() {
   std::lock_guard guard(mutex_);
-  return openPort_ ? SerialNumberFromText(openPort_->serial) : 0;
+  return openPort_ ? LeadingDecimalNumber(openPort_->serial) : 0;
 }
 
 bool DSISerialTTY::GetDeviceUSBInfo(std::uint8_t deviceNumber, std::string& product,

@@ -57,20 +57,4 @@ std::string CleanDeviceText(std::string_view raw) {
   return clean;
 }
 
-std::uint32_t SerialNumberFromText(std::string_view serial) {
-  std::uint64_t value = 0;
-  constexpr std::uint64_t kMost = std::numeric_limits<std::uint32_t>::max();
-  for (const char c : serial) {
-    if (c < '0' || c > '9') break;
-    value = std::min<std::uint64_t>(value * 10 + static_cast<std::uint64_t>(c - '0'), kMost + 1);
-  }
-  return static_cast<std::uint32_t>(std::min(value, kMost));
-}
-
-bool LooksLikeBaseStationProduct(std::string_view product) {
-  constexpr std::string_view kStick = "ANT USB Stick";
-  const std::size_t compared = std::min(product.size(), kStick.size());
-  return product.substr(0, compared) == kStick.substr(0, compared);
-}
-
 }  // namespace Pellux

@@ -42,12 +42,4 @@ inline constexpr std::size_t kMaxDeviceTextBytes = 255;
 // not part of a well-formed sequence replaced by '?', never cutting a character in two.
 std::string CleanDeviceText(std::string_view raw);
 
-// The number a serial text stands for: the decimal value of its leading digits, 0 when it has
-// none; a value past 32 bits stays at 0xFFFFFFFF.
-std::uint32_t SerialNumberFromText(std::string_view serial);
-
-// The automatic selection's test of a product text: it matches when its first
-// min(size, 13) characters are the beginning of "ANT USB Stick" (so the empty text matches too).
-bool LooksLikeBaseStationProduct(std::string_view product);
-
 }  // namespace Pellux

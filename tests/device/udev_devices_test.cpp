@@ -20,6 +20,7 @@
 
 #include "device/dsi_serial_tty_linux.h"
 #include "device/udev_devices_linux.h"
+#include "device/usb_text_rules.h"
 #include "link/linux_base_station_devices.h"
 #include "sim/memory_settings_store.h"
 #include "tests/device/recording_receiver.h"
@@ -190,7 +191,7 @@ TEST_F(UdevTest, HostileDeviceTextsAreKeptSafe) {
   const std::vector<BaseStationCandidate> candidates = devices.Candidates();
   ASSERT_EQ(candidates.size(), 3u);
   EXPECT_EQ(candidates[1].serial, "ABCDEF");
-  EXPECT_EQ(SerialNumberFromText(candidates[1].serial), 0u);
+  EXPECT_EQ(LeadingDecimalNumber(candidates[1].serial), 0u);
 }
 
 TEST_F(UdevTest, TheUploaderListsTheStickAndTheSettingOverridesTheList) {

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "device/usb_text_rules.h"
+
 namespace Pellux {
 namespace {
 
@@ -37,24 +39,24 @@ TEST(DeviceTextTest, CutsAnOverlongTextBetweenCharacters) {
 }
 
 TEST(SerialNumberTest, ReadsTheLeadingDigits) {
-  EXPECT_EQ(SerialNumberFromText("4021337"), 4021337u);
-  EXPECT_EQ(SerialNumberFromText("0012345abc"), 12345u);
-  EXPECT_EQ(SerialNumberFromText("ABC123"), 0u);
-  EXPECT_EQ(SerialNumberFromText(""), 0u);
-  EXPECT_EQ(SerialNumberFromText("-5"), 0u);
-  EXPECT_EQ(SerialNumberFromText("4294967295"), 4294967295u);
-  EXPECT_EQ(SerialNumberFromText("4294967296"), 4294967295u);
-  EXPECT_EQ(SerialNumberFromText(std::string(300, '9')), 4294967295u);
+  EXPECT_EQ(LeadingDecimalNumber("4021337"), 4021337u);
+  EXPECT_EQ(LeadingDecimalNumber("0012345abc"), 12345u);
+  EXPECT_EQ(LeadingDecimalNumber("ABC123"), 0u);
+  EXPECT_EQ(LeadingDecimalNumber(""), 0u);
+  EXPECT_EQ(LeadingDecimalNumber("-5"), 0u);
+  EXPECT_EQ(LeadingDecimalNumber("4294967295"), 4294967295u);
+  EXPECT_EQ(LeadingDecimalNumber("4294967296"), 4294967295u);
+  EXPECT_EQ(LeadingDecimalNumber(std::string(300, '9')), 4294967295u);
 }
 
 TEST(BaseStationProductTest, ComparesTheFirstThirteenCharacters) {
-  EXPECT_TRUE(LooksLikeBaseStationProduct("ANT USB Stick"));
-  EXPECT_TRUE(LooksLikeBaseStationProduct("ANT USB Stick 2"));
-  EXPECT_TRUE(LooksLikeBaseStationProduct("ANT"));
-  EXPECT_TRUE(LooksLikeBaseStationProduct(""));
-  EXPECT_FALSE(LooksLikeBaseStationProduct("ANT USB-m Stick"));
-  EXPECT_FALSE(LooksLikeBaseStationProduct("CP2102 USB to UART Bridge Controller"));
-  EXPECT_FALSE(LooksLikeBaseStationProduct("ant usb stick"));
+  EXPECT_TRUE(IsAntUsbStickProduct("ANT USB Stick"));
+  EXPECT_TRUE(IsAntUsbStickProduct("ANT USB Stick 2"));
+  EXPECT_TRUE(IsAntUsbStickProduct("ANT"));
+  EXPECT_TRUE(IsAntUsbStickProduct(""));
+  EXPECT_FALSE(IsAntUsbStickProduct("ANT USB-m Stick"));
+  EXPECT_FALSE(IsAntUsbStickProduct("CP2102 USB to UART Bridge Controller"));
+  EXPECT_FALSE(IsAntUsbStickProduct("ant usb stick"));
 }
 
 }  // namespace
