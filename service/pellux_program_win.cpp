@@ -1,0 +1,32 @@
+#include "service/pellux_program_win.h"
+
+#include <iostream>
+
+#include "base/clock.h"
+#include "service/program_start_win.h"
+#include "service/px_service_win.h"
+#include "service/service_program_win.h"
+#include "ui/registry_settings_store_win.h"
+
+namespace Pellux {
+namespace {
+
+void PrintProblem(const std::string& line) {
+  std::cerr << line << "\n";
+}
+
+}  // namespace
+
+int RunPelluxProgram(BaseStationDevices& devices, const std::vector<std::string>& arguments) {
+  ApplyDefaultLanguage(PrintProblem);
+  LoadResourceModule();
+  RegistrySettingsStore settings(PrintProblem);
+  PXService service({.settings = settings,
+                     .devices = devices,
+                     .clock = SystemClock::Instance(),
+                     .programFolder = "",
+                     .pipeName = NamedPipeServer::kServiceName});
+  return RunServiceProgram(service, arguments, std::cout, std::cerr);
+}
+
+}  // namespace Pellux
