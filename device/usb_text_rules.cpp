@@ -5,6 +5,8 @@
 #include <cstring>
 #include <limits>
 
+#include "base/wildcard.h"
+
 namespace Pellux {
 namespace {
 
@@ -111,30 +113,6 @@ std::string UsbInstancePattern(std::uint16_t vendorId, std::uint16_t productId) 
   return text.data();
 }
 
-bool WildcardMatch(std::string_view pattern, std::string_view text) {
-  // Iterative matching with one back-track point: the last '*' seen.
-  std::size_t p = 0;
-  std::size_t t = 0;
-  std::size_t star = std::string_view::npos;
-  std::size_t resume = 0;
-  while (t < text.size()) {
-    if (p < pattern.size() && pattern[p] == '*') {
-      star = p++;
-      resume = t;
-    } else if (p < pattern.size() && LowerAscii(pattern[p]) == LowerAscii(text[t])) {
-      ++p;
-      ++t;
-    } else if (star != std::string_view::npos) {
-      p = star + 1;
-      t = ++resume;
-    } else {
-      return false;
-    }
-  }
-  while (p < pattern.size() && pattern[p] == '*') ++p;
-  return p == pattern.size();
-}
-
 DevicePattern ParseDevicePattern(std::string_view pattern) {
   DevicePattern parsed;
   std::string_view text = pattern;
@@ -160,10 +138,11 @@ bool DevicePatternMatches(const DevicePattern& pattern, std::string_view instanc
     case DevicePattern::Kind::kSetupClass:
       return true;
     case DevicePattern::Kind::kInstanceId:
-      return WildcardMatch(pattern.text, instanceId);
+      return MatchesWildcard(pattern.text, instanceId, WildcardQuestion::kItself);
     case DevicePattern::Kind::kHardwareId:
-      return std::any_of(ids.begin(), ids.end(),
-                         [&](const std::string& id) { return WildcardMatch(pattern.text, id); });
+      return std::any_of(ids.begin(), ids.end(), [&](const std::string& id) {
+        return MatchesWildcard(pattern.text, id, WildcardQuestion::kItself);
+      });
   }
   return false;
 }

@@ -59,10 +59,6 @@ UsbTextField MakeTextField(std::string_view text);
 // "@USB\VID_0FCF&PID_1004\*": every device with these USB ids, whatever its instance.
 std::string UsbInstancePattern(std::uint16_t vendorId, std::uint16_t productId);
 
-// '*' matches any run of characters (the empty run included); everything else matches itself,
-// ignoring ASCII case.
-bool WildcardMatch(std::string_view pattern, std::string_view text);
-
 // What a device pattern of the restart selects.
 struct DevicePattern {
   enum class Kind {

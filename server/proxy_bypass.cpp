@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <string_view>
 
+#include "base/wildcard.h"
+
 namespace Pellux {
 namespace {
 
@@ -21,34 +23,6 @@ bool SameText(std::string_view a, std::string_view b) {
     if (Lower(a[i]) != Lower(b[i])) return false;
   }
   return true;
-}
-
-// Whether `text` matches `pattern`, '*' standing for any run of characters and '?' for one.
-bool MatchesWildcard(std::string_view pattern, std::string_view text) {
-  // Greedy with one resumption point, the last '*' seen: a later mismatch lets that star take
-  // one more character and retries from there. Earlier stars never need revisiting, because
-  // the last one can already absorb whatever they could: the work is at most the product of
-  // the two lengths, whatever the input.
-  std::size_t p = 0;
-  std::size_t t = 0;
-  std::size_t star = std::string_view::npos;
-  std::size_t resume = 0;
-  while (t < text.size()) {
-    if (p < pattern.size() && pattern[p] == '*') {
-      star = p++;
-      resume = t;
-    } else if (p < pattern.size() && (pattern[p] == '?' || Lower(pattern[p]) == Lower(text[t]))) {
-      ++p;
-      ++t;
-    } else if (star != std::string_view::npos) {
-      p = star + 1;
-      t = ++resume;
-    } else {
-      return false;
-    }
-  }
-  while (p < pattern.size() && pattern[p] == '*') ++p;
-  return p == pattern.size();
 }
 
 bool EntryMatches(std::string_view entry, const std::string& host, const std::string& hostAndPort) {

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "base/wildcard.h"
+
 namespace Pellux {
 namespace {
 
@@ -97,17 +99,23 @@ TEST(UsbTextRulesTest, UsbInstancePatternNamesBothIdsInUpperCaseHex) {
 }
 
 TEST(UsbTextRulesTest, StarsMatchAnyRunAndCaseIsIgnored) {
-  EXPECT_TRUE(WildcardMatch("USB\\VID_0FCF&PID_1004\\*", "USB\\VID_0FCF&PID_1004\\123"));
-  EXPECT_TRUE(WildcardMatch("USB\\VID_0FCF&PID_1004\\*", "usb\\vid_0fcf&pid_1004\\5&2A"));
-  EXPECT_TRUE(WildcardMatch("USB\\VID_0FCF&PID_1004\\*", "USB\\VID_0FCF&PID_1004\\"));
-  EXPECT_FALSE(WildcardMatch("USB\\VID_0FCF&PID_1004\\*", "USB\\VID_0FCF&PID_1008\\123"));
-  EXPECT_FALSE(WildcardMatch("USB\\VID_0FCF&PID_1004\\*", "USB\\VID_0FCF&PID_1004"));
-  EXPECT_TRUE(WildcardMatch("*PID_1004*", "USB\\VID_0FCF&PID_1004\\1"));
-  EXPECT_TRUE(WildcardMatch("a*b*c", "aXXbYYbZc"));
-  EXPECT_FALSE(WildcardMatch("a*b*c", "aXXbYYbZ"));
-  EXPECT_TRUE(WildcardMatch("**", ""));
-  EXPECT_FALSE(WildcardMatch("", "x"));
-  EXPECT_TRUE(WildcardMatch("exact", "EXACT"));
+  EXPECT_TRUE(MatchesWildcard("USB\\VID_0FCF&PID_1004\\*", "USB\\VID_0FCF&PID_1004\\123",
+                              WildcardQuestion::kItself));
+  EXPECT_TRUE(MatchesWildcard("USB\\VID_0FCF&PID_1004\\*", "usb\\vid_0fcf&pid_1004\\5&2A",
+                              WildcardQuestion::kItself));
+  EXPECT_TRUE(MatchesWildcard("USB\\VID_0FCF&PID_1004\\*", "USB\\VID_0FCF&PID_1004\\",
+                              WildcardQuestion::kItself));
+  EXPECT_FALSE(MatchesWildcard("USB\\VID_0FCF&PID_1004\\*", "USB\\VID_0FCF&PID_1008\\123",
+                               WildcardQuestion::kItself));
+  EXPECT_FALSE(MatchesWildcard("USB\\VID_0FCF&PID_1004\\*", "USB\\VID_0FCF&PID_1004",
+                               WildcardQuestion::kItself));
+  EXPECT_TRUE(
+      MatchesWildcard("*PID_1004*", "USB\\VID_0FCF&PID_1004\\1", WildcardQuestion::kItself));
+  EXPECT_TRUE(MatchesWildcard("a*b*c", "aXXbYYbZc", WildcardQuestion::kItself));
+  EXPECT_FALSE(MatchesWildcard("a*b*c", "aXXbYYbZ", WildcardQuestion::kItself));
+  EXPECT_TRUE(MatchesWildcard("**", "", WildcardQuestion::kItself));
+  EXPECT_FALSE(MatchesWildcard("", "x", WildcardQuestion::kItself));
+  EXPECT_TRUE(MatchesWildcard("exact", "EXACT", WildcardQuestion::kItself));
 }
 
 TEST(UsbTextRulesTest, PatternsSelectByInstanceIdHardwareIdsAllOrClass) {
