@@ -1,6 +1,7 @@
 #include "demo/demo_options.h"
 
 #include <boost/lexical_cast.hpp>
+#include <iostream>
 
 namespace Pellux {
 namespace {
@@ -50,6 +51,20 @@ DemoOptions::Parsed DemoOptions::Parse(const std::vector<std::string>& arguments
     }
   }
   return parsed;
+}
+
+int DemoOptions::Main(int argc, char** argv, const char* program, int (*run)(const DemoOptions&)) {
+  const std::vector<std::string> arguments(argv + 1, argv + argc);
+  const Parsed parsed = Parse(arguments);
+  if (parsed.wantsHelp) {
+    std::cout << kUsage;
+    return 0;
+  }
+  if (!parsed.error.empty()) {
+    std::cerr << program << ": " << parsed.error << "\n" << kUsage;
+    return 2;
+  }
+  return run(parsed.options);
 }
 
 }  // namespace Pellux

@@ -23,6 +23,10 @@ struct DemoOptions {
   struct Parsed;
   // Outside text: anything unexpected is refused with a message, never guessed at.
   static Parsed Parse(const std::vector<std::string>& arguments);
+
+  // A demo program's main: parses argv, prints the usage (exit 0) or the error with it (exit 2)
+  // on `program`'s behalf, else returns what `run` returns for the options.
+  static int Main(int argc, char** argv, const char* program, int (*run)(const DemoOptions&));
 };
 
 struct DemoOptions::Parsed {

@@ -186,15 +186,5 @@ int Run(const DemoOptions& options) {
 }  // namespace Pellux
 
 int main(int argc, char** argv) {
-  const std::vector<std::string> arguments(argv + 1, argv + argc);
-  const Pellux::DemoOptions::Parsed parsed = Pellux::DemoOptions::Parse(arguments);
-  if (parsed.wantsHelp) {
-    std::cout << Pellux::DemoOptions::kUsage;
-    return 0;
-  }
-  if (!parsed.error.empty()) {
-    std::cerr << "pellux-demo: " << parsed.error << "\n" << Pellux::DemoOptions::kUsage;
-    return 2;
-  }
-  return Pellux::Run(parsed.options);
+  return Pellux::DemoOptions::Main(argc, argv, "pellux-demo", Pellux::Run);
 }

@@ -1,6 +1,6 @@
-// pellux-demo: one complete background upload, end to end, on this machine. The engine and its
-// radio side run in real time against a virtual base station with a virtual tracker, and talk
-// real HTTP over loopback to the reference upload server (or to the server named on the
+// pellux-inprocess-demo: one complete background upload, end to end, on this machine. The engine
+// and its radio side run in real time against a virtual base station with a virtual tracker, and
+// talk real HTTP over loopback to the reference upload server (or to the server named on the
 // command line).
 
 #include <chrono>
@@ -137,15 +137,5 @@ int Run(const DemoOptions& options) {
 }  // namespace Pellux
 
 int main(int argc, char** argv) {
-  const std::vector<std::string> arguments(argv + 1, argv + argc);
-  const Pellux::DemoOptions::Parsed parsed = Pellux::DemoOptions::Parse(arguments);
-  if (parsed.wantsHelp) {
-    std::cout << Pellux::DemoOptions::kUsage;
-    return 0;
-  }
-  if (!parsed.error.empty()) {
-    std::cerr << "pellux-demo: " << parsed.error << "\n" << Pellux::DemoOptions::kUsage;
-    return 2;
-  }
-  return Pellux::Run(parsed.options);
+  return Pellux::DemoOptions::Main(argc, argv, "pellux-demo", Pellux::Run);
 }

@@ -6,16 +6,14 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <thread>
 
 #include "sim/reference_server.h"
 #include "tests/service/program_runner_win.h"
-#include "tools/pelluxctl/pelluxctl_runner.h"
+#include "tests/support/pelluxctl_status.h"
 #include "ui/registry_settings_store_win.h"
 
 namespace Pellux {
@@ -75,21 +73,9 @@ TEST(PelluxServiceTest, InstalledAndStartedItUploadsAnswersTheUiAndStopsCleanly)
       << server.Requests().size() << " request(s)";
 
   // pelluxctl over the service's real pipe.
-  PelluxctlOptions options;
-  options.command = PelluxctlOptions::Command::kStatus;
-  options.service = UiConnection::DefaultServiceName();
-  std::string error;
-  auto connection = UiConnection::Open(options.service, UiConnection::DefaultReplyName(), error);
-  ASSERT_NE(connection, nullptr) << error;
-  std::ostringstream out;
-  std::ostringstream err;
-  std::istringstream in;
-  std::atomic<bool> interrupted{false};
-  EXPECT_EQ(RunPelluxctl(options, *connection, {out, err, in, interrupted, 5000ms, 2000ms}),
-            kPelluxctlOk)
-      << err.str();
-  EXPECT_EQ(out.str().rfind("base station: open\ntracker last put to sleep: ", 0), 0u) << out.str();
-  connection.reset();
+  const std::string status =
+      PelluxctlStatus(UiConnection::DefaultServiceName(), UiConnection::DefaultReplyName());
+  EXPECT_EQ(status.rfind("base station: open\ntracker last put to sleep: ", 0), 0u) << status;
 
   EXPECT_EQ(Service("/P").err, "");
   EXPECT_TRUE(Eventually([&] {

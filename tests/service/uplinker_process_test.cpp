@@ -6,10 +6,8 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
-#include <atomic>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <thread>
 
 #include "demo/child_program_linux.h"
@@ -17,8 +15,8 @@
 #include "sim/reference_server.h"
 #include "tests/support/mocked_system_bus_linux.h"
 #include "tests/support/notify_socket_linux.h"
+#include "tests/support/pelluxctl_status.h"
 #include "tests/support/sim_process.h"
-#include "tools/pelluxctl/pelluxctl_runner.h"
 #include "ui/settings_store.h"
 
 namespace Pellux {
@@ -98,20 +96,9 @@ TEST_F(UplinkerProcessTest, UploadsAnswersTheUiSleepsAndWakesAndStopsOnSigterm) 
       << server.Requests().size();
   EXPECT_TRUE(Eventually([&] { return notify.Count("WATCHDOG=1") >= 2; }));
 
-  PelluxctlOptions options;
-  options.command = PelluxctlOptions::Command::kStatus;
-  options.service = (folder / "run" / "service.sock").string();
-  std::string error;
-  auto connection = UiConnection::Open(options.service, "@pellux-uplinker-test", error);
-  ASSERT_NE(connection, nullptr) << error;
-  std::ostringstream out;
-  std::ostringstream err;
-  std::istringstream in;
-  std::atomic<bool> interrupted{false};
-  EXPECT_EQ(RunPelluxctl(options, *connection, {out, err, in, interrupted, 5000ms, 2000ms}),
-            kPelluxctlOk)
-      << err.str();
-  EXPECT_EQ(out.str().rfind("base station: open\n", 0), 0u) << out.str();
+  const std::string status =
+      PelluxctlStatus((folder / "run" / "service.sock").string(), "@pellux-uplinker-test");
+  EXPECT_EQ(status.rfind("base station: open\n", 0), 0u) << status;
 
   // The system sleeps: the station is let go before the inhibitor is, and taken on the wake.
   const auto prepare = [&](bool suspending) {
@@ -152,19 +139,7 @@ TEST_F(UplinkerProcessTest, UploadsAnswersTheUiSleepsAndWakesAndStopsOnSigterm) 
 TEST_F(UplinkerProcessTest, SwitchesGoToSystemdsManager) {
   MockedSystemBus system("switches", "systemd", "org.freedesktop.systemd1");
   ASSERT_TRUE(system.Ready());
-  const char* path = "/org/freedesktop/systemd1";
-  ASSERT_GE(sd_bus_call_method(system.Bus(), "org.freedesktop.systemd1", path, kMock, "AddMockUnit",
-                               nullptr, nullptr, "s", "pellux.service"),
-            0);
-  for (const auto& [name, in, out, code] :
-       {std::tuple{"EnableUnitFiles", "asbb", "ba(sss)", "ret = (False, [])"},
-        std::tuple{"DisableUnitFiles", "asb", "a(sss)", "ret = []"},
-        std::tuple{"Reload", "", "", ""}}) {
-    ASSERT_GE(sd_bus_call_method(system.Bus(), "org.freedesktop.systemd1", path, kMock, "AddMethod",
-                                 nullptr, nullptr, "sssss", "org.freedesktop.systemd1.Manager",
-                                 name, in, out, code),
-              0);
-  }
+  ASSERT_TRUE(system.AddSystemdUnit("pellux.service"));
   // Each switch: what it prints on its error stream.
   const auto run = [](const std::string& which) {
     ChildProgram program({PELLUX_UPLINKER_PATH, which});

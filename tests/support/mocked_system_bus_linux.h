@@ -94,6 +94,32 @@ class MockedSystemBus {
   }
   sd_bus* Bus() { return bus_; }
 
+  // On a mocked systemd: the unit `unit`, and the manager's methods the switches call that
+  // dbusmock's template lacks (enabling, disabling, reloading). False when one cannot be added.
+  bool AddSystemdUnit(const std::string& unit) {
+    const char* path = "/org/freedesktop/systemd1";
+    if (sd_bus_call_method(bus_, "org.freedesktop.systemd1", path, kMock, "AddMockUnit", nullptr,
+                           nullptr, "s", unit.c_str()) < 0) {
+      return false;
+    }
+    struct Method {
+      const char* name;
+      const char* in;
+      const char* out;
+      const char* code;
+    };
+    for (const Method& method :
+         {Method{"EnableUnitFiles", "asbb", "ba(sss)", "ret = (False, [])"},
+          Method{"DisableUnitFiles", "asb", "a(sss)", "ret = []"}, Method{"Reload", "", "", ""}}) {
+      if (sd_bus_call_method(bus_, "org.freedesktop.systemd1", path, kMock, "AddMethod", nullptr,
+                             nullptr, "sssss", "org.freedesktop.systemd1.Manager", method.name,
+                             method.in, method.out, method.code) < 0) {
+        return false;
+      }
+    }
+    return true;
+  }
+
  private:
   std::string folder_;
   pid_t daemon_ = 0;

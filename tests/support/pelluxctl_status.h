@@ -1,0 +1,32 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <sstream>
+#include <string>
+
+#include "tools/pelluxctl/pelluxctl_runner.h"
+
+namespace Pellux {
+
+// What `pelluxctl status` prints for the service at `service`, answered at `replyName`; on
+// failure "failed (exit N): " and its error output.
+inline std::string PelluxctlStatus(const std::string& service, const std::string& replyName) {
+  PelluxctlOptions options;
+  options.command = PelluxctlOptions::Command::kStatus;
+  options.service = service;
+  std::string error;
+  auto connection = UiConnection::Open(service, replyName, error);
+  if (connection == nullptr) return "failed: " + error;
+  std::ostringstream out;
+  std::ostringstream err;
+  std::istringstream in;
+  std::atomic<bool> interrupted{false};
+  const int status = RunPelluxctl(options, *connection,
+                                  {out, err, in, interrupted, std::chrono::milliseconds(5000),
+                                   std::chrono::milliseconds(2000)});
+  if (status != kPelluxctlOk) return "failed (exit " + std::to_string(status) + "): " + err.str();
+  return out.str();
+}
+
+}  // namespace Pellux
