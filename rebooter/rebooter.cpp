@@ -1,0 +1,59 @@
+#include "rebooter/rebooter.h"
+
+#include <cstdio>
+
+namespace Pellux {
+namespace {
+
+template <typename... Values>
+std::string Format(const char* format, Values... values) {
+  char text[512];
+  std::snprintf(text, sizeof text, format, values...);
+  return text;
+}
+
+// A failed listing ends the restart at once; otherwise the pause comes first, then the verdict.
+std::optional<std::string> RestartBaseStation(const RebooterArguments& arguments,
+                                              RebooterSystem& system, Clock& clock) {
+  const RebooterSystem::DeviceRestart restart =
+      system.RestartDevices(arguments.vendorId, arguments.productId);
+  if (!restart.listed) return restart.reason;
+  clock.Sleep(kDeviceSettleTime);
+  if (restart.restarted > 0) return std::nullopt;
+  if (restart.devices == 0) return std::string(kDeviceNotFoundReason);
+  return restart.reason.empty() ? std::string(kPropertyChangeFailedReason) : restart.reason;
+}
+
+}  // namespace
+
+void RunRebooter(const RebooterArguments& arguments, RebooterSystem& system, Clock& clock,
+                 std::ostream& out, std::ostream& err) {
+  system.StopService();
+  if (system.ServiceRunning().value_or(false)) err << kRebooterStopFailedText << std::flush;
+  if (arguments.terminateProcess &&
+      system.TerminateProcess(arguments.processId) == RebooterSystem::Termination::StillActive) {
+    err << Format(kRebooterNotTerminatedFormat, arguments.processId) << std::flush;
+  }
+  if (arguments.restartDevice) {
+    if (const auto failure = RestartBaseStation(arguments, system, clock)) {
+      err << Format(kRebooterRestartFailedFormat, failure->c_str()) << std::flush;
+    }
+  }
+  system.StartService();
+  const bool running = system.ServiceRunning().value_or(false);
+  out << Format(kRebooterFinalFormat, running ? "running" : "stopped") << std::flush;
+}
+
+std::string DeviceListFailureReason(std::uint32_t code, const std::string& systemText) {
+  std::string text = systemText;
+  if (text.empty()) {
+    if (code >= 0x80040201U && code <= 0x8004FFFFU) {
+      text = Format("IDispatch error #%d", static_cast<int>((code & 0xFFFFU) - 0x200U));
+    } else {
+      text = Format("Unknown error 0x%0lX", static_cast<unsigned long>(code));
+    }
+  }
+  return Format("[0x%08x]: %s", static_cast<unsigned>(code), text.c_str());
+}
+
+}  // namespace Pellux
