@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <utility>
 // GUID_DEVINTERFACE_USB_DEVICE, defined here (initguid.h first).
 #include <usbiodef.h>
 
@@ -15,7 +16,7 @@
 
 namespace Pellux {
 
-PXService::PXService(const Pieces& pieces)
+PXService::PXService(Pieces pieces)
     : Service(kName, kDisplayName, kDescription),
       clock_(pieces.clock),
       uploader_({.settings = pieces.settings,
@@ -24,7 +25,8 @@ PXService::PXService(const Pieces& pieces)
                  .makeUserInterface =
                      [this, &pieces](SettingsStore& settings, NetworkWorkerPool& pool) {
                        auto made = std::make_unique<WinUserInterface>(
-                           settings, pool, AnswersToEngine(), pieces.clock, pieces.programFolder);
+                           settings, pool, AnswersToEngine(), pieces.clock, pieces.programFolder,
+                           std::move(pieces.logFolder));
                        ui_ = made.get();
                        return made;
                      },

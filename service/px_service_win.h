@@ -11,6 +11,7 @@
 #include "link/base_station_devices.h"
 #include "service/host_events.h"
 #include "service/service_win.h"
+#include "ui/log_folder.h"
 #include "ui/service_pipe.h"
 #include "ui/settings_store.h"
 #include "ui/win_user_interface.h"
@@ -23,8 +24,9 @@ namespace Pellux {
 // process.
 //
 // Threads: as Service says. Init and Run on service main's thread; OnStop and the events on the
-// dispatcher's. The engine serialises the actions of both with its own.
-class PXService final : public Service {
+// dispatcher's. The engine serialises the actions of both with its own. Not final: a test
+// derives from it to hand it the control handler's events itself.
+class PXService : public Service {
  public:
   static constexpr const char* kName = "Pellux";
   static constexpr const char* kDisplayName = "Pellux Data Uploader";
@@ -39,10 +41,12 @@ class PXService final : public Service {
     std::string programFolder;
     // The service pipe's name.
     std::string pipeName = NamedPipeServer::kServiceName;
+    // Where the activity log is kept; null: the system's folder (ProgramData).
+    std::unique_ptr<LogFolder> logFolder = nullptr;
   };
 
-  // `pieces` must outlive the service.
-  explicit PXService(const Pieces& pieces);
+  // What `pieces` refers to must outlive the service.
+  explicit PXService(Pieces pieces);
   ~PXService() override;
 
   [[nodiscard]] CommunicationManager& Engine() { return uploader_.Engine(); }

@@ -3,7 +3,9 @@
 // Configured through PelluxStandIn_Control (stand_in_control.h):
 //   {"command":"bus","findBusses":n,"findDevices":n,"busses":[[{"vid":..,"pid":..,
 //     "product":"..","serial":"..","openFails":false,"stringsFail":false}, ...], ...]}
-//   {"command":"state"}: {"inits":n,"opens":n,"closes":n}
+//   {"command":"state"}: {"inits":n,"opens":n,"closes":n,"config":{...}}
+// The same requests may come from "PelluxStandIn.json" beside the library, for a process the
+// test cannot call into (stand_in_config_file.h); "config" tells what came of that file.
 
 #include <windows.h>
 
@@ -16,6 +18,7 @@
 #include <vector>
 
 #include "device/bridge_api_win.h"
+#include "sim/stand_in/stand_in_config_file.h"
 #include "sim/stand_in/stand_in_control.h"
 
 namespace Usb = Pellux::UsbApi;
@@ -56,10 +59,23 @@ struct Library {
   int opens = 0;
   int closes = 0;
   std::string lastReply = "{}";
+  // What came of the configuration file.
+  nlohmann::json config;
 };
 
+nlohmann::json Run(Library& library, const nlohmann::json& request);
+
+// The library's state, made on its first call and configured from the file beside it.
 Library& TheLibrary() {
-  static Library* const library = new Library;
+  static Library* const library = [] {
+    auto* made = new Library;
+    // No other thread can reach it before it is returned: no lock needed for the requests.
+    const Pellux::StandIn::ConfigFile file =
+        Pellux::StandIn::ReadConfigFile(reinterpret_cast<const void*>(&TheLibrary));
+    made->config = Pellux::StandIn::ApplyConfigFile(
+        file, [made](const nlohmann::json& request) { return Run(*made, request); });
+    return made;
+  }();
   return *library;
 }
 
@@ -140,6 +156,7 @@ nlohmann::json Run(Library& library, const nlohmann::json& request) {
     reply["inits"] = library.inits;
     reply["opens"] = library.opens;
     reply["closes"] = library.closes;
+    reply["config"] = library.config;
   } else {
     reply["ok"] = false;
     reply["error"] = "unknown command: " + command;

@@ -12,9 +12,12 @@
 //   hangReads {device, ms}     the next SI_Read stays in the library that long
 //   failReads {device, status} SI_Read answers with that status from now on
 //   failWrites {device, on}
-//   state                      {devices: [counters, settings, tracker], calls, timeouts}
+//   state                      {devices: [counters, settings, tracker], calls, timeouts,
+//                               config: what came of the configuration file}
 //   clearCalls
 // and, from the stand-in manufacturing library about a handle: handleInfo, probe, cpReset.
+// The same requests may come from "PelluxStandIn.json" beside the library, for a process the
+// test cannot call into (stand_in_config_file.h).
 
 #include <windows.h>
 
@@ -41,6 +44,7 @@
 #include "device/bridge_api_win.h"
 #include "device/dsi_serial.h"
 #include "device/usb_text_rules.h"
+#include "sim/stand_in/stand_in_config_file.h"
 #include "sim/stand_in/stand_in_control.h"
 #include "sim/virtual_base_station.h"
 
@@ -158,10 +162,22 @@ struct Bus {
   DWORD writeTimeout = 500;
   std::vector<std::string> calls;
   std::string lastReply = "{}";
+  // What came of the configuration file.
+  json config;
 };
 
+json Run(Bus& bus, const json& request);
+
+// The bus, made on the library's first call and configured from the file beside the library.
 Bus& TheBus() {
-  static Bus* const bus = new Bus;
+  static Bus* const bus = [] {
+    auto* made = new Bus;
+    // No other thread can reach the bus before it is returned: no lock needed for the requests.
+    const ConfigFile file = ReadConfigFile(reinterpret_cast<const void*>(&TheBus));
+    made->config =
+        ApplyConfigFile(file, [made](const json& request) { return Run(*made, request); });
+    return made;
+  }();
   return *bus;
 }
 
@@ -376,6 +392,7 @@ json Run(Bus& bus, const json& request) {
     reply["devices"] = devices;
     reply["calls"] = bus.calls;
     reply["timeouts"] = {bus.readTimeout, bus.writeTimeout};
+    reply["config"] = bus.config;
   } else if (command == "clearCalls") {
     bus.calls.clear();
   } else if (command == "handleInfo" || command == "probe" || command == "cpReset") {

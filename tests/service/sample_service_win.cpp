@@ -1,6 +1,7 @@
 // A small service on the real Service class and the real command line, for the tests of the
 // switches under Wine's service manager: it runs until it is asked to stop, accepts the user
-// control 128, and notes every control it sees in a file beside it.
+// control 128, and notes every control it sees in a file beside it. Its Init fails while a file
+// "<program>.fail-init" is there.
 
 #include <windows.h>
 
@@ -27,7 +28,8 @@ class SampleService final : public Service {
   bool Init() override {
     stop_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     Note("init");
-    return stop_ != nullptr;
+    return stop_ != nullptr &&
+           GetFileAttributesA((ProgramPath() + ".fail-init").c_str()) == INVALID_FILE_ATTRIBUTES;
   }
   bool Run() override {
     Note("run");
@@ -46,10 +48,13 @@ class SampleService final : public Service {
   }
 
  private:
-  static void Note(const std::string& what) {
+  static std::string ProgramPath() {
     char path[MAX_PATH] = {};
     GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::ofstream(std::string(path) + ".notes", std::ios::app) << what << "\n";
+    return path;
+  }
+  static void Note(const std::string& what) {
+    std::ofstream(ProgramPath() + ".notes", std::ios::app) << what << "\n";
   }
   HANDLE stop_ = nullptr;
 };

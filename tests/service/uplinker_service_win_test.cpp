@@ -1,0 +1,142 @@
+// The real uplinker.exe as the "Pellux" service under Wine's service manager, in a folder of
+// this test's own with the stand-in bridge libraries beside it (built for tests, never
+// installed), configured through their file: installed and started, it finds the virtual base
+// station through the bridge library at its start, links the tracker, posts to the reference
+// server over WinInet, writes its activity log under ProgramData, answers pelluxctl.exe's
+// status over its real pipe, and stops cleanly. Wine has no USB devices to announce, so no
+// device arrival reaches the service here (px_service_events_tests hands it its events).
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <string>
+#include <thread>
+
+#include "sim/reference_server.h"
+#include "tests/service/program_runner_win.h"
+#include "ui/registry_settings_store_win.h"
+
+namespace Pellux {
+namespace {
+
+using namespace std::chrono_literals;
+
+// The folder the build fills with uplinker.exe, pelluxctl.exe, the error page and the stand-ins.
+std::string ServiceFolder() {
+  return ProgramBeside("uplinker_service");
+}
+
+Ran Uplinker(const std::string& switchText) {
+  return RunProgramAt(ServiceFolder() + "\\uplinker.exe", switchText);
+}
+
+bool Eventually(const std::function<bool()>& done) {
+  const auto until = std::chrono::steady_clock::now() + 30s;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > until) return false;
+    std::this_thread::sleep_for(20ms);
+  }
+  return true;
+}
+
+std::filesystem::path LogFolder() {
+  char data[MAX_PATH] = {};
+  GetEnvironmentVariableA("ProgramData", data, MAX_PATH);
+  return std::filesystem::path(data) / "Pellux" / "Tracker" / "logs";
+}
+
+std::set<std::filesystem::path> LogFiles() {
+  std::set<std::filesystem::path> files;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(LogFolder(), error)) {
+    files.insert(entry.path());
+  }
+  return files;
+}
+
+// The activity log files made since `before`, in name (time) order, one after the other.
+std::string NewActivityLog(const std::set<std::filesystem::path>& before) {
+  std::string text;
+  for (const auto& file : LogFiles()) {
+    if (before.contains(file)) continue;
+    std::ifstream in(file, std::ios::binary);
+    text.append(std::istreambuf_iterator<char>(in), {});
+  }
+  return text;
+}
+
+void WriteStandInConfig(const nlohmann::json& config) {
+  std::ofstream(ServiceFolder() + "\\PelluxStandIn.json", std::ios::binary | std::ios::trunc)
+      << config.dump();
+}
+
+TEST(UplinkerServiceTest, TheRealProgramUploadsThroughTheBridgeLibraryAnswersAndStopsCleanly) {
+  ReferenceServer server;
+  const std::string port = std::to_string(server.Port());
+  server.ScriptDocuments(
+      {"<p><response host=\"127.0.0.1\" port=\"" + port +
+           "\" path=\"/done\"/><clientDisplay><message>Upload complete.</message>"
+           "</clientDisplay><device action=\"close\" sleepPeriod=\"15\"/></p>",
+       "<p><device action=\"close\"/></p>"});
+  RegistrySettingsStore settings([](const std::string& line) { ADD_FAILURE() << line; });
+  settings.WriteText("Tracker", "ServerHost", "127.0.0.1");
+  settings.WriteNumber("Tracker", "ServerPort", server.Port());
+  settings.WriteText("Tracker", "ErrorHost", "127.0.0.1");
+  settings.WriteNumber("Tracker", "ErrorPort", server.Port());
+  settings.WriteNumber("Tracker", "LogActivity", 1);
+  settings.WriteNumber("Tracker", "MaxLogDays", 1);
+  // One base station on the bridge library, with its tracker; no libusb device.
+  WriteStandInConfig(
+      {{"DSI_SiUSBXp_3_1.DLL",
+        {{{"command", "attach"}, {"serial", "7703155"}, {"stationSerial", 7703155}}}},
+       {"libusb0.dll", {{{"command", "bus"}, {"busses", nlohmann::json::array()}}}}});
+  const auto logsBefore = LogFiles();
+
+  ASSERT_EQ(Uplinker("/I").err, "");
+  const Ran started = Uplinker("/S");
+  ASSERT_EQ(started.err, "The Pellux Data Uploader service has started.\n");
+
+  // The tracker is linked and its session posted, and the server's close was acted on.
+  EXPECT_TRUE(Eventually([&] { return server.Requests().size() >= 2; }))
+      << server.Requests().size() << " request(s)\n"
+      << NewActivityLog(logsBefore);
+
+  // pelluxctl.exe over the service's real pipe.
+  const Ran status = RunProgramAt(ServiceFolder() + "\\pelluxctl.exe", "status");
+  EXPECT_EQ(status.exitCode, 0u) << status.err;
+  EXPECT_EQ(status.out.rfind("base station: open\ntracker last put to sleep: ", 0), 0u)
+      << status.out << status.err;
+
+  EXPECT_EQ(Uplinker("/P").err, "");
+  EXPECT_TRUE(Eventually([&] {
+    return NewActivityLog(logsBefore).find("<<< APPLICATION TERMINATED >>>") != std::string::npos;
+  })) << NewActivityLog(logsBefore);
+  const std::string log = NewActivityLog(logsBefore);
+  EXPECT_NE(log.find("Starting session in standard mode..."), std::string::npos) << log;
+  // The base station of the configuration file, opened through the bridge library.
+  EXPECT_NE(log.find("Initialized communication [VID: 0x10c4, PID: 0x84c4, SERIAL: 7703155]."),
+            std::string::npos)
+      << log;
+  // Its tracker linked, then the upload and the server's words.
+  EXPECT_LT(log.find("SERIAL: 7703155]."), log.find("LINKED! [standard beacon]")) << log;
+  EXPECT_NE(log.find("LINKED! [standard beacon]"), std::string::npos) << log;
+  EXPECT_LT(log.find("LINKED! [standard beacon]"), log.find("Upload complete.")) << log;
+  EXPECT_NE(log.find("SERVICE STOP EVENT"), std::string::npos) << log;
+  EXPECT_LT(log.find("SERVICE STOP EVENT"), log.find("<<< APPLICATION TERMINATED >>>"));
+  EXPECT_EQ(Uplinker("/U").err, "");
+
+  const auto upload = server.Requests();
+  ASSERT_FALSE(upload.empty());
+  EXPECT_EQ(upload.front().method, "POST");
+  EXPECT_FALSE(upload.front().body.empty());
+  server.Stop();
+}
+
+}  // namespace
+}  // namespace Pellux
