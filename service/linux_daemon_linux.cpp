@@ -35,7 +35,8 @@ LinuxDaemon::LinuxDaemon(Pieces pieces)
                      [this, &pieces](SettingsStore& settings, NetworkWorkerPool& pool) {
                        auto made = std::make_unique<LinuxUserInterface>(
                            settings, pool, AnswersToEngine(), pieces.clock, pieces.programFolder,
-                           std::move(pieces.output), std::move(pieces.logFolder));
+                           std::move(pieces.output), std::move(pieces.logFolder),
+                           std::move(pieces.relauncher));
                        ui_ = made.get();
                        return made;
                      },

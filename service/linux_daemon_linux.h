@@ -42,6 +42,8 @@ class LinuxDaemon {
     std::unique_ptr<LogFolder> logFolder;
     // How often STATUS= is refreshed when systemd does not ask for a heartbeat.
     std::chrono::milliseconds statusInterval{5000};
+    // What the session engine's watchdog relaunch does (DaemonRelauncher); empty: nothing.
+    LinuxUserInterface::Relauncher relauncher;
   };
 
   explicit LinuxDaemon(Pieces pieces);

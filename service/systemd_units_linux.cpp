@@ -2,6 +2,8 @@
 
 #include <systemd/sd-bus.h>
 
+#include <cstdlib>
+
 #include "base/log_format.h"
 #include "base/system_error.h"
 
@@ -11,11 +13,12 @@ namespace {
 constexpr const char* kDestination = "org.freedesktop.systemd1";
 constexpr const char* kPath = "/org/freedesktop/systemd1";
 constexpr const char* kManager = "org.freedesktop.systemd1.Manager";
+constexpr const char* kUnitInterface = "org.freedesktop.systemd1.Unit";
 
 // One call to the manager with `unit`; the arguments after the unit name differ by method.
 template <typename Call>
-bool CallManager(const char* method, const std::string& unit, const SystemdUnits::Problem& problem,
-                 Call call) {
+bool CallManager(const std::string& method, const std::string& unit,
+                 const SystemdUnits::Problem& problem, Call call) {
   sd_bus* bus = nullptr;
   const int opened = sd_bus_open_system(&bus);
   if (opened < 0) {
@@ -83,6 +86,33 @@ bool SystemdUnits::Disable(const std::string& unit) {
                                                                 "asb", 1, unit.c_str(), 0);
                                     });
   return disabled && Reload(unit, problem_);
+}
+
+std::optional<std::string> SystemdUnits::UnitProperty(const std::string& unit,
+                                                      const std::string& property) {
+  std::optional<std::string> state;
+  std::string unitPath;
+  const bool found = CallManager(
+      "GetUnit", unit, problem_, [&](sd_bus* bus, sd_bus_error* error, sd_bus_message** reply) {
+        int called = sd_bus_call_method(bus, kDestination, kPath, kManager, "GetUnit", error, reply,
+                                        "s", unit.c_str());
+        const char* path = nullptr;
+        if (called >= 0) called = sd_bus_message_read(*reply, "o", &path);
+        if (called >= 0) unitPath = path;
+        return called;
+      });
+  if (!found) return state;
+  CallManager("Get " + property, unit, problem_,
+              [&](sd_bus* bus, sd_bus_error* error, sd_bus_message** /*reply*/) {
+                char* value = nullptr;
+                const int read =
+                    sd_bus_get_property_string(bus, kDestination, unitPath.c_str(), kUnitInterface,
+                                               property.c_str(), error, &value);
+                if (read >= 0) state = value;
+                free(value);
+                return read;
+              });
+  return state;
 }
 
 }  // namespace Pellux

@@ -1,14 +1,17 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace Pellux {
 
 // The daemon program's switches in systemd terms, over the system bus (sd-bus) to systemd's
 // manager: start and stop the unit, enable and disable it (then reload the manager, as
-// systemctl does). Each returns whether systemd accepted the request; a refusal is told to
-// `problem` with the bus error's name and text. Main thread.
+// systemctl does), and read a unit's state. Each returns whether systemd accepted the request; a
+// refusal is told to `problem` with the bus error's name and text. One thread at a time (the
+// daemon's main thread for the switches, the engine's for its relaunch, the rebooter's only one):
+// each call opens a connection of its own.
 class SystemdUnits {
  public:
   using Problem = std::function<void(const std::string& line)>;
@@ -18,6 +21,10 @@ class SystemdUnits {
   bool Stop(const std::string& unit);
   bool Enable(const std::string& unit);
   bool Disable(const std::string& unit);
+  // A text property of the unit, such as its ActiveState ("active", "activating",
+  // "deactivating", "inactive", "failed") or ControlGroup, read through the unit's object that
+  // the manager names (GetUnit); nothing when it could not be read.
+  std::optional<std::string> UnitProperty(const std::string& unit, const std::string& property);
 
  private:
   Problem problem_;

@@ -2,6 +2,8 @@
 // (under systemd as pellux.service, or by hand); the switches start, stop, enable and disable
 // the unit through systemd, as the Windows service's switches do with its service manager.
 
+#include <unistd.h>
+
 #include <atomic>
 #include <iostream>
 #include <string>
@@ -11,6 +13,7 @@
 #include "base/log_format.h"
 #include "device/udev_devices_linux.h"
 #include "link/linux_base_station_devices.h"
+#include "service/daemon_relauncher_linux.h"
 #include "service/host_events.h"
 #include "service/linux_daemon_linux.h"
 #include "service/service_command_line.h"
@@ -72,13 +75,15 @@ int RunDaemon() {
     }
   };
   LinuxBaseStationDevices devices(*settings, deviceLog);
-  LinuxDaemon uplinker({.settings = *settings,
-                        .devices = devices,
-                        .clock = SystemClock::Instance(),
-                        .socketPath = UnixPipeServer::DefaultPath(),
-                        .programFolder = "",
-                        .output = nullptr,
-                        .logFolder = nullptr});
+  LinuxDaemon uplinker(
+      {.settings = *settings,
+       .devices = devices,
+       .clock = SystemClock::Instance(),
+       .socketPath = UnixPipeServer::DefaultPath(),
+       .programFolder = "",
+       .output = nullptr,
+       .logFolder = nullptr,
+       .relauncher = DaemonRelauncher(DaemonRelauncher::UnderSystemd(), getpid())});
   daemon.store(&uplinker);
 
   UsbHotplugMonitor hotplug(

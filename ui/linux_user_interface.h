@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -41,14 +43,27 @@ class LinuxUserInterface : private LinuxUserInterfaceParts, public ServiceUserIn
   // A template past this size is refused: it is our own small page.
   static constexpr std::size_t kMaxTemplateBytes = std::size_t{64} * 1024;
 
+  // A log line of the relaunch: the text and its level.
+  using RelaunchLog = std::function<void(const std::string& text, int level)>;
+  // How the base station gets power-cycled and the program restarted, given by the program that
+  // owns this interface (the daemon starts its rebooter unit through systemd). Called on the
+  // engine's thread with the engine's lock held; returns whether the relaunch was started, and
+  // tells what it does through `log`.
+  using Relauncher =
+      std::function<bool(std::uint16_t vendorId, std::uint16_t productId, const RelaunchLog& log)>;
+
   // `programFolder` holds html_templates/; empty means this program's own folder. A null
   // `output` or `folder` means the platform's own (the journal or standard error; the logs
-  // directory). `settings`, `pool` and `clock` must outlive the interface.
+  // directory); an empty `relauncher`, none (Relaunch does nothing). `settings`, `pool` and
+  // `clock` must outlive the interface.
   LinuxUserInterface(SettingsStore& settings, NetworkWorkerPool& pool,
                      NetworkWorkerPool::Completion answers, const Clock& clock,
                      const std::string& programFolder = "",
                      std::unique_ptr<DebugOutput> output = nullptr,
-                     std::unique_ptr<LogFolder> folder = nullptr);
+                     std::unique_ptr<LogFolder> folder = nullptr, Relauncher relauncher = nullptr);
+
+  // Hands the relaunch to the relauncher, its lines to this interface's log.
+  bool Relaunch(std::uint16_t vendorId, std::uint16_t productId) override;
 
   // The listener at `path` for the service pipe: it records who sent each message, so that
   // this interface's replies go only to endpoints of that user.
@@ -58,6 +73,9 @@ class LinuxUserInterface : private LinuxUserInterfaceParts, public ServiceUserIn
   // The folder of the running program ("/proc/self/exe" without its last part); empty, with
   // `problem` set, when it cannot be read.
   static std::string ProgramFolder(std::string& problem);
+
+ private:
+  const Relauncher relauncher_;
 };
 
 }  // namespace Pellux

@@ -42,13 +42,20 @@ LinuxUserInterface::LinuxUserInterface(SettingsStore& settings, NetworkWorkerPoo
                                        NetworkWorkerPool::Completion answers, const Clock& clock,
                                        const std::string& programFolder,
                                        std::unique_ptr<DebugOutput> output,
-                                       std::unique_ptr<LogFolder> folder)
+                                       std::unique_ptr<LogFolder> folder, Relauncher relauncher)
     : LinuxUserInterfaceParts(
           programFolder, std::move(output), std::move(folder),
           [this](const std::string& line, int level) { Log(line, level, kNoContext); }),
       ServiceUserInterface(Parts{settings, pool, replies, strings, std::move(answers),
                                  errorTemplate, templateProblem, *logFolder, *debug, clock,
-                                 ProgramVersion::OfThisProgram().text}) {}
+                                 ProgramVersion::OfThisProgram().text}),
+      relauncher_(std::move(relauncher)) {}
+
+bool LinuxUserInterface::Relaunch(std::uint16_t vendorId, std::uint16_t productId) {
+  if (!relauncher_) return UserInterface::Relaunch(vendorId, productId);
+  return relauncher_(vendorId, productId,
+                     [this](const std::string& text, int level) { Log(text, level, kNoContext); });
+}
 
 std::unique_ptr<PipeServer> LinuxUserInterface::MakeListener(const std::string& path,
                                                              UnixPipeServer::Limits limits) {

@@ -50,7 +50,8 @@ class LinuxDaemonTest : public ::testing::Test {
                             .programFolder = PELLUX_SOURCE_DIR,
                             .output = std::make_unique<RecordedOutput>(lines),
                             .logFolder = nullptr,
-                            .statusInterval = 100ms});
+                            .statusInterval = 100ms,
+                            .relauncher = {}});
     runner = std::thread([this] { exitCode = daemon->Run(); });
   }
   void TearDown() override {
