@@ -13,11 +13,10 @@
 #include "base/log_format.h"
 #include "device/udev_devices_linux.h"
 #include "link/linux_base_station_devices.h"
+#include "service/daemon_event_sources_linux.h"
 #include "service/daemon_relauncher_linux.h"
-#include "service/host_events.h"
 #include "service/linux_daemon_linux.h"
 #include "service/service_command_line.h"
-#include "service/sleep_watcher_linux.h"
 #include "service/systemd_units_linux.h"
 #include "ui/program_version.h"
 #include "ui/settings_store.h"
@@ -86,29 +85,11 @@ int RunDaemon() {
        .relauncher = DaemonRelauncher(DaemonRelauncher::UnderSystemd(), getpid())});
   daemon.store(&uplinker);
 
-  UsbHotplugMonitor hotplug(
-      [&uplinker](const UsbHotplugMonitor::Event& event) {
-        const ClientSettings wanted = uplinker.Engine().Settings();
-        uplinker.Apply(TranslateSerialPortEvent(
-            {event.kind == UsbHotplugMonitor::Event::Kind::Arrived, event.port.node,
-             event.port.vendorId, event.port.productId, event.port.serial, event.port.product},
-            wanted.vendorId, wanted.productId));
-      },
-      deviceLog);
-  hotplug.Start();
-  SleepWatcher sleep(
-      [&uplinker](bool suspending) {
-        uplinker.Apply(TranslatePowerEvent(suspending ? kPowerSuspend : kPowerResumeSuspend, 0,
-                                           uplinker.Engine().SerialInUse()));
-      },
-      [&uplinker](const std::string& line) {
-        uplinker.Interface().Log("No sleep and wake events: " + line, 6, kNoContext);
-      });
-  sleep.Start();
+  DaemonEventSources events(uplinker, deviceLog);
+  events.Start();
 
   const int exitCode = uplinker.Run();
-  sleep.Stop();
-  hotplug.Stop();
+  events.Stop();
   daemon.store(nullptr);
   return exitCode;
 }

@@ -25,17 +25,12 @@
 #include "sim/memory_settings_store.h"
 #include "tests/device/recording_receiver.h"
 #include "tests/support/collected_lines.h"
+#include "tests/support/fake_usb_world_linux.h"
 
 namespace Pellux {
 namespace {
 
 using namespace std::chrono_literals;
-
-std::string Take(gchar* text) {
-  std::string copy = text == nullptr ? std::string() : std::string(text);
-  g_free(text);
-  return copy;
-}
 
 // Hotplug events as the monitor reports them, waitable.
 class EventLog {
@@ -64,62 +59,22 @@ class EventLog {
 
 class UdevTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    // umockdev_in_mock_environment() does not see the wrapper's bare library name.
-    const char* preload = std::getenv("LD_PRELOAD");
-    ASSERT_TRUE(preload != nullptr &&
-                std::string(preload).find("libumockdev-preload") != std::string::npos)
-        << "this program fakes sysfs and udev: run it under umockdev-wrapper";
-    testbed = umockdev_testbed_new();
-  }
-  void TearDown() override {
-    if (testbed != nullptr) g_object_unref(testbed);
-  }
+  void SetUp() override { ASSERT_TRUE(world.Ready()); }
 
-  struct Stick {
-    std::string usb;
-    std::string tty;
-  };
-
-  // A CP210x-like USB device at `usbName` on its bus, its interface, and its tty `ttyName`
-  // with the device node /dev/`ttyName` (or none). Empty texts are left out. umockdev sends the
-  // "add" uevents itself.
+  using Stick = FakeUsbWorld::Stick;
   Stick AddStick(const std::string& bus, const std::string& usbName, const std::string& ttyName,
                  const char* vendor = "10c4", const char* product = "84c4",
                  const std::string& serialAttribute = "4021337",
                  const std::string& productText = "ANT USB Stick",
                  const std::string& serialProperty = "4021337", bool withNode = true) {
-    const std::string busPath = Take(umockdev_testbed_add_device(
-        testbed, "usb", bus.c_str(), nullptr, nullptr, "DEVTYPE", "usb_device", nullptr));
-    Stick stick;
-    stick.usb = Take(umockdev_testbed_add_device(
-        testbed, "usb", usbName.c_str(), busPath.c_str(), "idVendor", vendor, "idProduct", product,
-        "busnum", "1", "devnum", "2", "authorized", "1", nullptr, "DEVTYPE", "usb_device",
-        "DEVNAME", "/dev/bus/usb/001/002", nullptr));
-    if (!serialAttribute.empty()) {
-      umockdev_testbed_set_attribute(testbed, stick.usb.c_str(), "serial", serialAttribute.c_str());
-    }
-    if (!productText.empty()) {
-      umockdev_testbed_set_attribute(testbed, stick.usb.c_str(), "product", productText.c_str());
-    }
-    const std::string interface = Take(
-        umockdev_testbed_add_device(testbed, "usb", (usbName + ":1.0").c_str(), stick.usb.c_str(),
-                                    nullptr, "DEVTYPE", "usb_interface", nullptr));
-    const std::string node = "/dev/" + ttyName;
-    // The properties come with the device, before its "add" uevent, as udev's rules give them.
-    stick.tty = Take(umockdev_testbed_add_device(
-        testbed, "tty", ttyName.c_str(), interface.c_str(), nullptr, "ID_SERIAL_SHORT",
-        serialProperty.c_str(), "ID_VENDOR_ID", vendor, "ID_MODEL_ID", product,
-        withNode ? "DEVNAME" : nullptr, node.c_str(), nullptr));
-    return stick;
+    return world.AddStick(
+        bus, usbName, ttyName,
+        {vendor, product, serialAttribute, productText, serialProperty, withNode});
   }
+  std::string RealPath(const std::string& sysPath) { return world.RealPath(sysPath); }
 
-  // Where a fake sysfs path really is.
-  std::string RealPath(const std::string& sysPath) {
-    return Take(umockdev_testbed_get_root_dir(testbed)) + sysPath;
-  }
-
-  UMockdevTestbed* testbed = nullptr;
+  FakeUsbWorld world;
+  UMockdevTestbed* testbed = world.Testbed();
   CollectedLines lines;
 };
 
@@ -146,9 +101,9 @@ TEST_F(UdevTest, ListsCandidatesInSysfsOrderAndNothingElse) {
                                      "/dev/ttyS0", nullptr));
   AddStick("usb3", "3-1", "ttyUSB2", "zz10", "84c4");
   AddStick("usb4", "4-1", "ttyUSB3", "10c4", "84c45");
-  const std::string bus = Take(umockdev_testbed_add_device(testbed, "usb", "usb5", nullptr, nullptr,
-                                                           "DEVTYPE", "usb_device", nullptr));
-  const std::string usb = Take(
+  const std::string bus = TakeText(umockdev_testbed_add_device(
+      testbed, "usb", "usb5", nullptr, nullptr, "DEVTYPE", "usb_device", nullptr));
+  const std::string usb = TakeText(
       umockdev_testbed_add_device(testbed, "usb", "5-1", bus.c_str(), "idVendor", "10c4",
                                   "idProduct", "84c4", nullptr, "DEVTYPE", "usb_device", nullptr));
   g_free(umockdev_testbed_add_device(testbed, "tty", "ttyUSB4", usb.c_str(), nullptr, nullptr));

@@ -24,6 +24,7 @@
 #include "rebooter/rebooter_instance_linux.h"
 #include "service/daemon_relauncher_linux.h"
 #include "sim/virtual_clock.h"
+#include "tests/support/fake_usb_world_linux.h"
 #include "tests/support/mocked_system_bus_linux.h"
 
 namespace Pellux {
@@ -33,12 +34,6 @@ using namespace std::chrono_literals;
 
 constexpr const char* kUnitObject = "/org/freedesktop/systemd1/unit/pellux_service";
 constexpr const char* kUnitInterface = "org.freedesktop.systemd1.Unit";
-
-std::string Take(gchar* text) {
-  std::string copy = text == nullptr ? std::string() : std::string(text);
-  g_free(text);
-  return copy;
-}
 
 std::string ReadFile(const std::string& path) {
   std::ifstream file(path);
@@ -106,11 +101,7 @@ class Victim {
 class LinuxRebooterTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    const char* preload = std::getenv("LD_PRELOAD");
-    ASSERT_TRUE(preload != nullptr &&
-                std::string(preload).find("libumockdev-preload") != std::string::npos)
-        << "this program fakes sysfs: run it under umockdev-wrapper";
-    testbed = umockdev_testbed_new();
+    ASSERT_TRUE(world.Ready());
     ASSERT_TRUE(system.Ready());
     ASSERT_TRUE(system.AddSystemdUnit("pellux.service"));
     // dbusmock's unit has no control group of its own.
@@ -119,9 +110,6 @@ class LinuxRebooterTest : public ::testing::Test {
                                  "ControlGroup", "s", ""),
               0);
     SetUnit({{"ActiveState", "active"}, {"ControlGroup", OwnControlGroup()}});
-  }
-  void TearDown() override {
-    if (testbed != nullptr) g_object_unref(testbed);
   }
 
   // Sets text properties of the mocked pellux.service.
@@ -152,17 +140,8 @@ class LinuxRebooterTest : public ::testing::Test {
   }
 
   // A USB device 10c4:84c4 with a writable "authorized" attribute; its sysfs path.
-  std::string AddStation() {
-    const std::string bus = Take(umockdev_testbed_add_device(
-        testbed, "usb", "usb1", nullptr, nullptr, "DEVTYPE", "usb_device", nullptr));
-    return Take(umockdev_testbed_add_device(testbed, "usb", "1-1", bus.c_str(), "idVendor", "10c4",
-                                            "idProduct", "84c4", "busnum", "1", "devnum", "2",
-                                            "authorized", "1", nullptr, "DEVTYPE", "usb_device",
-                                            "DEVNAME", "/dev/bus/usb/001/002", nullptr));
-  }
-  std::string RealPath(const std::string& sysPath) {
-    return Take(umockdev_testbed_get_root_dir(testbed)) + sysPath;
-  }
+  std::string AddStation() { return world.AddStick("usb1", "1-1", "").usb; }
+  std::string RealPath(const std::string& sysPath) { return world.RealPath(sysPath); }
 
   // Where `first` and then `second` appear in the call log, or npos.
   bool CalledInOrder(const std::string& first, const std::string& second) {
@@ -171,7 +150,7 @@ class LinuxRebooterTest : public ::testing::Test {
     return at != std::string::npos && calls.find(second, at) != std::string::npos;
   }
 
-  UMockdevTestbed* testbed = nullptr;
+  FakeUsbWorld world;
   MockedSystemBus system{"rebooter", "systemd", "org.freedesktop.systemd1"};
   VirtualClock clock;
   std::ostringstream out;

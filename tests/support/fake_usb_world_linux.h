@@ -1,0 +1,104 @@
+#pragma once
+
+// umockdev's fake sysfs and udev for the tests that run under umockdev-wrapper: base station
+// sticks (a CP210x-like USB device, its interface and its tty) put in and taken out.
+
+#include <gtest/gtest.h>
+#include <umockdev.h>
+
+#include <cstdlib>
+#include <string>
+
+namespace Pellux {
+
+// The text umockdev hands over, freed.
+inline std::string TakeText(gchar* text) {
+  std::string copy = text == nullptr ? std::string() : std::string(text);
+  g_free(text);
+  return copy;
+}
+
+class FakeUsbWorld {
+ public:
+  // Fails the test when the program does not run under umockdev-wrapper
+  // (umockdev_in_mock_environment() does not see the wrapper's bare library name).
+  FakeUsbWorld() {
+    const char* preload = std::getenv("LD_PRELOAD");
+    const bool wrapped =
+        preload != nullptr && std::string(preload).find("libumockdev-preload") != std::string::npos;
+    EXPECT_TRUE(wrapped) << "this program fakes sysfs and udev: run it under umockdev-wrapper";
+    if (wrapped) testbed_ = umockdev_testbed_new();
+  }
+  FakeUsbWorld(const FakeUsbWorld&) = delete;
+  FakeUsbWorld& operator=(const FakeUsbWorld&) = delete;
+  ~FakeUsbWorld() {
+    if (testbed_ != nullptr) g_object_unref(testbed_);
+  }
+
+  [[nodiscard]] bool Ready() const { return testbed_ != nullptr; }
+  [[nodiscard]] UMockdevTestbed* Testbed() const { return testbed_; }
+
+  struct Stick {
+    std::string usb;
+    std::string tty;  // empty for a stick without one
+  };
+  struct StickTexts {
+    const char* vendor = "10c4";
+    const char* product = "84c4";
+    std::string serialAttribute = "4021337";
+    std::string productText = "ANT USB Stick";
+    std::string serialProperty = "4021337";
+    bool withNode = true;  // the tty has a device node /dev/<tty>
+  };
+
+  // A stick with the USB device `usbName` on its bus `bus`, and unless `ttyName` is empty its
+  // interface and tty. Empty texts are left out. umockdev sends the "add" uevents itself.
+  Stick AddStick(const std::string& bus, const std::string& usbName, const std::string& ttyName) {
+    return AddStick(bus, usbName, ttyName, StickTexts{});
+  }
+  Stick AddStick(const std::string& bus, const std::string& usbName, const std::string& ttyName,
+                 const StickTexts& texts) {
+    const std::string busPath = TakeText(umockdev_testbed_add_device(
+        testbed_, "usb", bus.c_str(), nullptr, nullptr, "DEVTYPE", "usb_device", nullptr));
+    Stick stick;
+    stick.usb = TakeText(umockdev_testbed_add_device(
+        testbed_, "usb", usbName.c_str(), busPath.c_str(), "idVendor", texts.vendor, "idProduct",
+        texts.product, "busnum", "1", "devnum", "2", "authorized", "1", nullptr, "DEVTYPE",
+        "usb_device", "DEVNAME", "/dev/bus/usb/001/002", nullptr));
+    if (!texts.serialAttribute.empty()) {
+      umockdev_testbed_set_attribute(testbed_, stick.usb.c_str(), "serial",
+                                     texts.serialAttribute.c_str());
+    }
+    if (!texts.productText.empty()) {
+      umockdev_testbed_set_attribute(testbed_, stick.usb.c_str(), "product",
+                                     texts.productText.c_str());
+    }
+    if (ttyName.empty()) return stick;
+    const std::string interface = TakeText(
+        umockdev_testbed_add_device(testbed_, "usb", (usbName + ":1.0").c_str(), stick.usb.c_str(),
+                                    nullptr, "DEVTYPE", "usb_interface", nullptr));
+    const std::string node = "/dev/" + ttyName;
+    // The properties come with the device, before its "add" uevent, as udev's rules give them.
+    stick.tty = TakeText(umockdev_testbed_add_device(
+        testbed_, "tty", ttyName.c_str(), interface.c_str(), nullptr, "ID_SERIAL_SHORT",
+        texts.serialProperty.c_str(), "ID_VENDOR_ID", texts.vendor, "ID_MODEL_ID", texts.product,
+        texts.withNode ? "DEVNAME" : nullptr, node.c_str(), nullptr));
+    return stick;
+  }
+
+  // Takes the stick out, with the tty's and then the USB device's "remove" uevents.
+  void Unplug(const Stick& stick) {
+    if (!stick.tty.empty()) umockdev_testbed_uevent(testbed_, stick.tty.c_str(), "remove");
+    umockdev_testbed_uevent(testbed_, stick.usb.c_str(), "remove");
+  }
+
+  // Where a fake sysfs path really is.
+  [[nodiscard]] std::string RealPath(const std::string& sysPath) const {
+    return TakeText(umockdev_testbed_get_root_dir(testbed_)) + sysPath;
+  }
+
+ private:
+  UMockdevTestbed* testbed_ = nullptr;
+};
+
+}  // namespace Pellux
