@@ -44,6 +44,11 @@ void RunRebooter(const RebooterArguments& arguments, RebooterSystem& system, Clo
   out << Format(kRebooterFinalFormat, running ? "running" : "stopped") << std::flush;
 }
 
+std::string UsbDeviceInstancePrefix(std::uint32_t vendorId, std::uint32_t productId) {
+  return Format("USB\\VID_%04X&PID_%04X", static_cast<unsigned>(vendorId),
+                static_cast<unsigned>(productId));
+}
+
 std::string DeviceListFailureReason(std::uint32_t code, const std::string& systemText) {
   std::string text = systemText;
   if (text.empty()) {

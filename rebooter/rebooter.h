@@ -59,6 +59,10 @@ inline constexpr std::chrono::milliseconds kDeviceSettleTime{2000};
 void RunRebooter(const RebooterArguments& arguments, RebooterSystem& system, Clock& clock,
                  std::ostream& out, std::ostream& err);
 
+// The device instance prefix Windows lists the base station's USB devices under:
+// "USB\VID_%04X&PID_%04X" ("USB\VID_0FCF&PID_1004").
+std::string UsbDeviceInstancePrefix(std::uint32_t vendorId, std::uint32_t productId);
+
 // The reason for a failure to list the devices: "[0x%08x]: %s" with the system's text for
 // `code`, or where the system has none (`systemText` empty), "IDispatch error #%d" for the
 // dispatch range 0x80040201..0x8004FFFF and "Unknown error 0x%0lX" for anything else.

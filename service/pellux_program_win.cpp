@@ -17,13 +17,14 @@ void PrintProblem(const std::string& line) {
 
 }  // namespace
 
-int RunPelluxProgram(BaseStationDevices& devices, const std::vector<std::string>& arguments) {
+int RunPelluxProgram(BaseStationDevices& devices, const std::vector<std::string>& arguments,
+                     Clock& clock) {
   ApplyDefaultLanguage(PrintProblem);
   LoadResourceModule();
   RegistrySettingsStore settings(PrintProblem);
   PXService service({.settings = settings,
                      .devices = devices,
-                     .clock = SystemClock::Instance(),
+                     .clock = clock,
                      .programFolder = "",
                      .pipeName = NamedPipeServer::kServiceName});
   return RunServiceProgram(service, arguments, std::cout, std::cerr);

@@ -10,6 +10,7 @@
 #include "base/clock.h"
 #include "link/base_station_devices.h"
 #include "service/host_events.h"
+#include "service/service_name.h"
 #include "service/service_win.h"
 #include "ui/log_folder.h"
 #include "ui/service_pipe.h"
@@ -28,7 +29,7 @@ namespace Pellux {
 // derives from it to hand it the control handler's events itself.
 class PXService : public Service {
  public:
-  static constexpr const char* kName = "Pellux";
+  static constexpr const char* kName = kPelluxServiceName;
   static constexpr const char* kDisplayName = "Pellux Data Uploader";
   static constexpr const char* kDescription =
       "Uploads your Pellux's data to the Pellux web site in the background";

@@ -34,6 +34,11 @@ void FaultPlan::SetTrackerSilent(bool silent) {
   silent_ = silent;
 }
 
+void FaultPlan::SetModuleHung(bool hung) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  hung_ = hung;
+}
+
 void FaultPlan::SetTrackerInRange(bool inRange) {
   std::lock_guard<std::mutex> guard(mutex_);
   inRange_ = inRange;
@@ -86,6 +91,11 @@ bool FaultPlan::TakeSearchTimeout() {
 bool FaultPlan::TrackerSilent() const {
   std::lock_guard<std::mutex> guard(mutex_);
   return silent_;
+}
+
+bool FaultPlan::ModuleHung() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return hung_;
 }
 
 bool FaultPlan::TrackerInRange() const {

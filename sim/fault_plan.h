@@ -60,6 +60,12 @@ class FaultPlan {
   // linked with; nullopt restores the real one.
   void SetBeaconHostId(std::optional<std::uint32_t> hostId);
 
+  // A hung module takes every byte the host writes and sends nothing back: no responses, no
+  // channel events, no tracker messages. The USB link itself stays up (no error is reported),
+  // so only the engine's watchdog notices; a station that is opened afresh (a new process) is
+  // not hung.
+  void SetModuleHung(bool hung);
+
   // Every transfer from the host is reported sent (0x05) as soon as its last byte is written,
   // and never reaches the tracker: for tests that play the tracker's side by hand.
   void SetTransfersSwallowed(bool swallowed);
@@ -73,6 +79,7 @@ class FaultPlan {
   bool TakeFailedTransfer();
   bool TakeSearchTimeout();
   [[nodiscard]] bool TrackerSilent() const;
+  [[nodiscard]] bool ModuleHung() const;
   [[nodiscard]] bool TrackerInRange() const;
   [[nodiscard]] std::optional<std::uint32_t> BeaconHostId() const;
   [[nodiscard]] bool TransfersSwallowed() const;
@@ -96,6 +103,7 @@ class FaultPlan {
   std::array<std::optional<BurstCorruption>, 2> corruptions_{};
   int failedTransfers_ = 0;
   bool silent_ = false;
+  bool hung_ = false;
   bool inRange_ = true;
   bool searchTimeout_ = false;
   bool swallowed_ = false;

@@ -233,9 +233,12 @@ void VirtualBaseStation::Deliver(const std::vector<AntFrame>& frames, std::uint8
     callback = callback_;
     if (error == DSISerialCallback::kReadFailed) readStopped_ = true;
   }
-  for (const AntFrame& frame : frames) {
-    for (const std::uint8_t byte : frame.Encode()) {
-      callback->ProcessByte(byte);
+  // A hung module swallows what it would have said; the line itself stays up.
+  if (!faults_.ModuleHung()) {
+    for (const AntFrame& frame : frames) {
+      for (const std::uint8_t byte : frame.Encode()) {
+        callback->ProcessByte(byte);
+      }
     }
   }
   if (error != 0) callback->Error(error);

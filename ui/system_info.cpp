@@ -108,7 +108,10 @@ SystemInfo::SystemInfo(const SystemRecords& records, SystemQueries& queries) : r
 SystemInfo::~SystemInfo() = default;
 
 bool SystemInfo::Is64Bit() const {
-  const std::uint16_t architecture = records_.processorArchitecture;
+  return Is64BitArchitecture(records_.processorArchitecture);
+}
+
+bool SystemInfo::Is64BitArchitecture(std::uint16_t architecture) {
   return architecture == kArchitectureItanium || architecture == kArchitectureAlpha64 ||
          architecture == kArchitectureX64;
 }

@@ -70,6 +70,8 @@ class SystemInfo {
   [[nodiscard]] const std::string& ServicePackText() const { return servicePackText_; }
   // Whether the native processor is 64-bit (Itanium, Alpha 64 or x64).
   [[nodiscard]] bool Is64Bit() const;
+  // The same question about a processor architecture of the native system information.
+  static bool Is64BitArchitecture(std::uint16_t architecture);
   // "<family> <major>.<minor>.<build> <service pack text> <32-bit|64-bit> <platform>".
   [[nodiscard]] std::string Description() const;
 

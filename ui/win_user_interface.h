@@ -17,7 +17,7 @@ namespace Pellux {
 
 // The parts only the Windows service has, made before the bridge that is given them.
 struct WinUserInterfaceParts {
-  WinUserInterfaceParts(const std::string& programFolder, std::unique_ptr<LogFolder> folder,
+  WinUserInterfaceParts(const std::string& givenFolder, std::unique_ptr<LogFolder> folder,
                         NamedPipeReplyChannel::Log replyLog);
 
   NamedPipeReplyChannel replies;
@@ -28,6 +28,8 @@ struct WinUserInterfaceParts {
   // it could not be (logged once the bridge is up).
   std::string errorTemplate;
   std::string templateProblem;
+  // The folder the error page and the rebooter are taken from; empty when it could not be read.
+  std::string ownFolder;
 };
 
 // The service's user interface: the bridge over named pipes back to the UIs, the string table's
@@ -42,9 +44,9 @@ class WinUserInterface final : private WinUserInterfaceParts, public ServiceUser
   // A template past this size is refused: it is our own small page.
   static constexpr std::size_t kMaxTemplateBytes = 64 * 1024;
 
-  // `programFolder` holds html_templates\; empty means this program's own folder. `folder`
-  // null means the all-users application data folder. `settings`, `pool` and `clock` must
-  // outlive the interface.
+  // `programFolder` holds html_templates\ and the rebooter programs; empty means this
+  // program's own folder. `folder` null means the all-users application data folder. `settings`,
+  // `pool` and `clock` must outlive the interface.
   WinUserInterface(SettingsStore& settings, NetworkWorkerPool& pool,
                    NetworkWorkerPool::Completion answers, const Clock& clock,
                    const std::string& programFolder = "",
@@ -53,6 +55,13 @@ class WinUserInterface final : private WinUserInterfaceParts, public ServiceUser
   // The listener at the pipe `name` for the service pipe, logging through this interface.
   std::unique_ptr<PipeServer> MakeListener(const std::string& name = NamedPipeServer::kServiceName,
                                            NamedPipeServer::Limits limits = {});
+
+  // Starts the rebooter that matches this Windows (rebooter64.exe on a 64-bit processor, else
+  // rebooter.exe) from the program's folder, with the base station's ids and this process's id,
+  // and returns at once: true when it was started. The rebooter then stops this service, ends
+  // this process, restarts the base station and starts the service again. Called by the engine
+  // with its lock held.
+  bool Relaunch(std::uint16_t vendorId, std::uint16_t productId) override;
 
   // The folder of the running program (GetModuleFileNameA without its last part); empty, with
   // `problem` set, when it cannot be read.

@@ -3,8 +3,12 @@
 #include <utility>
 #include <vector>
 
+#include "base/log_format.h"
+#include "base/log_level.h"
 #include "base/system_error.h"
 #include "ui/program_version.h"
+#include "ui/relaunch_command.h"
+#include "ui/system_info_win.h"
 #include "ui/win_user_interface.h"
 
 namespace Pellux {
@@ -46,17 +50,16 @@ std::string ReadTemplate(const std::string& path, std::string& problem) {
 
 }  // namespace
 
-WinUserInterfaceParts::WinUserInterfaceParts(const std::string& programFolder,
+WinUserInterfaceParts::WinUserInterfaceParts(const std::string& givenFolder,
                                              std::unique_ptr<LogFolder> folder,
                                              NamedPipeReplyChannel::Log replyLog)
     : replies(std::move(replyLog)),
       logFolder(folder != nullptr ? std::move(folder) : LogFolder::CreateForPlatform()),
       debug(DebugOutput::CreateForPlatform()) {
-  std::string where = programFolder;
-  if (where.empty()) where = WinUserInterface::ProgramFolder(templateProblem);
-  if (where.empty()) return;
+  ownFolder = givenFolder.empty() ? WinUserInterface::ProgramFolder(templateProblem) : givenFolder;
+  if (ownFolder.empty()) return;
   errorTemplate =
-      ReadTemplate(where + "\\" + WinUserInterface::kErrorTemplatePath, templateProblem);
+      ReadTemplate(ownFolder + "\\" + WinUserInterface::kErrorTemplatePath, templateProblem);
 }
 
 WinUserInterface::WinUserInterface(SettingsStore& settings, NetworkWorkerPool& pool,
@@ -74,6 +77,42 @@ std::unique_ptr<PipeServer> WinUserInterface::MakeListener(const std::string& na
                                                            NamedPipeServer::Limits limits) {
   return std::make_unique<NamedPipeServer>(
       name, [this](const std::string& line, int level) { Log(line, level, kNoContext); }, limits);
+}
+
+bool WinUserInterface::Relaunch(std::uint16_t vendorId, std::uint16_t productId) {
+  const ProblemReporter problem = [this](const std::string& line) {
+    Log(line, LogLevel::kError, kNoContext);
+  };
+  const SystemRecords records = ReadSystemRecords(problem);
+  const auto commandLine =
+      RelaunchCommandLine(ownFolder, RebooterSuffix(records.processorArchitecture), vendorId,
+                          productId, GetCurrentProcessId());
+  if (!commandLine) {
+    Log(FormatLine("Cannot relaunch: no command line of at most %d characters starts the "
+                   "rebooter in the program folder '%s'",
+                   static_cast<int>(kRelaunchCommandLimit - 1), ownFolder)
+            .str(),
+        LogLevel::kError, kNoContext);
+    return false;
+  }
+  Log(FormatLine("Relaunching application:  %s", *commandLine).str(), LogLevel::kError, kNoContext);
+  std::vector<char> line(commandLine->begin(), commandLine->end());
+  line.push_back('\0');
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                     &process) == 0) {
+    const DWORD code = GetLastError();
+    Log(FormatLine("CreateProcess() failed: %d", static_cast<int>(code)).str(), LogLevel::kError,
+        kNoContext);
+    Log(SystemCallFailure("CreateProcessA", *commandLine, code), LogLevel::kError, kNoContext);
+    return false;
+  }
+  // The rebooter runs on its own; this process does not wait for it (it is to be ended by it).
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return true;
 }
 
 std::string WinUserInterface::ProgramFolder(std::string& problem) {

@@ -202,5 +202,13 @@ TEST(DeviceListFailureReasonTest, TheSystemsTextOrTheFallbacks) {
   EXPECT_EQ(DeviceListFailureReason(0xE000020BU, ""), "[0xe000020b]: Unknown error 0xE000020B");
 }
 
+TEST(UsbDeviceInstancePrefixTest, FourUpperCaseHexadecimalDigitsEach) {
+  EXPECT_EQ(UsbDeviceInstancePrefix(0xFCF, 0x1004), "USB\\VID_0FCF&PID_1004");
+  EXPECT_EQ(UsbDeviceInstancePrefix(0x10C4, 0x84C4), "USB\\VID_10C4&PID_84C4");
+  EXPECT_EQ(UsbDeviceInstancePrefix(0, 0xabcd), "USB\\VID_0000&PID_ABCD");
+  // Ids read from a hostile command line may be wider: printed whole, never cut.
+  EXPECT_EQ(UsbDeviceInstancePrefix(0xFFFFFFFFU, 0x12345), "USB\\VID_FFFFFFFF&PID_12345");
+}
+
 }  // namespace
 }  // namespace Pellux

@@ -7,12 +7,10 @@
 #include <windows.h>
 
 #include <chrono>
-#include <filesystem>
-#include <fstream>
-#include <thread>
 
 #include "sim/reference_server.h"
 #include "tests/service/program_runner_win.h"
+#include "tests/service/service_under_test_win.h"
 #include "tests/support/pelluxctl_status.h"
 #include "ui/registry_settings_store_win.h"
 
@@ -23,29 +21,6 @@ using namespace std::chrono_literals;
 
 Ran Service(const std::string& switchText) {
   return RunProgramAt(ProgramBeside("px_service_host.exe"), switchText);
-}
-
-bool Eventually(const std::function<bool()>& done, std::chrono::seconds limit = 30s) {
-  const auto until = std::chrono::steady_clock::now() + limit;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > until) return false;
-    std::this_thread::sleep_for(20ms);
-  }
-  return true;
-}
-
-// The newest activity log file's contents.
-std::string ActivityLog() {
-  char data[MAX_PATH] = {};
-  GetEnvironmentVariableA("ProgramData", data, MAX_PATH);
-  const std::filesystem::path folder = std::filesystem::path(data) / "Pellux" / "Tracker" / "logs";
-  std::filesystem::path newest;
-  std::error_code error;
-  for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
-    if (newest.empty() || entry.path().filename() > newest.filename()) newest = entry.path();
-  }
-  std::ifstream file(newest, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(file), {});
 }
 
 TEST(PelluxServiceTest, InstalledAndStartedItUploadsAnswersTheUiAndStopsCleanly) {

@@ -162,6 +162,17 @@ TEST_F(FaultPlanTest, ASilentTrackerIsLostThenHeardAgain) {
   EXPECT_EQ(WithId(Periods(1), AntId::kBroadcastData).size(), 1u);
 }
 
+TEST_F(FaultPlanTest, AHungModuleSaysNothingUntilItIsFreed) {
+  const std::size_t pings = PingsReceived();
+  Faults().SetModuleHung(true);
+  EXPECT_TRUE(Periods(4).empty());
+  // It still carries what the host writes to the tracker, but reports nothing of it.
+  EXPECT_TRUE(Deliver(PingPacket()).empty());
+  EXPECT_EQ(PingsReceived(), pings + 1);
+  Faults().SetModuleHung(false);
+  EXPECT_FALSE(Periods(1).empty());
+}
+
 TEST_F(FaultPlanTest, ATrackerOutOfRangeMissesTransfersUntilItComesBack) {
   const std::size_t pings = PingsReceived();
   Faults().SetTrackerInRange(false);

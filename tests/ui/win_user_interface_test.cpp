@@ -192,6 +192,36 @@ TEST_F(WinUserInterfaceTest, MissingTemplateGivesEmptyPagesAndSaysSo) {
             debug.end());
 }
 
+TEST_F(WinUserInterfaceTest, RelaunchWithoutTheRebooterInTheFolderFailsAndSaysWhy) {
+  // The folder holds html_templates\ but no rebooter: nothing else (PATH, the current folder)
+  // is searched.
+  EXPECT_FALSE(ui->Relaunch(0x10C4, 0x84C4));
+  const std::string log = folder->Contents(folder->Names().at(0));
+  const std::string line = std::string("Relaunching application:  \"Z:") + PELLUX_SOURCE_DIR +
+                           "\\rebooter64.exe\" 10c4 84c4 " + std::to_string(GetCurrentProcessId()) +
+                           "\r\n";
+  EXPECT_NE(log.find(line), std::string::npos) << log;
+  const auto failed = log.find("CreateProcess() failed: ");
+  ASSERT_NE(failed, std::string::npos) << log;
+  EXPECT_NE(std::string("23").find(log[failed + 24]), std::string::npos) << log;
+  EXPECT_NE(log.find("CreateProcessA(\"Z:"), std::string::npos) << log;
+}
+
+TEST_F(WinUserInterfaceTest, RelaunchFromAFolderTooLongForTheCommandLineIsRefused) {
+  auto memory = std::make_unique<MemoryLogFolder>(clock, "C:\\other");
+  MemoryLogFolder& log = *memory;
+  WinUserInterface deep(store, pool, nullptr, clock, "C:\\" + std::string(240, 'd'),
+                        std::move(memory));
+  ASSERT_TRUE(deep.Activity().Open());
+  EXPECT_FALSE(deep.Relaunch(0x10C4, 0x84C4));
+  const std::string text = log.Contents(log.Names().at(0));
+  EXPECT_NE(text.find("Cannot relaunch: no command line of at most 259 characters starts the "
+                      "rebooter in the program folder 'C:\\ddd"),
+            std::string::npos)
+      << text;
+  EXPECT_EQ(text.find("Relaunching application"), std::string::npos) << text;
+}
+
 TEST_F(WinUserInterfaceTest, StatusPollThroughTheListenerIsAnsweredOnTheUisPipeWithoutALogLine) {
   RecordingSessionControl engine;
   const std::string service = UniquePipeName("service");
