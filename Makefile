@@ -24,7 +24,7 @@ win64: deps
 	cmake --build --preset win64 -j $(JOBS)
 
 # The i686 build compiles the programs that are shipped (no 32-bit Wine runs tests here).
-WIN32_PROGRAMS ?= uplinker pelluxctl
+WIN32_PROGRAMS ?= uplinker pelluxctl rebooter
 win32: deps
 	cmake --preset win32 >/dev/null
 	cmake --build --preset win32 -j $(JOBS) --target $(WIN32_PROGRAMS)
