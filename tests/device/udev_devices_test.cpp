@@ -272,35 +272,6 @@ TEST_F(UdevTest, StoppingTheMonitorIsImmediateAndRepeatable) {
   EXPECT_TRUE(events.WaitFor(1, 5s));
 }
 
-// A sysfs attribute replaced by a FIFO, so that every byte written to it stays in order, "0"
-// then "1" being "01"; a plain file would only keep the last. Held open for reading and
-// writing, the FIFO never makes a writer wait.
-class AttributeWrites {
- public:
-  explicit AttributeWrites(const std::string& path) {
-    ::unlink(path.c_str());
-    if (::mkfifo(path.c_str(), 0600) == 0)
-      fd_ = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-  }
-  AttributeWrites(const AttributeWrites&) = delete;
-  AttributeWrites& operator=(const AttributeWrites&) = delete;
-  ~AttributeWrites() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  [[nodiscard]] bool Ok() const { return fd_ >= 0; }
-  std::string Written() {
-    std::string text;
-    std::array<char, 64> chunk{};
-    for (ssize_t got = 0; (got = ::read(fd_, chunk.data(), chunk.size())) > 0;) {
-      text.append(chunk.data(), static_cast<std::size_t>(got));
-    }
-    return text;
-  }
-
- private:
-  int fd_ = -1;
-};
-
 TEST_F(UdevTest, TheResetWritesZeroThenOneToAuthorized) {
   const Stick stick = AddStick("usb1", "1-1", "ttyUSB0");
   const Stick other = AddStick("usb2", "2-1", "ttyUSB1", "0fcf", "1008");

@@ -49,35 +49,6 @@ std::string OwnControlGroup() {
   return {};
 }
 
-// A sysfs attribute replaced by a FIFO, so that every byte written to it stays in order: "0"
-// then "1" is "01".
-class AttributeWrites {
- public:
-  explicit AttributeWrites(const std::string& path) {
-    ::unlink(path.c_str());
-    if (::mkfifo(path.c_str(), 0600) == 0) {
-      fd_ = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-    }
-  }
-  AttributeWrites(const AttributeWrites&) = delete;
-  AttributeWrites& operator=(const AttributeWrites&) = delete;
-  ~AttributeWrites() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  [[nodiscard]] bool Ok() const { return fd_ >= 0; }
-  std::string Written() {
-    std::string text;
-    std::array<char, 64> chunk{};
-    for (ssize_t got = 0; (got = ::read(fd_, chunk.data(), chunk.size())) > 0;) {
-      text.append(chunk.data(), static_cast<std::size_t>(got));
-    }
-    return text;
-  }
-
- private:
-  int fd_ = -1;
-};
-
 // A process of the test's own that a rebooter may end, reaped at the end either way.
 class Victim {
  public:

@@ -14,34 +14,16 @@
 #include "sim/memory_settings_store.h"
 #include "sim/virtual_base_station.h"
 #include "sim/virtual_device_bus.h"
+#include "tests/support/eventually.h"
 #include "tests/support/fake_usb_world_linux.h"
 #include "tests/support/notify_socket_linux.h"
+#include "tests/support/recorded_debug_output.h"
 #include "tests/support/waited_texts.h"
 
 namespace Pellux {
 namespace {
 
 using namespace std::chrono_literals;
-
-class RecordedOutput final : public DebugOutput {
- public:
-  explicit RecordedOutput(Messages& lines) : lines_(lines) {}
-  void Write(const std::string& text, int /*level*/, Context /*context*/) override {
-    lines_.Add(text);
-  }
-
- private:
-  Messages& lines_;
-};
-
-bool Eventually(const std::function<bool()>& done) {
-  const auto until = std::chrono::steady_clock::now() + 10s;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > until) return false;
-    std::this_thread::sleep_for(5ms);
-  }
-  return true;
-}
 
 TEST(DaemonHotplugTest, StationsThatComeAndGoAreAnnouncedOpenedAndLetGo) {
   ASSERT_TRUE(FakeUsbWorld().Ready());
@@ -61,7 +43,7 @@ TEST(DaemonHotplugTest, StationsThatComeAndGoAreAnnouncedOpenedAndLetGo) {
                       .clock = SystemClock::Instance(),
                       .socketPath = folder + "/service.sock",
                       .programFolder = PELLUX_SOURCE_DIR,
-                      .output = std::make_unique<RecordedOutput>(lines),
+                      .output = std::make_unique<RecordedDebugOutput>(lines),
                       .logFolder = nullptr,
                       .statusInterval = 100ms,
                       .relauncher = {}});

@@ -14,33 +14,15 @@
 #include "sim/virtual_base_station.h"
 #include "sim/virtual_clock.h"
 #include "sim/virtual_device_bus.h"
+#include "tests/support/eventually.h"
 #include "tests/support/mocked_system_bus_linux.h"
+#include "tests/support/recorded_debug_output.h"
 #include "tests/support/waited_texts.h"
 
 namespace Pellux {
 namespace {
 
 using namespace std::chrono_literals;
-
-class RecordedOutput final : public DebugOutput {
- public:
-  explicit RecordedOutput(Messages& lines) : lines_(lines) {}
-  void Write(const std::string& text, int level, Context /*context*/) override {
-    lines_.Add(std::to_string(level) + " " + text);
-  }
-
- private:
-  Messages& lines_;
-};
-
-bool Eventually(const std::function<bool()>& done) {
-  const auto until = std::chrono::steady_clock::now() + 10s;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > until) return false;
-    std::this_thread::sleep_for(5ms);
-  }
-  return true;
-}
 
 TEST(DaemonRelaunchTest, TheWatchdogStartsTheRebootersUnitForThisProcessAndStation) {
   struct StopSignalsBlocked {
@@ -64,16 +46,16 @@ TEST(DaemonRelaunchTest, TheWatchdogStartsTheRebootersUnitForThisProcessAndStati
   VirtualClock clock;
   VirtualBaseStation station{clock};
   VirtualDeviceBus bus;
-  auto daemon = std::make_unique<LinuxDaemon>(
-      LinuxDaemon::Pieces{.settings = store,
-                          .devices = bus,
-                          .clock = clock,
-                          .socketPath = folder + "/service.sock",
-                          .programFolder = PELLUX_SOURCE_DIR,
-                          .output = std::make_unique<RecordedOutput>(lines),
-                          .logFolder = nullptr,
-                          .statusInterval = 100ms,
-                          .relauncher = DaemonRelauncher(true, getpid())});
+  auto daemon = std::make_unique<LinuxDaemon>(LinuxDaemon::Pieces{
+      .settings = store,
+      .devices = bus,
+      .clock = clock,
+      .socketPath = folder + "/service.sock",
+      .programFolder = PELLUX_SOURCE_DIR,
+      .output = std::make_unique<RecordedDebugOutput>(lines, /*withLevel=*/true),
+      .logFolder = nullptr,
+      .statusInterval = 100ms,
+      .relauncher = DaemonRelauncher(true, getpid())});
   std::thread runner([&] { daemon->Run(); });
   // Stops and joins the daemon whichever way the test ends.
   struct Joined {

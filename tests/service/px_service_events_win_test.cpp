@@ -21,6 +21,7 @@
 #include "sim/reference_server.h"
 #include "sim/virtual_base_station.h"
 #include "sim/virtual_device_bus.h"
+#include "tests/support/eventually.h"
 #include "tests/ui/memory_log_folder.h"
 
 namespace Pellux {
@@ -58,15 +59,6 @@ std::vector<std::uint8_t> VolumeEvent() {
   event->dbcv_size = static_cast<DWORD>(bytes.size());
   event->dbcv_devicetype = DBT_DEVTYP_VOLUME;
   return bytes;
-}
-
-bool Eventually(const std::function<bool()>& done) {
-  const auto until = std::chrono::steady_clock::now() + 20s;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > until) return false;
-    std::this_thread::sleep_for(10ms);
-  }
-  return true;
 }
 
 std::size_t Count(const std::string& text, const std::string& part) {

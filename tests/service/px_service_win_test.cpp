@@ -25,19 +25,7 @@ Ran Service(const std::string& switchText) {
 
 TEST(PelluxServiceTest, InstalledAndStartedItUploadsAnswersTheUiAndStopsCleanly) {
   ReferenceServer server;
-  const std::string port = std::to_string(server.Port());
-  server.ScriptDocuments(
-      {"<p><response host=\"127.0.0.1\" port=\"" + port +
-           "\" path=\"/done\"/><clientDisplay><message>Upload complete.</message>"
-           "</clientDisplay><device action=\"close\" sleepPeriod=\"15\"/></p>",
-       "<p><device action=\"close\"/></p>"});
-  RegistrySettingsStore settings([](const std::string& line) { ADD_FAILURE() << line; });
-  settings.WriteText("Tracker", "ServerHost", "127.0.0.1");
-  settings.WriteNumber("Tracker", "ServerPort", server.Port());
-  settings.WriteText("Tracker", "ErrorHost", "127.0.0.1");
-  settings.WriteNumber("Tracker", "ErrorPort", server.Port());
-  settings.WriteNumber("Tracker", "LogActivity", 1);
-  settings.WriteNumber("Tracker", "MaxLogDays", 1);
+  ScriptOneUpload(server);
 
   ASSERT_EQ(Service("/I").err, "");
   const Ran started = Service("/S");

@@ -3,6 +3,7 @@
 // What the tests of the "Pellux" service under Wine's service manager share: waiting for a
 // condition, the service's state from the service manager, and its activity log files.
 
+#include <gtest/gtest.h>
 #include <windows.h>
 
 #include <algorithm>
@@ -15,18 +16,11 @@
 #include <thread>
 #include <vector>
 
-namespace Pellux {
+#include "sim/reference_server.h"
+#include "tests/support/eventually.h"
+#include "ui/registry_settings_store_win.h"
 
-// Asks `done` every 20 ms until it holds or `limit` has passed; false then.
-inline bool Eventually(const std::function<bool()>& done,
-                       std::chrono::milliseconds limit = std::chrono::seconds(30)) {
-  const auto until = std::chrono::steady_clock::now() + limit;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > until) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return true;
-}
+namespace Pellux {
 
 struct InstalledServiceState {
   DWORD state = 0;      // SERVICE_RUNNING, SERVICE_STOPPED, ...
@@ -78,11 +72,38 @@ inline std::string ActivityLog() {
   return files.empty() ? std::string() : FileText(files.back());
 }
 
+// The contents of the activity log files that are not in `before`, oldest first.
+inline std::string ActivityLogsSince(const std::vector<std::filesystem::path>& before) {
+  std::string text;
+  for (const auto& file : ActivityLogFiles()) {
+    if (std::find(before.begin(), before.end(), file) == before.end()) text += FileText(file);
+  }
+  return text;
+}
+
 // Every activity log file's contents, oldest first.
 inline std::string AllActivityLogs() {
   std::string text;
   for (const auto& file : ActivityLogFiles()) text += FileText(file);
   return text;
+}
+
+// Scripts `server` for one upload ("Upload complete." shown, then the tracker let go and asked
+// to sleep), and points the service's settings in the registry at it, with the activity log on.
+inline void ScriptOneUpload(ReferenceServer& server) {
+  const std::string port = std::to_string(server.Port());
+  server.ScriptDocuments(
+      {"<p><response host=\"127.0.0.1\" port=\"" + port +
+           "\" path=\"/done\"/><clientDisplay><message>Upload complete.</message>"
+           "</clientDisplay><device action=\"close\" sleepPeriod=\"15\"/></p>",
+       "<p><device action=\"close\"/></p>"});
+  RegistrySettingsStore settings([](const std::string& line) { ADD_FAILURE() << line; });
+  settings.WriteText("Tracker", "ServerHost", "127.0.0.1");
+  settings.WriteNumber("Tracker", "ServerPort", server.Port());
+  settings.WriteText("Tracker", "ErrorHost", "127.0.0.1");
+  settings.WriteNumber("Tracker", "ErrorPort", server.Port());
+  settings.WriteNumber("Tracker", "LogActivity", 1);
+  settings.WriteNumber("Tracker", "MaxLogDays", 1);
 }
 
 }  // namespace Pellux

@@ -20,6 +20,7 @@
 
 #include "sim/reference_server.h"
 #include "tests/service/program_runner_win.h"
+#include "tests/service/service_under_test_win.h"
 #include "ui/registry_settings_store_win.h"
 
 namespace Pellux {
@@ -36,41 +37,6 @@ Ran Uplinker(const std::string& switchText) {
   return RunProgramAt(ServiceFolder() + "\\uplinker.exe", switchText);
 }
 
-bool Eventually(const std::function<bool()>& done) {
-  const auto until = std::chrono::steady_clock::now() + 30s;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > until) return false;
-    std::this_thread::sleep_for(20ms);
-  }
-  return true;
-}
-
-std::filesystem::path LogFolder() {
-  char data[MAX_PATH] = {};
-  GetEnvironmentVariableA("ProgramData", data, MAX_PATH);
-  return std::filesystem::path(data) / "Pellux" / "Tracker" / "logs";
-}
-
-std::set<std::filesystem::path> LogFiles() {
-  std::set<std::filesystem::path> files;
-  std::error_code error;
-  for (const auto& entry : std::filesystem::directory_iterator(LogFolder(), error)) {
-    files.insert(entry.path());
-  }
-  return files;
-}
-
-// The activity log files made since `before`, in name (time) order, one after the other.
-std::string NewActivityLog(const std::set<std::filesystem::path>& before) {
-  std::string text;
-  for (const auto& file : LogFiles()) {
-    if (before.contains(file)) continue;
-    std::ifstream in(file, std::ios::binary);
-    text.append(std::istreambuf_iterator<char>(in), {});
-  }
-  return text;
-}
-
 void WriteStandInConfig(const nlohmann::json& config) {
   std::ofstream(ServiceFolder() + "\\PelluxStandIn.json", std::ios::binary | std::ios::trunc)
       << config.dump();
@@ -78,25 +44,13 @@ void WriteStandInConfig(const nlohmann::json& config) {
 
 TEST(UplinkerServiceTest, TheRealProgramUploadsThroughTheBridgeLibraryAnswersAndStopsCleanly) {
   ReferenceServer server;
-  const std::string port = std::to_string(server.Port());
-  server.ScriptDocuments(
-      {"<p><response host=\"127.0.0.1\" port=\"" + port +
-           "\" path=\"/done\"/><clientDisplay><message>Upload complete.</message>"
-           "</clientDisplay><device action=\"close\" sleepPeriod=\"15\"/></p>",
-       "<p><device action=\"close\"/></p>"});
-  RegistrySettingsStore settings([](const std::string& line) { ADD_FAILURE() << line; });
-  settings.WriteText("Tracker", "ServerHost", "127.0.0.1");
-  settings.WriteNumber("Tracker", "ServerPort", server.Port());
-  settings.WriteText("Tracker", "ErrorHost", "127.0.0.1");
-  settings.WriteNumber("Tracker", "ErrorPort", server.Port());
-  settings.WriteNumber("Tracker", "LogActivity", 1);
-  settings.WriteNumber("Tracker", "MaxLogDays", 1);
+  ScriptOneUpload(server);
   // One base station on the bridge library, with its tracker; no libusb device.
   WriteStandInConfig(
       {{"DSI_SiUSBXp_3_1.DLL",
         {{{"command", "attach"}, {"serial", "7703155"}, {"stationSerial", 7703155}}}},
        {"libusb0.dll", {{{"command", "bus"}, {"busses", nlohmann::json::array()}}}}});
-  const auto logsBefore = LogFiles();
+  const auto logsBefore = ActivityLogFiles();
 
   ASSERT_EQ(Uplinker("/I").err, "");
   const Ran started = Uplinker("/S");
@@ -105,7 +59,7 @@ TEST(UplinkerServiceTest, TheRealProgramUploadsThroughTheBridgeLibraryAnswersAnd
   // The tracker is linked and its session posted, and the server's close was acted on.
   EXPECT_TRUE(Eventually([&] { return server.Requests().size() >= 2; }))
       << server.Requests().size() << " request(s)\n"
-      << NewActivityLog(logsBefore);
+      << ActivityLogsSince(logsBefore);
 
   // pelluxctl.exe over the service's real pipe.
   const Ran status = RunProgramAt(ServiceFolder() + "\\pelluxctl.exe", "status");
@@ -115,9 +69,10 @@ TEST(UplinkerServiceTest, TheRealProgramUploadsThroughTheBridgeLibraryAnswersAnd
 
   EXPECT_EQ(Uplinker("/P").err, "");
   EXPECT_TRUE(Eventually([&] {
-    return NewActivityLog(logsBefore).find("<<< APPLICATION TERMINATED >>>") != std::string::npos;
-  })) << NewActivityLog(logsBefore);
-  const std::string log = NewActivityLog(logsBefore);
+    return ActivityLogsSince(logsBefore).find("<<< APPLICATION TERMINATED >>>") !=
+           std::string::npos;
+  })) << ActivityLogsSince(logsBefore);
+  const std::string log = ActivityLogsSince(logsBefore);
   EXPECT_NE(log.find("Starting session in standard mode..."), std::string::npos) << log;
   // The base station of the configuration file, opened through the bridge library.
   EXPECT_NE(log.find("Initialized communication [VID: 0x10c4, PID: 0x84c4, SERIAL: 7703155]."),

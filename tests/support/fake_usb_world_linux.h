@@ -3,9 +3,13 @@
 // umockdev's fake sysfs and udev for the tests that run under umockdev-wrapper: base station
 // sticks (a CP210x-like USB device, its interface and its tty) put in and taken out.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <umockdev.h>
+#include <unistd.h>
 
+#include <array>
 #include <cstdlib>
 #include <string>
 
@@ -99,6 +103,37 @@ class FakeUsbWorld {
 
  private:
   UMockdevTestbed* testbed_ = nullptr;
+};
+
+// A sysfs attribute replaced by a FIFO, so that every byte written to it stays in order, "0"
+// then "1" being "01"; a plain file would only keep the last. Held open for reading and
+// writing, the FIFO never blocks its writer.
+class AttributeWrites {
+ public:
+  explicit AttributeWrites(const std::string& path) {
+    ::unlink(path.c_str());
+    if (::mkfifo(path.c_str(), 0600) == 0) {
+      fd_ = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    }
+  }
+  AttributeWrites(const AttributeWrites&) = delete;
+  AttributeWrites& operator=(const AttributeWrites&) = delete;
+  ~AttributeWrites() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  [[nodiscard]] bool Ok() const { return fd_ >= 0; }
+  // What was written since the last call.
+  std::string Written() {
+    std::string text;
+    std::array<char, 64> chunk{};
+    for (ssize_t got = 0; (got = ::read(fd_, chunk.data(), chunk.size())) > 0;) {
+      text.append(chunk.data(), static_cast<std::size_t>(got));
+    }
+    return text;
+  }
+
+ private:
+  int fd_ = -1;
 };
 
 }  // namespace Pellux
