@@ -2,15 +2,10 @@
 
 #include <cstdio>
 
+#include "base/log_format.h"
+
 namespace Pellux {
 namespace {
-
-template <typename... Values>
-std::string Format(const char* format, Values... values) {
-  char text[512];
-  std::snprintf(text, sizeof text, format, values...);
-  return text;
-}
 
 // A failed listing ends the restart at once; otherwise the pause comes first, then the verdict.
 std::optional<std::string> RestartBaseStation(const RebooterArguments& arguments,
@@ -32,33 +27,34 @@ void RunRebooter(const RebooterArguments& arguments, RebooterSystem& system, Clo
   if (system.ServiceRunning().value_or(false)) err << kRebooterStopFailedText << std::flush;
   if (arguments.terminateProcess &&
       system.TerminateProcess(arguments.processId) == RebooterSystem::Termination::StillActive) {
-    err << Format(kRebooterNotTerminatedFormat, arguments.processId) << std::flush;
+    err << FormatLine(kRebooterNotTerminatedFormat, arguments.processId).str() << std::flush;
   }
   if (arguments.restartDevice) {
     if (const auto failure = RestartBaseStation(arguments, system, clock)) {
-      err << Format(kRebooterRestartFailedFormat, failure->c_str()) << std::flush;
+      err << FormatLine(kRebooterRestartFailedFormat, failure->c_str()).str() << std::flush;
     }
   }
   system.StartService();
   const bool running = system.ServiceRunning().value_or(false);
-  out << Format(kRebooterFinalFormat, running ? "running" : "stopped") << std::flush;
+  out << FormatLine(kRebooterFinalFormat, running ? "running" : "stopped").str() << std::flush;
 }
 
 std::string UsbDeviceInstancePrefix(std::uint32_t vendorId, std::uint32_t productId) {
-  return Format("USB\\VID_%04X&PID_%04X", static_cast<unsigned>(vendorId),
-                static_cast<unsigned>(productId));
+  return FormatLine("USB\\VID_%04X&PID_%04X", static_cast<unsigned>(vendorId),
+                    static_cast<unsigned>(productId))
+      .str();
 }
 
 std::string DeviceListFailureReason(std::uint32_t code, const std::string& systemText) {
   std::string text = systemText;
   if (text.empty()) {
     if (code >= 0x80040201U && code <= 0x8004FFFFU) {
-      text = Format("IDispatch error #%d", static_cast<int>((code & 0xFFFFU) - 0x200U));
+      text = FormatLine("IDispatch error #%d", static_cast<int>((code & 0xFFFFU) - 0x200U)).str();
     } else {
-      text = Format("Unknown error 0x%0lX", static_cast<unsigned long>(code));
+      text = FormatLine("Unknown error 0x%0lX", static_cast<unsigned long>(code)).str();
     }
   }
-  return Format("[0x%08x]: %s", static_cast<unsigned>(code), text.c_str());
+  return FormatLine("[0x%08x]: %s", static_cast<unsigned>(code), text.c_str()).str();
 }
 
 }  // namespace Pellux
