@@ -51,8 +51,9 @@ fuzz-replay: asan
 	cd build/linux-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --output-on-failure -j $(JOBS) -R '^fuzz\.replay\.'
 
-# One complete background upload on this machine: the engine against a virtual base station
-# and tracker, over real HTTP to the reference upload server on loopback.
+# One complete background upload on this machine: the real daemon, uplinker, in the foreground
+# with pellux-sim on a pseudo-terminal as its base station, over real HTTP to the reference
+# upload server on loopback.
 DEMO_ARGS ?=
 demo: deps
 	cmake --preset linux
