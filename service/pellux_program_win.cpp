@@ -20,7 +20,7 @@ void PrintProblem(const std::string& line) {
 int RunPelluxProgram(BaseStationDevices& devices, const std::vector<std::string>& arguments,
                      Clock& clock) {
   ApplyDefaultLanguage(PrintProblem);
-  LoadResourceModule();
+  LoadResourceModule(PrintProblem);
   RegistrySettingsStore settings(PrintProblem);
   PXService service({.settings = settings,
                      .devices = devices,

@@ -38,14 +38,21 @@ void ApplyDefaultLanguage(void (*problem)(const std::string& line)) {
   RegCloseKey(key);
 }
 
-HMODULE LoadResourceModule() {
+HMODULE LoadResourceModule(void (*problem)(const std::string& line)) {
+  constexpr const char* kModule = "UplinkerResources.dll";
   std::vector<wchar_t> path(32768);
   const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-  if (length == 0 || length >= path.size()) return nullptr;
+  if (length == 0 || length >= path.size()) {
+    problem(SystemCallFailure("GetModuleFileNameW", kModule,
+                              length == 0 ? GetLastError() : ERROR_INSUFFICIENT_BUFFER));
+    return nullptr;
+  }
   std::wstring file(path.data(), length);
   file = file.substr(0, file.find_last_of(L"\\/") + 1) + L"UplinkerResources.dll";
   if (GetFileAttributesW(file.c_str()) == INVALID_FILE_ATTRIBUTES) return nullptr;
-  return LoadLibraryW(file.c_str());
+  const HMODULE module = LoadLibraryW(file.c_str());
+  if (module == nullptr) problem(SystemCallFailure("LoadLibraryW", kModule, GetLastError()));
+  return module;
 }
 
 }  // namespace Pellux

@@ -14,7 +14,8 @@ namespace Pellux {
 void ApplyDefaultLanguage(void (*problem)(const std::string& line));
 
 // Loads "UplinkerResources.dll" from the program's own folder only (never searched for, so no
-// copy elsewhere on the search path is taken); null when it is not there.
-HMODULE LoadResourceModule();
+// copy elsewhere on the search path is taken); null when it is not there. A module that is there
+// but cannot be loaded is told to `problem` with the system's reason.
+HMODULE LoadResourceModule(void (*problem)(const std::string& line));
 
 }  // namespace Pellux

@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 namespace Pellux {
@@ -40,6 +41,11 @@ std::string StoredLanguage() {
 
 void NoProblem(const std::string& line) {
   ADD_FAILURE() << line;
+}
+
+std::string told;
+void Tell(const std::string& line) {
+  told += line + "\n";
 }
 
 TEST(ProgramStart, EnUsIsRefinedByTheNationAndOtherLanguagesAreLeftAlone) {
@@ -81,18 +87,26 @@ TEST(ProgramStart, ResourceModuleIsTakenFromTheProgramsFolderOnly) {
   const std::filesystem::path cwd = std::filesystem::current_path();
   std::filesystem::current_path(elsewhere);
   SetEnvironmentVariableA("PATH", elsewhere.string().c_str());
-  EXPECT_EQ(LoadResourceModule(), nullptr);
+  EXPECT_EQ(LoadResourceModule(NoProblem), nullptr);
   EXPECT_EQ(GetModuleHandleA("UplinkerResources.dll"), nullptr);
   std::filesystem::current_path(cwd);
 
   std::filesystem::copy_file(PELLUX_RESOURCE_DLL, beside,
                              std::filesystem::copy_options::overwrite_existing);
-  const HMODULE module = LoadResourceModule();
+  const HMODULE module = LoadResourceModule(NoProblem);
   ASSERT_NE(module, nullptr);
   char loaded[MAX_PATH] = {};
   GetModuleFileNameA(module, loaded, MAX_PATH);
   EXPECT_TRUE(std::filesystem::equivalent(loaded, beside)) << loaded;
   FreeLibrary(module);
+
+  // A file of that name that is no module is told with the system's reason, and not used.
+  std::filesystem::remove(beside);
+  std::ofstream(beside) << "not a module\n";
+  told.clear();
+  EXPECT_EQ(LoadResourceModule(Tell), nullptr);
+  EXPECT_NE(told.find("LoadLibraryW(UplinkerResources.dll) failed: error "), std::string::npos)
+      << told;
   std::filesystem::remove(beside);
   std::filesystem::remove_all(elsewhere);
 }
