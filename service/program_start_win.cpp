@@ -1,6 +1,7 @@
 #include "service/program_start_win.h"
 
 #include <optional>
+#include <string_view>
 #include <vector>
 
 #include "base/system_error.h"
@@ -39,7 +40,7 @@ void ApplyDefaultLanguage(void (*problem)(const std::string& line)) {
 }
 
 HMODULE LoadResourceModule(void (*problem)(const std::string& line)) {
-  constexpr const char* kModule = "UplinkerResources.dll";
+  constexpr std::string_view kModule = "UplinkerResources.dll";
   std::vector<wchar_t> path(32768);
   const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
   if (length == 0 || length >= path.size()) {
@@ -48,7 +49,8 @@ HMODULE LoadResourceModule(void (*problem)(const std::string& line)) {
     return nullptr;
   }
   std::wstring file(path.data(), length);
-  file = file.substr(0, file.find_last_of(L"\\/") + 1) + L"UplinkerResources.dll";
+  file =
+      file.substr(0, file.find_last_of(L"\\/") + 1) + std::wstring(kModule.begin(), kModule.end());
   if (GetFileAttributesW(file.c_str()) == INVALID_FILE_ATTRIBUTES) return nullptr;
   const HMODULE module = LoadLibraryW(file.c_str());
   if (module == nullptr) problem(SystemCallFailure("LoadLibraryW", kModule, GetLastError()));
