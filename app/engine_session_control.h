@@ -5,7 +5,7 @@
 
 #include "server/network_worker_pool.h"
 #include "session/communication_manager.h"
-#include "ui/session_control.h"
+#include "ui/channel/session_control.h"
 
 namespace Pellux {
 

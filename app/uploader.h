@@ -11,7 +11,7 @@
 #include "server/http_exchange.h"
 #include "server/network_worker_pool.h"
 #include "session/communication_manager.h"
-#include "ui/settings_store.h"
+#include "ui/settings/settings_store.h"
 #include "ui/user_interface.h"
 
 namespace Pellux {

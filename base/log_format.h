@@ -1,6 +1,7 @@
 #pragma once
 
 #include <boost/format.hpp>
+#include <string>
 
 namespace Pellux {
 
@@ -14,6 +15,16 @@ boost::format FormatLine(const char* format, const Args&... args) {
                   ~(boost::io::too_many_args_bit | boost::io::too_few_args_bit));
   ((void)(line % args), ...);
   return line;
+}
+
+// The text of a bound line. A line whose arguments do not fit its format must not take the
+// caller down with it: it is logged as unrenderable, with the reason.
+inline std::string RenderLine(const boost::format& line) {
+  try {
+    return line.str();
+  } catch (const boost::io::format_error& error) {
+    return std::string("(unrenderable log line: ") + error.what() + ")";
+  }
 }
 
 }  // namespace Pellux

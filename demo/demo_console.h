@@ -5,7 +5,7 @@
 #include <ostream>
 #include <string>
 
-#include "ui/debug_output.h"
+#include "ui/log/debug_output.h"
 
 namespace Pellux {
 

@@ -6,7 +6,7 @@
 #include "base/clock.h"
 #include "base/log_level.h"
 #include "demo/demo_console.h"
-#include "ui/directory_log_folder_linux.h"
+#include "ui/log/directory_log_folder_linux.h"
 
 namespace Pellux {
 namespace {

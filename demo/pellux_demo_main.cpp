@@ -21,8 +21,8 @@
 #include "demo/demo_scenario.h"
 #include "sim/reference_server.h"
 #include "tools/pelluxctl/ui_connection.h"
-#include "ui/settings_store.h"
-#include "ui/ui_message.h"
+#include "ui/channel/ui_message.h"
+#include "ui/settings/settings_store.h"
 
 namespace Pellux {
 namespace {

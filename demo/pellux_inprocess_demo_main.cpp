@@ -23,7 +23,7 @@
 #include "sim/reference_server.h"
 #include "sim/virtual_base_station.h"
 #include "sim/virtual_device_bus.h"
-#include "ui/activity_log.h"
+#include "ui/log/activity_log.h"
 
 namespace Pellux {
 namespace {

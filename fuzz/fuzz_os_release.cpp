@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "ui/linux_system_info.h"
-#include "ui/os_release.h"
+#include "ui/system/linux_system_info.h"
+#include "ui/system/os_release.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);

@@ -12,7 +12,7 @@
 #include "sim/virtual_clock.h"
 #include "tests/support/recording_pipe_hooks.h"
 #include "tests/support/recording_session_control.h"
-#include "ui/service_pipe.h"
+#include "ui/channel/service_pipe.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "ui/ui_message.h"
+#include "ui/channel/ui_message.h"
 
 namespace {
 

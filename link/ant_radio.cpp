@@ -9,9 +9,9 @@
 
 namespace Pellux {
 
-AntRadio::AntRadio(RadioEvents& engine, UserInterface& userInterface, BaseStationDevices& stations,
+AntRadio::AntRadio(RadioEvents& engine, LogSink& sink, BaseStationDevices& stations,
                    Clock& radioClock, LinkIdentifiers& linkIdentifiers, Timing waits)
-    : ui(userInterface),
+    : logSink(sink),
       devices(stations),
       clock(radioClock),
       identifiers(linkIdentifiers),
@@ -21,10 +21,9 @@ AntRadio::AntRadio(RadioEvents& engine, UserInterface& userInterface, BaseStatio
       beaconSearchTimer(engine.CreateTimer()),
       retryTable([this](const std::string& line) { Log(LogLevel::kDetail, "%s", line); }) {}
 
-AntRadio::AntRadio(RadioEvents& engine, UserInterface& userInterface, BaseStationDevices& stations,
+AntRadio::AntRadio(RadioEvents& engine, LogSink& sink, BaseStationDevices& stations,
                    Clock& radioClock)
-    : AntRadio(engine, userInterface, stations, radioClock, LinkIdentifiers::ForProcess(),
-               Timing{}) {}
+    : AntRadio(engine, sink, stations, radioClock, LinkIdentifiers::ForProcess(), Timing{}) {}
 
 AntRadio::~AntRadio() {
   // The engine releases the base station before it lets the radio go; this covers an engine

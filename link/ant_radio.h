@@ -17,6 +17,7 @@
 #include "base/guarded_timer.h"
 #include "base/log_format.h"
 #include "base/log_level.h"
+#include "base/log_sink.h"
 #include "device/ant_message.h"
 #include "device/dsi_framer_ant.h"
 #include "link/base_station_devices.h"
@@ -25,7 +26,6 @@
 #include "link/radio_events.h"
 #include "link/radio_link.h"
 #include "link/retry_table.h"
-#include "ui/user_interface.h"
 
 namespace Pellux {
 
@@ -67,12 +67,11 @@ class AntRadio final : public RadioLink {
   // bytes, and a burst that runs on past it would only be trimmed.
   static constexpr std::size_t kMaxReceiveBuffer = 65535 + 8;
 
-  // `engine` is the engine this radio reports to; it, and everything else given, outlives the
-  // radio.
-  AntRadio(RadioEvents& engine, UserInterface& userInterface, BaseStationDevices& stations,
-           Clock& radioClock, LinkIdentifiers& linkIdentifiers, Timing waits);
-  AntRadio(RadioEvents& engine, UserInterface& userInterface, BaseStationDevices& stations,
-           Clock& radioClock);
+  // `engine` is the engine this radio reports to, `sink` where its lines go; they, and
+  // everything else given, outlive the radio.
+  AntRadio(RadioEvents& engine, LogSink& sink, BaseStationDevices& stations, Clock& radioClock,
+           LinkIdentifiers& linkIdentifiers, Timing waits);
+  AntRadio(RadioEvents& engine, LogSink& sink, BaseStationDevices& stations, Clock& radioClock);
   ~AntRadio() override;
 
   // --- RadioLink (engine lock held) ---
@@ -148,7 +147,7 @@ class AntRadio final : public RadioLink {
 
   template <typename... Args>
   void Log(int level, const char* format, const Args&... args) const {
-    ui.LogFormatted(FormatLine(format, args...), level, kNoContext);
+    logSink.Log(RenderLine(FormatLine(format, args...)), level, kNoContext);
   }
 
   bool OpenDevice(std::uint32_t baud, std::uint8_t device);
@@ -190,7 +189,7 @@ class AntRadio final : public RadioLink {
   void Report(const std::string& status, bool error, bool disconnect,
               std::span<const std::uint8_t> data = {});
 
-  UserInterface& ui;
+  LogSink& logSink;
   BaseStationDevices& devices;
   Clock& clock;
   LinkIdentifiers& identifiers;

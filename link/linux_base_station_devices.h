@@ -8,7 +8,7 @@
 
 #include "device/usb_serial_port.h"
 #include "link/base_station_devices.h"
-#include "ui/settings_store.h"
+#include "link/station_settings_reader.h"
 
 namespace Pellux {
 
@@ -19,23 +19,21 @@ namespace Pellux {
 // use instead of discovery: for a serial adapter udev cannot describe, and for pellux-sim's
 // pseudo-terminal. The list is then that one port, reported with the configured "VID" and "PID"
 // (so that the engine's lookup by those ids finds it) and with the serial and product texts udev
-// has for the same device, if any. The setting is read on every listing, so a change takes
-// effect at the next opening; a missing one is written back empty, so that it shows in the
-// settings file.
+// has for the same device, if any. The settings are read through `settings` on every listing, so
+// a change takes effect at the next opening.
 //
-// Thread-safe; the settings store, and this object, must outlive every transport it made.
+// Thread-safe; the settings reader, and this object, must outlive every transport it made.
 class LinuxBaseStationDevices final : public BaseStationDevices {
  public:
-  static constexpr const char* kSection = "Tracker";
-  static constexpr const char* kSerialPortSetting = "SerialPort";
   // The engine's own defaults for "VID" and "PID" (session/client_settings.h), for a store that
   // has none yet.
   static constexpr std::uint16_t kDefaultVendorId = 0x10C4;
   static constexpr std::uint16_t kDefaultProductId = 0x84C4;
 
   // `discover` lists the attached ports; empty: udev's listing.
-  LinuxBaseStationDevices(SettingsStore& settings, DeviceLog log, UsbSerialPortLister discover);
-  LinuxBaseStationDevices(SettingsStore& settings, DeviceLog log);
+  LinuxBaseStationDevices(StationSettingsReader& settings, DeviceLog log,
+                          UsbSerialPortLister discover);
+  LinuxBaseStationDevices(StationSettingsReader& settings, DeviceLog log);
 
   [[nodiscard]] std::vector<BaseStationCandidate> Candidates() override;
   std::shared_ptr<DSISerial> CreateTransport() override;
@@ -45,10 +43,9 @@ class LinuxBaseStationDevices final : public BaseStationDevices {
   [[nodiscard]] std::vector<UsbSerialPort> Ports();
 
  private:
-  std::uint16_t ReadId(const char* name, std::uint16_t fallback);
   void Log(int level, const std::string& line) const;
 
-  SettingsStore& settings_;
+  StationSettingsReader& settings_;
   const DeviceLog log_;
   const UsbSerialPortLister discover_;
   std::mutex mutex_;

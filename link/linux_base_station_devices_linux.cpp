@@ -18,28 +18,23 @@ std::string Canonical(const std::string& path) {
   return error ? path : resolved.string();
 }
 
+// A stored id, or `fallback` when there is none or it is not a USB id.
+std::uint16_t UsbId(std::optional<std::uint32_t> stored, std::uint16_t fallback) {
+  if (!stored || *stored > 0xFFFF) return fallback;
+  return static_cast<std::uint16_t>(*stored);
+}
+
 }  // namespace
 
-LinuxBaseStationDevices::LinuxBaseStationDevices(SettingsStore& settings, DeviceLog log,
+LinuxBaseStationDevices::LinuxBaseStationDevices(StationSettingsReader& settings, DeviceLog log,
                                                  UsbSerialPortLister discover)
-    : settings_(settings), log_(std::move(log)), discover_(std::move(discover)) {
-  if (!settings_.ReadText(kSection, kSerialPortSetting) &&
-      !settings_.ReadNumber(kSection, kSerialPortSetting)) {
-    settings_.WriteText(kSection, kSerialPortSetting, "");
-  }
-}
+    : settings_(settings), log_(std::move(log)), discover_(std::move(discover)) {}
 
-LinuxBaseStationDevices::LinuxBaseStationDevices(SettingsStore& settings, DeviceLog log)
+LinuxBaseStationDevices::LinuxBaseStationDevices(StationSettingsReader& settings, DeviceLog log)
     : LinuxBaseStationDevices(settings, std::move(log), UsbSerialPortLister{}) {}
 
-std::uint16_t LinuxBaseStationDevices::ReadId(const char* name, std::uint16_t fallback) {
-  const std::optional<std::uint32_t> value = settings_.ReadNumber(kSection, name);
-  if (!value || *value > 0xFFFF) return fallback;
-  return static_cast<std::uint16_t>(*value);
-}
-
 std::vector<UsbSerialPort> LinuxBaseStationDevices::Ports() {
-  const std::string configured = settings_.ReadText(kSection, kSerialPortSetting).value_or("");
+  const std::string configured = settings_.SerialPort();
   std::vector<UsbSerialPort> discovered =
       discover_
           ? discover_()
@@ -69,8 +64,8 @@ std::vector<UsbSerialPort> LinuxBaseStationDevices::Ports() {
       break;
     }
   }
-  port.vendorId = ReadId("VID", kDefaultVendorId);
-  port.productId = ReadId("PID", kDefaultProductId);
+  port.vendorId = UsbId(settings_.VendorId(), kDefaultVendorId);
+  port.productId = UsbId(settings_.ProductId(), kDefaultProductId);
   return {port};
 }
 

@@ -2,7 +2,7 @@
 
 #include <chrono>
 
-#include "ui/local_time.h"
+#include "ui/log/local_time.h"
 
 namespace Pellux {
 

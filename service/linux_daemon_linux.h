@@ -11,10 +11,10 @@
 #include "link/base_station_devices.h"
 #include "service/host_events.h"
 #include "service/systemd_notifier_linux.h"
-#include "ui/debug_output.h"
+#include "ui/channel/service_pipe.h"
 #include "ui/linux_user_interface.h"
-#include "ui/log_folder.h"
-#include "ui/service_pipe.h"
+#include "ui/log/debug_output.h"
+#include "ui/log/log_folder.h"
 
 namespace Pellux {
 

@@ -6,7 +6,7 @@
 #include "service/program_start_win.h"
 #include "service/px_service_win.h"
 #include "service/service_program_win.h"
-#include "ui/registry_settings_store_win.h"
+#include "ui/settings/registry_settings_store_win.h"
 
 namespace Pellux {
 namespace {

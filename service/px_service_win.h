@@ -12,9 +12,9 @@
 #include "service/host_events.h"
 #include "service/service_name.h"
 #include "service/service_win.h"
-#include "ui/log_folder.h"
-#include "ui/service_pipe.h"
-#include "ui/settings_store.h"
+#include "ui/channel/service_pipe.h"
+#include "ui/log/log_folder.h"
+#include "ui/settings/settings_store.h"
 #include "ui/win_user_interface.h"
 
 namespace Pellux {

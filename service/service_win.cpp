@@ -6,7 +6,7 @@
 
 #include "base/system_error.h"
 #include "service/service_manager_win.h"
-#include "ui/program_version.h"
+#include "ui/log/program_version.h"
 
 namespace Pellux {
 namespace {

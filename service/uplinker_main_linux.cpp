@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "app/stored_station_settings.h"
 #include "base/clock.h"
 #include "base/log_format.h"
 #include "device/udev_devices_linux.h"
@@ -18,9 +19,9 @@
 #include "service/linux_daemon_linux.h"
 #include "service/service_command_line.h"
 #include "service/systemd_units_linux.h"
-#include "ui/program_version.h"
-#include "ui/settings_store.h"
-#include "ui/unix_pipe_server_linux.h"
+#include "ui/channel/unix_pipe_server_linux.h"
+#include "ui/log/program_version.h"
+#include "ui/settings/settings_store.h"
 
 namespace Pellux {
 namespace {
@@ -73,7 +74,8 @@ int RunDaemon() {
       PrintProblem(line);
     }
   };
-  LinuxBaseStationDevices devices(*settings, deviceLog);
+  StoredStationSettings stationSettings(*settings);
+  LinuxBaseStationDevices devices(stationSettings, deviceLog);
   LinuxDaemon uplinker(
       {.settings = *settings,
        .devices = devices,

@@ -5,7 +5,7 @@
 #include <string>
 #include <variant>
 
-#include "ui/settings_store.h"
+#include "ui/settings/settings_store.h"
 
 namespace Pellux {
 

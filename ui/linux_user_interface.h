@@ -7,14 +7,14 @@
 
 #include "base/clock.h"
 #include "server/network_worker_pool.h"
-#include "ui/debug_output.h"
-#include "ui/log_folder.h"
+#include "ui/channel/pipe_server.h"
+#include "ui/channel/reply_owners_linux.h"
+#include "ui/channel/unix_pipe_server_linux.h"
+#include "ui/channel/unix_reply_channel_linux.h"
+#include "ui/log/debug_output.h"
+#include "ui/log/log_folder.h"
 #include "ui/message_strings.h"
-#include "ui/pipe_server.h"
-#include "ui/reply_owners_linux.h"
 #include "ui/service_user_interface.h"
-#include "ui/unix_pipe_server_linux.h"
-#include "ui/unix_reply_channel_linux.h"
 
 namespace Pellux {
 

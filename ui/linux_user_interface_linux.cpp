@@ -3,9 +3,9 @@
 #include <utility>
 
 #include "base/system_error.h"
-#include "ui/atomic_file.h"
 #include "ui/linux_user_interface.h"
-#include "ui/program_version.h"
+#include "ui/log/program_version.h"
+#include "ui/settings/atomic_file.h"
 
 namespace Pellux {
 

@@ -5,10 +5,10 @@
 
 #include "base/log_format.h"
 #include "base/log_level.h"
-#include "ui/client_id.h"
-#include "ui/os_description.h"
+#include "ui/channel/ui_message.h"
 #include "ui/support_address.h"
-#include "ui/ui_message.h"
+#include "ui/system/client_id.h"
+#include "ui/system/os_description.h"
 
 namespace Pellux {
 

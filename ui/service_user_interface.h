@@ -8,12 +8,12 @@
 #include "base/clock.h"
 #include "server/network_worker_pool.h"
 #include "server/proxy_settings.h"
-#include "ui/activity_log.h"
-#include "ui/debug_output.h"
-#include "ui/log_folder.h"
+#include "ui/channel/reply_channel.h"
+#include "ui/channel/service_pipe_hooks.h"
+#include "ui/log/activity_log.h"
+#include "ui/log/debug_output.h"
+#include "ui/log/log_folder.h"
 #include "ui/message_strings.h"
-#include "ui/reply_channel.h"
-#include "ui/service_pipe_hooks.h"
 #include "ui/user_interface.h"
 
 namespace Pellux {

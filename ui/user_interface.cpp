@@ -1,5 +1,7 @@
 #include "ui/user_interface.h"
 
+#include "base/log_format.h"
+
 namespace Pellux {
 
 UserInterface::~UserInterface() = default;
@@ -9,14 +11,7 @@ void UserInterface::ShowError(int templateNumber, const std::string& messageKey,
 }
 
 void UserInterface::LogFormatted(const boost::format& format, int level, Context context) {
-  std::string text;
-  try {
-    text = format.str();
-  } catch (const boost::io::format_error& error) {
-    // A line whose arguments do not fit its format must not take the caller down with it.
-    text = std::string("(unrenderable log line: ") + error.what() + ")";
-  }
-  Log(text, level, context);
+  Log(RenderLine(format), level, context);
 }
 
 std::int32_t UserInterface::ReadIntSetting(const std::string& section, const std::string& name,

@@ -6,8 +6,9 @@
 #include <vector>
 
 #include "base/context.h"
+#include "base/log_sink.h"
 #include "server/network_request.h"
-#include "ui/settings_store.h"
+#include "ui/settings/settings_store.h"
 
 namespace Pellux {
 
@@ -16,13 +17,13 @@ namespace Pellux {
 // identity of this installation. The engine calls every operation with its lock held, from any
 // of its threads, so implementations must be thread-safe and must not call back into the engine
 // synchronously (SendRequest only queues).
-class UserInterface {
+class UserInterface : public LogSink {
  public:
   // Settings slots read and write `settings`, which must outlive this object.
   explicit UserInterface(SettingsStore& settings) : settings_(settings) {}
   UserInterface(const UserInterface&) = delete;
   UserInterface& operator=(const UserInterface&) = delete;
-  virtual ~UserInterface();
+  ~UserInterface() override;
 
   // Shows the error page for one message key; the base version wraps it into a list.
   virtual void ShowError(int templateNumber, const std::string& messageKey, Context context);
@@ -36,7 +37,7 @@ class UserInterface {
   virtual void LogFormatted(const boost::format& format, int level, Context context);
   // Levels (base/log_level.h) filter nothing; a LogLevel::kStatus line also reaches the UI of
   // `context`.
-  virtual void Log(const std::string& text, int level, Context context) = 0;
+  void Log(const std::string& text, int level, Context context) override = 0;
   // Settings: the default comes back when the value is missing or of the other type. A
   // stored number is a 32-bit pattern, so 0xFFFFFFFF reads as -1.
   virtual std::int32_t ReadIntSetting(const std::string& section, const std::string& name,

@@ -5,11 +5,11 @@
 
 #include "base/clock.h"
 #include "server/network_worker_pool.h"
-#include "ui/debug_output.h"
-#include "ui/log_folder.h"
-#include "ui/named_pipe_reply_channel_win.h"
-#include "ui/named_pipe_server_win.h"
-#include "ui/pipe_server.h"
+#include "ui/channel/named_pipe_reply_channel_win.h"
+#include "ui/channel/named_pipe_server_win.h"
+#include "ui/channel/pipe_server.h"
+#include "ui/log/debug_output.h"
+#include "ui/log/log_folder.h"
 #include "ui/service_user_interface.h"
 #include "ui/win_message_strings_win.h"
 

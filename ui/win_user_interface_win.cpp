@@ -6,9 +6,9 @@
 #include "base/log_format.h"
 #include "base/log_level.h"
 #include "base/system_error.h"
-#include "ui/program_version.h"
-#include "ui/relaunch_command.h"
-#include "ui/system_info_win.h"
+#include "ui/log/program_version.h"
+#include "ui/system/relaunch_command.h"
+#include "ui/system/system_info_win.h"
 #include "ui/win_user_interface.h"
 
 namespace Pellux {

@@ -7,7 +7,7 @@
 
 #include "tests/session/engine_fixture.h"
 #include "tests/support/recording_pipe_hooks.h"
-#include "ui/service_pipe.h"
+#include "ui/channel/service_pipe.h"
 
 namespace Pellux {
 namespace {

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "app/stored_station_settings.h"
 #include "app/uploader.h"
 #include "demo/demo_scenario.h"
 #include "demo/demo_user_interface.h"
@@ -69,7 +70,7 @@ class TtySessionTest : public ::testing::Test {
     EXPECT_TRUE(sim->Started());
     const std::optional<std::string> path = sim->ReadLine(10s);
     EXPECT_TRUE(path.has_value());
-    if (path) store.WriteText("Tracker", LinuxBaseStationDevices::kSerialPortSetting, *path);
+    if (path) store.WriteText("Tracker", StoredStationSettings::kSerialPortSetting, *path);
     return sim;
   }
 
@@ -111,7 +112,8 @@ class TtySessionTest : public ::testing::Test {
   ReferenceServer server;
   MemorySettingsStore store;
   CollectedLines deviceLines;
-  LinuxBaseStationDevices devices{store, deviceLines.Sink()};
+  StoredStationSettings stationSettings{store};
+  LinuxBaseStationDevices devices{stationSettings, deviceLines.Sink()};
   LockedText text;
   std::ostream out{&text};
   DemoUserInterface* ui = nullptr;

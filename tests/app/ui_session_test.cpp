@@ -16,7 +16,7 @@
 #include "sim/virtual_device_bus.h"
 #include "tests/support/ui_channel_platform.h"
 #include "tools/pelluxctl/pelluxctl_runner.h"
-#include "ui/service_pipe.h"
+#include "ui/channel/service_pipe.h"
 
 namespace Pellux {
 namespace {

@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/stored_station_settings.h"
 #include "device/dsi_serial_tty_linux.h"
 #include "device/udev_devices_linux.h"
 #include "device/usb_text_rules.h"
@@ -142,7 +143,8 @@ TEST_F(UdevTest, HostileDeviceTextsAreKeptSafe) {
 
   // A serial text without digits stands for serial number 0, and is still the candidate's text.
   MemorySettingsStore store;
-  LinuxBaseStationDevices devices(store, lines.Sink());
+  StoredStationSettings stationSettings(store);
+  LinuxBaseStationDevices devices(stationSettings, lines.Sink());
   const std::vector<BaseStationCandidate> candidates = devices.Candidates();
   ASSERT_EQ(candidates.size(), 3u);
   EXPECT_EQ(candidates[1].serial, "ABCDEF");
@@ -153,7 +155,8 @@ TEST_F(UdevTest, TheUploaderListsTheStickAndTheSettingOverridesTheList) {
   AddStick("usb1", "1-1", "ttyUSB0");
   AddStick("usb2", "2-1", "ttyUSB1", "0fcf", "1008", "99", "ANT USB-m Stick", "");
   MemorySettingsStore store;
-  LinuxBaseStationDevices devices(store, lines.Sink());
+  StoredStationSettings stationSettings(store);
+  LinuxBaseStationDevices devices(stationSettings, lines.Sink());
   // A fresh store shows the setting, empty.
   EXPECT_EQ(store.ReadText("Tracker", "SerialPort"), std::optional<std::string>(""));
   std::vector<BaseStationCandidate> candidates = devices.Candidates();
@@ -179,7 +182,8 @@ TEST_F(UdevTest, TheUploaderListsTheStickAndTheSettingOverridesTheList) {
 TEST_F(UdevTest, AFakePortThatRefusesTheLineSettingsIsNotOpened) {
   AddStick("usb1", "1-1", "ttyUSB0");
   MemorySettingsStore store;
-  LinuxBaseStationDevices devices(store, lines.Sink());
+  StoredStationSettings stationSettings(store);
+  LinuxBaseStationDevices devices(stationSettings, lines.Sink());
   const std::shared_ptr<DSISerial> transport = devices.CreateTransport();
   RecordingReceiver receiver;
   transport->SetCallback(&receiver);
@@ -310,7 +314,8 @@ TEST_F(UdevTest, ResettingWhatIsNotThereSaysSo) {
   EXPECT_TRUE(lines.Has({"No USB device 0fcf:1004 is attached"})) << lines.Joined();
 
   MemorySettingsStore store;
-  LinuxBaseStationDevices devices(store, lines.Sink());
+  StoredStationSettings stationSettings(store);
+  LinuxBaseStationDevices devices(stationSettings, lines.Sink());
   devices.RestartDevices(0x0FCF, 0x1004);
   EXPECT_EQ(lines.Lines().size(), 2u) << lines.Joined();
 }

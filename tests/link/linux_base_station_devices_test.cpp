@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <deque>
 #include <string>
 #include <vector>
 
+#include "app/stored_station_settings.h"
 #include "sim/memory_settings_store.h"
 #include "tests/support/collected_lines.h"
 
@@ -24,11 +26,13 @@ UsbSerialPort Port(const std::string& node, std::uint16_t vendor, std::uint16_t 
 
 class LinuxDevicesTest : public ::testing::Test {
  protected:
+  // The list as the daemon makes it: over the store's settings, with a reader of its own.
   LinuxBaseStationDevices Make() {
-    return {store, lines.Sink(), [this] { return discovered; }};
+    return {readers.emplace_back(store), lines.Sink(), [this] { return discovered; }};
   }
 
   MemorySettingsStore store;
+  std::deque<StoredStationSettings> readers;
   CollectedLines lines;
   std::vector<UsbSerialPort> discovered{Port("/dev/ttyUSB0", 0x10C4, 0x84C4, "4021337"),
                                         Port("/dev/ttyUSB1", 0x0FCF, 0x1008, "77")};

@@ -22,7 +22,7 @@
 #include "sim/virtual_base_station.h"
 #include "sim/virtual_device_bus.h"
 #include "tests/support/eventually.h"
-#include "tests/ui/memory_log_folder.h"
+#include "tests/ui/log/memory_log_folder.h"
 
 namespace Pellux {
 namespace {

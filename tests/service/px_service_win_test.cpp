@@ -12,7 +12,7 @@
 #include "tests/service/program_runner_win.h"
 #include "tests/service/service_under_test_win.h"
 #include "tests/support/pelluxctl_status.h"
-#include "ui/registry_settings_store_win.h"
+#include "ui/settings/registry_settings_store_win.h"
 
 namespace Pellux {
 namespace {

@@ -18,7 +18,7 @@
 
 #include "sim/reference_server.h"
 #include "tests/support/eventually.h"
-#include "ui/registry_settings_store_win.h"
+#include "ui/settings/registry_settings_store_win.h"
 
 namespace Pellux {
 

@@ -17,7 +17,7 @@
 #include "tests/support/notify_socket_linux.h"
 #include "tests/support/pelluxctl_status.h"
 #include "tests/support/sim_process.h"
-#include "ui/settings_store.h"
+#include "ui/settings/settings_store.h"
 
 namespace Pellux {
 namespace {

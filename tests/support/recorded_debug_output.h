@@ -3,7 +3,7 @@
 #include <string>
 
 #include "tests/support/waited_texts.h"
-#include "ui/debug_output.h"
+#include "ui/log/debug_output.h"
 
 namespace Pellux {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/service_pipe_hooks.h"
+#include "ui/channel/service_pipe_hooks.h"
 
 namespace Pellux {
 

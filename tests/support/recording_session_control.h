@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/session_control.h"
+#include "ui/channel/session_control.h"
 
 namespace Pellux {
 

@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "ui/settings_store.h"
+#include "ui/settings/settings_store.h"
 
 namespace Pellux {
 

@@ -5,9 +5,9 @@
 
 #include "base/clock.h"
 #include "server/network_worker_pool.h"
-#include "ui/pipe_server.h"
+#include "ui/channel/pipe_server.h"
 #include "ui/service_user_interface.h"
-#include "ui/settings_store.h"
+#include "ui/settings/settings_store.h"
 
 namespace Pellux {
 

@@ -7,7 +7,7 @@
 #include <filesystem>
 
 #include "tests/tools/pelluxctl_fixture.h"
-#include "ui/unix_socket_linux.h"
+#include "ui/channel/unix_socket_linux.h"
 
 namespace Pellux {
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/ui_message.h"
+#include "ui/channel/ui_message.h"
 
 namespace Pellux {
 namespace {

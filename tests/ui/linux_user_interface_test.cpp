@@ -13,8 +13,8 @@
 #include "sim/virtual_clock.h"
 #include "tests/support/no_exchange.h"
 #include "tests/support/recording_session_control.h"
-#include "ui/service_pipe.h"
-#include "ui/unix_socket_linux.h"
+#include "ui/channel/service_pipe.h"
+#include "ui/channel/unix_socket_linux.h"
 
 namespace Pellux {
 namespace {

@@ -10,7 +10,7 @@
 #include "base/log_level.h"
 #include "sim/memory_settings_store.h"
 #include "sim/virtual_clock.h"
-#include "tests/ui/memory_log_folder.h"
+#include "tests/ui/log/memory_log_folder.h"
 #include "ui/support_address.h"
 
 namespace Pellux {

@@ -17,10 +17,10 @@
 #include "sim/virtual_clock.h"
 #include "tests/support/no_exchange.h"
 #include "tests/support/recording_session_control.h"
-#include "tests/ui/memory_log_folder.h"
-#include "tests/ui/named_pipe_test_support_win.h"
+#include "tests/ui/channel/named_pipe_test_support_win.h"
+#include "tests/ui/log/memory_log_folder.h"
+#include "ui/channel/service_pipe.h"
 #include "ui/message_strings.h"
-#include "ui/service_pipe.h"
 #include "ui/support_address.h"
 
 namespace Pellux {

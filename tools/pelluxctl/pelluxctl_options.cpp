@@ -6,7 +6,7 @@
 #include <limits>
 #include <optional>
 
-#include "ui/ui_message.h"
+#include "ui/channel/ui_message.h"
 
 namespace Pellux {
 namespace {

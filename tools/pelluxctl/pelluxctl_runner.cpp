@@ -11,8 +11,8 @@
 #include <utility>
 #include <vector>
 
-#include "ui/local_time.h"
-#include "ui/ui_message.h"
+#include "ui/channel/ui_message.h"
+#include "ui/log/local_time.h"
 
 namespace Pellux {
 namespace {

@@ -4,8 +4,8 @@
 #include <utility>
 
 #include "tools/pelluxctl/ui_connection.h"
-#include "ui/ui_message.h"
-#include "ui/unix_socket_linux.h"
+#include "ui/channel/ui_message.h"
+#include "ui/channel/unix_socket_linux.h"
 
 namespace Pellux {
 namespace {

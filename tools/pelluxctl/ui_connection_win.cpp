@@ -7,10 +7,10 @@
 
 #include "base/system_error.h"
 #include "tools/pelluxctl/ui_connection.h"
-#include "ui/local_pipe_security_win.h"
-#include "ui/named_pipe_reply_channel_win.h"
-#include "ui/named_pipe_server_win.h"
-#include "ui/ui_message.h"
+#include "ui/channel/local_pipe_security_win.h"
+#include "ui/channel/named_pipe_reply_channel_win.h"
+#include "ui/channel/named_pipe_server_win.h"
+#include "ui/channel/ui_message.h"
 
 namespace Pellux {
 namespace {

@@ -1,0 +1,92 @@
+#pragma once
+
+#include <boost/asio/executor_work_guard.hpp>
+#include <boost/asio/io_context.hpp>
+#include <chrono>
+#include <cstddef>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <string_view>
+#include <thread>
+
+#include "base/clock.h"
+#include "base/context.h"
+#include "base/guarded_timer.h"
+#include "ui/channel/pipe_server.h"
+#include "ui/channel/service_pipe_hooks.h"
+#include "ui/channel/session_control.h"
+#include "ui/channel/ui_message.h"
+
+namespace Pellux {
+
+// The service's side of the UI channel: reads each message a UI writes, turns it into actions
+// for the engine, settings, requests and status answers, and keeps the UI watchdog, which
+// finishes a UI session whose UI has stopped polling.
+//
+// Contexts: every reply name is kept for the life of the pipe, and the same name always gives
+// the same Context, so the engine may hold on to them and compare them by identity.
+//
+// Threads: OnMessage runs on the listener's thread (one message at a time); the watchdog fires
+// on the pipe's own timer thread. Both take the pipe's lock, and call the engine and the hooks
+// with it held; neither calls back into the pipe.
+class ServicePipe {
+ public:
+  static constexpr std::chrono::milliseconds kWatchdogPeriod{5000};
+  // Reply names past this length are refused: no endpoint of either platform has a longer one.
+  static constexpr std::size_t kMaxReplyNameBytes = 256;
+  // Names are kept for ever, so a client inventing new ones is cut off here.
+  static constexpr std::size_t kMaxReplyNames = 4096;
+  static constexpr const char* kSettingsSection = "Tracker";
+
+  // `engine`, `hooks` and `clock` must outlive the pipe; `listener` may be null when messages
+  // come in through OnMessage only. The watchdog's timer thread starts here.
+  ServicePipe(SessionControl& engine, ServicePipeHooks& hooks, Clock& clock,
+              std::unique_ptr<PipeServer> listener);
+  ServicePipe(const ServicePipe&) = delete;
+  ServicePipe& operator=(const ServicePipe&) = delete;
+  // Stops, and joins the timer thread.
+  ~ServicePipe();
+
+  // Starts the listener; false when it could not listen (or there is none). Service main thread.
+  bool Start();
+  // Cancels the watchdog, then stops the listener. Service main thread; twice does no harm.
+  void Stop();
+
+  // Handles one message from a UI, whatever it holds. Listener thread.
+  void OnMessage(std::string_view text);
+
+  // The context of a reply name as a message naming it would get; null when the name is
+  // refused (too long, or too many names). Any thread.
+  Context ContextFor(const std::string& replyName);
+
+ private:
+  void LogLine(int level, const std::string& text);
+  void Dispatch(const UiMessage& message, Context context, std::string_view whole);
+  void OnStatusPoll(Context context);
+  void OnLogging(const UiMessage& message, std::string_view whole);
+  void OnProxy(const UiMessage& message, std::string_view whole);
+  void OnSession(const UiMessage& message, Context context, std::string_view whole);
+  void OnOpenUrl(const UiMessage& message, Context context);
+  // (Re)arms the watchdog when the running (or starting) session is not "standard".
+  void RestartWatchdogFor(const std::string& mode);
+  void OnWatchdog();
+
+  SessionControl& engine_;
+  ServicePipeHooks& hooks_;
+  std::unique_ptr<PipeServer> listener_;
+
+  // Guards the names and the watchdog; held through the handling of each message.
+  std::recursive_mutex lock_;
+  std::set<std::string, std::less<>> replyNames_;
+
+  // The timer thread outlives the watchdog on it.
+  boost::asio::io_context timerQueue_;
+  boost::asio::executor_work_guard<boost::asio::io_context::executor_type> timerWork_;
+  std::thread timerThread_;
+  std::unique_ptr<GuardedTimer> watchdog_;
+  bool stopped_ = false;
+};
+
+}  // namespace Pellux
