@@ -85,14 +85,14 @@ format-check:
 	./scripts/check-format.sh
 
 # clang-tidy over every product source of the Linux build, in parallel; fails on any finding.
-# Run it before a commit that touches product code: over every file it takes as long as a whole
-# build, which `make check` cannot spare.
+# `make check` runs the same as the test clang-tidy of its main run, beside the other tests.
 tidy: linux
 	JOBS=$(JOBS) ./scripts/run-clang-tidy.sh build/linux
 
 # The Windows build comes first: it writes the list of Wine tests that the Linux CTest runs.
 # The sanitizer runs come before the main run, so that CTest's last summary line covers every
-# test of both platforms. The fuzz targets' committed inputs are replayed in the ASan run.
+# test of both platforms and clang-tidy (the test clang-tidy, started first). The fuzz targets'
+# committed inputs are replayed in the ASan run.
 check: deps format-check win64 win32 linux check-asan check-tsan
 	cd build/linux && ctest --output-on-failure -j $(JOBS)
 

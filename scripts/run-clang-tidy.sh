@@ -2,7 +2,8 @@
 # Runs clang-tidy with the repository's .clang-tidy over every product source in the compile
 # database of a Linux build, in parallel, and fails on any finding. The tests, benchmarks and
 # fuzz targets are left out: they would double the time for code that the compiler's warnings
-# and the sanitizers already watch.
+# and the sanitizers already watch. `make check` runs it as the test clang-tidy of the Linux
+# build; `make tidy` runs it alone.
 # Usage: run-clang-tidy.sh [BUILD_DIR] (default build/linux)
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <functional>
 #include <optional>
 #include <regex>
@@ -329,14 +330,19 @@ TEST_F(ActivityLogTest, LinesFromManyThreadsStayWholeAndAFileRollsOnce) {
   constexpr int kWriters = 4;
   constexpr int kLines = 250;
   std::vector<std::thread> threads;
+  std::atomic<bool> lineWritten{false};
   for (int t = 0; t < kWriters; ++t) {
-    threads.emplace_back([&log, t] {
-      for (int n = 0; n < kLines; ++n)
+    threads.emplace_back([&log, &lineWritten, t] {
+      for (int n = 0; n < kLines; ++n) {
         log->WriteLine("t" + std::to_string(t) + " line " + std::to_string(n));
+        lineWritten = true;
+      }
     });
   }
-  // Users interrupting the file meanwhile: every file still starts and ends whole.
-  threads.emplace_back([&log] {
+  // Users interrupting the file meanwhile: every file still starts and ends whole. They come
+  // once a line has rolled the day-old file; a new file opened before that would need no roll.
+  threads.emplace_back([&log, &lineWritten] {
+    while (!lineWritten) std::this_thread::yield();
     for (int n = 0; n < 20; ++n) log->Open();
   });
   for (auto& thread : threads) thread.join();
