@@ -21,8 +21,6 @@ class UserInterface : public LogSink {
  public:
   // Settings slots read and write `settings`, which must outlive this object.
   explicit UserInterface(SettingsStore& settings) : settings_(settings) {}
-  UserInterface(const UserInterface&) = delete;
-  UserInterface& operator=(const UserInterface&) = delete;
   ~UserInterface() override;
 
   // Shows the error page for one message key; the base version wraps it into a list.
