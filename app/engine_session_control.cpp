@@ -15,6 +15,14 @@ Context EngineSessionControl::SessionContext() const {
   return engine_.SessionContext();
 }
 
+std::vector<Context> EngineSessionControl::HeldContexts() const {
+  return {engine_.SessionContext(), engine_.RestartContext()};
+}
+
+std::string EngineSessionControl::ServerHost() const {
+  return engine_.Settings().serverHost;
+}
+
 bool EngineSessionControl::IsBaseStationOpen() const {
   return engine_.IsBaseStationInUse();
 }

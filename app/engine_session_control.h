@@ -21,6 +21,8 @@ class EngineSessionControl final : public SessionControl {
                      Context context) override;
   [[nodiscard]] std::string Mode() const override;
   [[nodiscard]] Context SessionContext() const override;
+  [[nodiscard]] std::vector<Context> HeldContexts() const override;
+  [[nodiscard]] std::string ServerHost() const override;
   [[nodiscard]] bool IsBaseStationOpen() const override;
   [[nodiscard]] std::int64_t LastSleepTime() const override;
 

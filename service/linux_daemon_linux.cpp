@@ -8,9 +8,11 @@
 
 #include <algorithm>
 
+#include "base/log_format.h"
 #include "base/log_level.h"
 #include "base/system_error.h"
 #include "service/daemon_status.h"
+#include "ui/channel/unix_socket_linux.h"
 
 namespace Pellux {
 namespace {
@@ -28,6 +30,7 @@ sigset_t StopSignals() {
 LinuxDaemon::LinuxDaemon(Pieces pieces)
     : clock_(pieces.clock),
       statusInterval_(pieces.statusInterval),
+      socketPath_(pieces.socketPath),
       uploader_({.settings = pieces.settings,
                  .devices = pieces.devices,
                  .clock = pieces.clock,
@@ -100,6 +103,14 @@ int LinuxDaemon::Run() {
     Log(SystemCallFailure("signalfd", "SIGTERM, SIGINT", LastSystemError()), LogLevel::kError);
   }
 
+  // A second daemon leaves the running one alone: its socket, its base station, its log.
+  if (UnixSocket::Answers(socketPath_)) {
+    Log(FormatLine("Another uplinker is running: %s answers. This one does not start.", socketPath_)
+            .str(),
+        LogLevel::kError);
+    if (signalDescriptor >= 0) close(signalDescriptor);
+    return 1;
+  }
   ui_->Activity().Open();
   int exitCode = 0;
   if (!pipe_.Start()) {

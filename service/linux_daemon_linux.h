@@ -56,7 +56,8 @@ class LinuxDaemon {
 
   // Opens the activity log, starts the service pipe and a standard session, tells systemd it is
   // ready, and serves until SIGTERM or SIGINT arrives or Stop is called; then stops everything.
-  // Returns the exit code (0, or 1 when the service pipe could not be started).
+  // Returns the exit code (0, or 1 when the service pipe could not be started). While another
+  // daemon answers on the socket, does nothing of that and returns 1 at once.
   int Run();
   // Ends Run from another thread.
   void Stop();
@@ -74,6 +75,7 @@ class LinuxDaemon {
 
   Clock& clock_;
   const std::chrono::milliseconds statusInterval_;
+  const std::string socketPath_;
   LinuxUserInterface* ui_ = nullptr;
   Uploader uploader_;
   EngineSessionControl control_;

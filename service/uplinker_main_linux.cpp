@@ -101,6 +101,11 @@ int RunDaemon() {
 
 int main(int argc, char** argv) {
   const std::vector<std::string> arguments(argv, argv + argc);
+  // The Windows switches take one letter; "--help" is what a Linux user types.
+  if (arguments.size() == 2 && (arguments[1] == "--help" || arguments[1] == "-h")) {
+    std::cout << Pellux::ServiceUsageText(arguments[0]);
+    return 0;
+  }
   const Pellux::ServiceSwitch which = Pellux::ParseServiceSwitch(arguments);
   if (which != Pellux::ServiceSwitch::kRunService) {
     return Pellux::RunSwitch(which, arguments.empty() ? "uplinker" : arguments[0]);

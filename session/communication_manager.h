@@ -174,6 +174,8 @@ class CommunicationManager final : public RadioEvents {
   [[nodiscard]] bool IsPostDeferred() const;
   [[nodiscard]] std::string Mode() const;
   [[nodiscard]] Context SessionContext() const;
+  // The user interface session waiting for the running one to end; kNoContext when none.
+  [[nodiscard]] Context RestartContext() const;
   [[nodiscard]] ServerResponse Current() const;
   [[nodiscard]] std::string SessionBeaconType() const;
   [[nodiscard]] std::int32_t PingInterval() const;

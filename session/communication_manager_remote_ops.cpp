@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/log_text.h"
 #include "link/packet.h"
 #include "link/packet_bytes.h"
 #include "link/radio_link.h"
@@ -196,7 +197,8 @@ void CommunicationManager::OnFormInput(const std::string& text) {
     LogLine(LogLevel::kIgnored, kNoContext, "Ignoring form input: no form is awaited.");
     return;
   }
-  LogLine(LogLevel::kUserInput, kNoContext, "Received form input: %s", MaskPasswords(text));
+  LogLine(LogLevel::kUserInput, kNoContext, "Received form input: %s",
+          LogSafeText(MaskPasswords(text)));
   requestBody.AddText(text);
   current.containsForm = false;
   if (current.remoteOps.empty()) {

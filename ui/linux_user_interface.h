@@ -8,7 +8,7 @@
 #include "base/clock.h"
 #include "server/network_worker_pool.h"
 #include "ui/channel/pipe_server.h"
-#include "ui/channel/reply_owners_linux.h"
+#include "ui/channel/polkit_authority_linux.h"
 #include "ui/channel/unix_pipe_server_linux.h"
 #include "ui/channel/unix_reply_channel_linux.h"
 #include "ui/log/debug_output.h"
@@ -21,10 +21,10 @@ namespace Pellux {
 // The parts only the Linux daemon has, made before the bridge that is given them.
 struct LinuxUserInterfaceParts {
   LinuxUserInterfaceParts(const std::string& programFolder, std::unique_ptr<DebugOutput> output,
-                          std::unique_ptr<LogFolder> folder, UnixReplyChannel::Log replyLog);
+                          std::unique_ptr<LogFolder> folder, UnixReplyChannel::Log partsLog);
 
-  ReplyOwners owners;
   UnixReplyChannel replies;
+  PolkitAuthority authority;
   BuiltInMessageStrings strings;
   std::unique_ptr<LogFolder> logFolder;
   std::unique_ptr<DebugOutput> debug;
@@ -65,8 +65,7 @@ class LinuxUserInterface : private LinuxUserInterfaceParts, public ServiceUserIn
   // Hands the relaunch to the relauncher, its lines to this interface's log.
   bool Relaunch(std::uint16_t vendorId, std::uint16_t productId) override;
 
-  // The listener at `path` for the service pipe: it records who sent each message, so that
-  // this interface's replies go only to endpoints of that user.
+  // The listener at `path` for the service pipe.
   std::unique_ptr<PipeServer> MakeListener(const std::string& path,
                                            UnixPipeServer::Limits limits = {});
 

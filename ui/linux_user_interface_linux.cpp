@@ -12,8 +12,9 @@ namespace Pellux {
 LinuxUserInterfaceParts::LinuxUserInterfaceParts(const std::string& programFolder,
                                                  std::unique_ptr<DebugOutput> output,
                                                  std::unique_ptr<LogFolder> folder,
-                                                 UnixReplyChannel::Log replyLog)
-    : replies(owners, std::move(replyLog)),
+                                                 UnixReplyChannel::Log partsLog)
+    : replies(partsLog),
+      authority(partsLog),
       logFolder(folder != nullptr ? std::move(folder) : LogFolder::CreateForPlatform()),
       debug(output != nullptr ? std::move(output) : DebugOutput::CreateForPlatform()) {
   std::string where = programFolder;
@@ -46,7 +47,7 @@ LinuxUserInterface::LinuxUserInterface(SettingsStore& settings, NetworkWorkerPoo
     : LinuxUserInterfaceParts(
           programFolder, std::move(output), std::move(folder),
           [this](const std::string& line, int level) { Log(line, level, kNoContext); }),
-      ServiceUserInterface(Parts{settings, pool, replies, strings, std::move(answers),
+      ServiceUserInterface(Parts{settings, pool, replies, authority, strings, std::move(answers),
                                  errorTemplate, templateProblem, *logFolder, *debug, clock,
                                  ProgramVersion::OfThisProgram().text}),
       relauncher_(std::move(relauncher)) {}
@@ -60,8 +61,7 @@ bool LinuxUserInterface::Relaunch(std::uint16_t vendorId, std::uint16_t productI
 std::unique_ptr<PipeServer> LinuxUserInterface::MakeListener(const std::string& path,
                                                              UnixPipeServer::Limits limits) {
   return std::make_unique<UnixPipeServer>(
-      path, owners, [this](const std::string& line, int level) { Log(line, level, kNoContext); },
-      limits);
+      path, [this](const std::string& line, int level) { Log(line, level, kNoContext); }, limits);
 }
 
 std::string LinuxUserInterface::ProgramFolder(std::string& problem) {

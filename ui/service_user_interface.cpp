@@ -16,6 +16,7 @@ ServiceUserInterface::ServiceUserInterface(Parts parts)
     : UserInterface(parts.settings),
       pool_(parts.pool),
       replies_(parts.replies),
+      authority_(parts.authority),
       strings_(parts.strings),
       debug_(parts.debug),
       answers_(std::move(parts.answers)),
@@ -88,8 +89,22 @@ bool ServiceUserInterface::DisplayHtml(const std::string& html, Context context,
 }
 
 void ServiceUserInterface::SendRequest(NetworkRequest request, Context context) {
-  const bool report = request.reportResult;
-  pool_.Submit(std::move(request), context, report ? answers_ : NetworkWorkerPool::Completion());
+  if (!request.reportResult || !answers_) {
+    pool_.Submit(std::move(request), context, NetworkWorkerPool::Completion());
+    return;
+  }
+  // The answer comes back with the context, which must still name its endpoint then.
+  endpoints_.Hold(context);
+  pool_.Submit(
+      std::move(request), context,
+      [this](bool failed, const std::string& body, std::uint32_t requestNumber, Context answered) {
+        answers_(failed, body, requestNumber, answered);
+        endpoints_.Release(answered);
+      });
+}
+
+bool ServiceUserInterface::IsAdministrator(const UiSender& sender) {
+  return authority_.IsAdministrator(sender);
 }
 
 void ServiceUserInterface::Log(const std::string& text, int level, Context context) {

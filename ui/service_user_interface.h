@@ -9,7 +9,9 @@
 #include "server/network_worker_pool.h"
 #include "server/proxy_settings.h"
 #include "ui/channel/reply_channel.h"
+#include "ui/channel/reply_endpoints.h"
 #include "ui/channel/service_pipe_hooks.h"
+#include "ui/channel/ui_authority.h"
 #include "ui/log/activity_log.h"
 #include "ui/log/debug_output.h"
 #include "ui/log/log_folder.h"
@@ -36,6 +38,8 @@ class ServiceUserInterface : public UserInterface, public ServicePipeHooks {
     SettingsStore& settings;
     NetworkWorkerPool& pool;
     ReplyChannel& replies;
+    // Who is an administrator, for the messages only administrators may send.
+    UiAuthority& authority;
     MessageStrings& strings;
     // Receives each answer whose request asked for it, on a network worker: the service hands
     // it to the engine as the action "http".
@@ -85,6 +89,8 @@ class ServiceUserInterface : public UserInterface, public ServicePipeHooks {
   void ReplaceProxySettings(const ProxySettings& settings) override;
   // Sends T with `text`.
   bool SendStatusReply(const std::string& text, Context context) override;
+  bool IsAdministrator(const UiSender& sender) override;
+  ReplyEndpoints& Endpoints() override { return endpoints_; }
 
   // The proxy settings as stored: texts default to empty, numbers to -1.
   static ProxySettings ReadProxySettings(UserInterface& ui);
@@ -100,6 +106,9 @@ class ServiceUserInterface : public UserInterface, public ServicePipeHooks {
 
   NetworkWorkerPool& pool_;
   ReplyChannel& replies_;
+  UiAuthority& authority_;
+  // Each context stays here while a request of it is in flight.
+  ReplyEndpoints endpoints_;
   MessageStrings& strings_;
   DebugOutput& debug_;
   const NetworkWorkerPool::Completion answers_;

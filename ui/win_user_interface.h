@@ -8,6 +8,7 @@
 #include "ui/channel/named_pipe_reply_channel_win.h"
 #include "ui/channel/named_pipe_server_win.h"
 #include "ui/channel/pipe_server.h"
+#include "ui/channel/win_authority_win.h"
 #include "ui/log/debug_output.h"
 #include "ui/log/log_folder.h"
 #include "ui/service_user_interface.h"
@@ -21,6 +22,7 @@ struct WinUserInterfaceParts {
                         NamedPipeReplyChannel::Log replyLog);
 
   NamedPipeReplyChannel replies;
+  WinAuthority authority;
   WinMessageStrings strings;
   std::unique_ptr<LogFolder> logFolder;
   std::unique_ptr<DebugOutput> debug;

@@ -69,7 +69,7 @@ WinUserInterface::WinUserInterface(SettingsStore& settings, NetworkWorkerPool& p
     : WinUserInterfaceParts(
           programFolder, std::move(folder),
           [this](const std::string& line, int level) { Log(line, level, kNoContext); }),
-      ServiceUserInterface(Parts{settings, pool, replies, strings, std::move(answers),
+      ServiceUserInterface(Parts{settings, pool, replies, authority, strings, std::move(answers),
                                  errorTemplate, templateProblem, *logFolder, *debug, clock,
                                  ProgramVersion::OfThisProgram().text}) {}
 

@@ -6,11 +6,15 @@
 #include <gtest/gtest.h>
 
 #include "tests/session/engine_fixture.h"
+#include "tests/support/fixed_authority.h"
 #include "tests/support/recording_pipe_hooks.h"
 #include "ui/channel/service_pipe.h"
 
 namespace Pellux {
 namespace {
+
+// The tests of what messages do send as root, who may send all of them.
+const UiSender kUi = RootSender();
 
 using namespace std::chrono_literals;
 
@@ -39,36 +43,36 @@ class PipeOverEngineTest : public EngineTest {
 };
 
 TEST_F(PipeOverEngineTest, StatusPollReadsTheStationAndTheLastSleep) {
-  pipe->OnMessage("T @ui");
+  pipe->OnMessage(kUi, "T @ui");
   EXPECT_EQ(LastReply(), "0 0");
   Act("basestationconnect", "SERIAL1");
-  pipe->OnMessage("T @ui");
+  pipe->OnMessage(kUi, "T @ui");
   EXPECT_EQ(LastReply(), "1 0");
   Radio([this] { manager->SleepTracker(); });
-  pipe->OnMessage("T @ui");
+  pipe->OnMessage(kUi, "T @ui");
   EXPECT_EQ(LastReply(), "1 " + std::to_string(EpochSeconds(clock.Now())));
 }
 
 TEST_F(PipeOverEngineTest, SessionBelongsToTheUiThatStartedItUntilItFinishes) {
-  pipe->OnMessage("S @a setup");
-  const Context a = pipe->ContextFor("@a");
+  pipe->OnMessage(kUi, "S @a setup");
+  const Context a = pipe->ContextFor(kUi, "@a");
   EXPECT_EQ(manager->Mode(), "setup");
   EXPECT_EQ(manager->SessionContext(), a);
 
-  pipe->OnMessage("S @b setup");  // another UI is refused
+  pipe->OnMessage(kUi, "S @b setup");  // another UI is refused
   EXPECT_EQ(manager->SessionContext(), a);
-  pipe->OnMessage("E @b");
+  pipe->OnMessage(kUi, "E @b");
   EXPECT_EQ(manager->Mode(), "setup");
 
-  pipe->OnMessage("E @a");
+  pipe->OnMessage(kUi, "E @a");
   EXPECT_EQ(manager->Mode(), "standard");
   EXPECT_EQ(manager->SessionContext(), kNoContext);
 }
 
 TEST_F(PipeOverEngineTest, WatchdogFinishesTheSessionOfASilentUi) {
-  pipe->OnMessage("S @a setup");
+  pipe->OnMessage(kUi, "S @a setup");
   clock.Advance(4000ms);
-  pipe->OnMessage("T @a");
+  pipe->OnMessage(kUi, "T @a");
   clock.Advance(4000ms);
   EXPECT_EQ(manager->Mode(), "setup") << "polled in time";
   clock.Advance(1000ms);

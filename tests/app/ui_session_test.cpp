@@ -123,7 +123,7 @@ TEST_F(UiSessionTest, WithoutPollsTheWatchdogFinishesTheSession) {
                           std::to_string(server.Port()) +
                           "\" path=\"/upload\"/><clientDisplay><dialog containsForm=\"true\">"
                           "<![CDATA[<form/>]]></dialog></clientDisplay></p>"});
-  pipe->OnMessage("S " + platform.ReplyName("silent") + " setup");
+  pipe->OnMessage(UiChannelPlatform::ThisProcess(), "S " + platform.ReplyName("silent") + " setup");
   ASSERT_EQ(uploader->Engine().Mode(), "setup");
   ASSERT_TRUE(Eventually([&] { return server.Requests().size() >= 1; }));
   clock.Advance(4999ms);

@@ -120,7 +120,7 @@ TEST_F(SessionFaultTest, DeadLineWithoutARemovalEventIsClosedAndOpenedAfresh) {
 }
 
 TEST_F(SessionFaultTest, UiSessionPostsFirstAndAcquiresOnTheServersWord) {
-  const std::string pipe = "\\\\.\\pipe\\ui";
+  const ReplyEndpoint pipe{"\\\\.\\pipe\\ui", {}};
   Act("init", "setup", &pipe);
   ASSERT_EQ(ui.Requests().size(), 1U);
   EXPECT_EQ(LastBody(),

@@ -69,7 +69,7 @@ class HttpTransportTest : public ::testing::Test {
   }
 
   // Declared before the pool, whose workers use them until it stops.
-  const std::string caller = "caller";
+  const ReplyEndpoint caller{"caller", {}};
   std::mutex mutex;
   std::condition_variable done;
   std::vector<Completed> completions;

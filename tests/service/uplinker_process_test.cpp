@@ -100,6 +100,16 @@ TEST_F(UplinkerProcessTest, UploadsAnswersTheUiSleepsAndWakesAndStopsOnSigterm) 
       PelluxctlStatus((folder / "run" / "service.sock").string(), "@pellux-uplinker-test");
   EXPECT_EQ(status.rfind("base station: open\n", 0), 0u) << status;
 
+  // A second daemon, or a user asking for help, leaves the running one alone: its socket stays
+  // and answers.
+  SimProcess second({PELLUX_UPLINKER_PATH});
+  EXPECT_EQ(second.Wait(), 1);
+  SimProcess help({PELLUX_UPLINKER_PATH, "--help"});
+  EXPECT_EQ(help.Wait(), 0);
+  EXPECT_EQ(PelluxctlStatus((folder / "run" / "service.sock").string(), "@pellux-uplinker-test")
+                .rfind("base station: open\n", 0),
+            0u);
+
   // The system sleeps: the station is let go before the inhibitor is, and taken on the wake.
   const auto prepare = [&](bool suspending) {
     return sd_bus_call_method(system.Bus(), "org.freedesktop.login1", "/org/freedesktop/login1",

@@ -48,8 +48,8 @@ class EngineTest : public EngineFixture {
   }
 
   // Two distinct UI clients, as the pipe bridge would intern their reply channel names.
-  const std::string pipeA = "\\\\.\\pipe\\A";
-  const std::string pipeB = "\\\\.\\pipe\\B";
+  const ReplyEndpoint pipeA{"\\\\.\\pipe\\A", UiSender::FromUnixCredentials(1000, 1000, 1)};
+  const ReplyEndpoint pipeB{"\\\\.\\pipe\\B", UiSender::FromUnixCredentials(1001, 1001, 2)};
   const Context contextA = &pipeA;
   const Context contextB = &pipeB;
 

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/fixed_authority.h"
 #include "ui/channel/service_pipe_hooks.h"
 
 namespace Pellux {
@@ -59,6 +60,18 @@ class RecordingPipeHooks final : public ServicePipeHooks {
     replies_.push_back({text, context});
     return true;
   }
+
+  bool IsAdministrator(const UiSender& sender) override {
+    return platformAuthority != nullptr ? platformAuthority->IsAdministrator(sender)
+                                        : authority.IsAdministrator(sender);
+  }
+  ReplyEndpoints& Endpoints() override { return endpoints; }
+
+  // Root is an administrator; a test adds whom else it wants.
+  FixedAuthority authority;
+  // When set, asked instead: the platform's own.
+  UiAuthority* platformAuthority = nullptr;
+  ReplyEndpoints endpoints;
 
   // Copies, taken under the lock.
   [[nodiscard]] std::vector<Line> Lines() const { return Copy(lines_); }

@@ -43,6 +43,11 @@ class RecordingSessionControl final : public SessionControl {
     std::lock_guard guard(mutex_);
     return context_;
   }
+  [[nodiscard]] std::vector<Context> HeldContexts() const override {
+    std::lock_guard guard(mutex_);
+    return {context_};
+  }
+  [[nodiscard]] std::string ServerHost() const override { return "upload.example"; }
   [[nodiscard]] bool IsBaseStationOpen() const override {
     std::lock_guard guard(mutex_);
     return open_;

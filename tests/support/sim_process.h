@@ -70,6 +70,16 @@ class SimProcess {
     }
   }
 
+  // Waits for it to end by itself; its exit status (-1 when a signal ended it).
+  int Wait() {
+    if (child_ <= 0) return status_;
+    int status = 0;
+    ::waitpid(child_, &status, 0);
+    child_ = 0;
+    status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return status_;
+  }
+
   // SIGTERM, then waits for it; its exit status (-1 when it did not exit by itself).
   int Stop() {
     if (child_ <= 0) return status_;

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "base/clock.h"
+#include "base/ui_sender.h"
 #include "server/network_worker_pool.h"
 #include "ui/channel/pipe_server.h"
 #include "ui/service_user_interface.h"
@@ -28,6 +29,9 @@ class UiChannelPlatform {
   [[nodiscard]] const std::string& ServiceAddress() const { return service_; }
   // A reply endpoint of this process for a UI, tagged `tag`; nothing listens on it yet.
   [[nodiscard]] std::string ReplyName(const std::string& tag) const;
+  // This process as the platform's listener reports it: the sender of the messages a test
+  // writes itself.
+  [[nodiscard]] static UiSender ThisProcess();
   // An address where nothing listens.
   [[nodiscard]] std::string UnusedAddress() const;
   // A fresh folder for the test's files, removed with this object.

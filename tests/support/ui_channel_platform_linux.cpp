@@ -18,6 +18,10 @@ UiChannelPlatform::~UiChannelPlatform() {
   std::filesystem::remove_all(folder_, ignored);
 }
 
+UiSender UiChannelPlatform::ThisProcess() {
+  return UiSender::FromUnixCredentials(geteuid(), getegid(), static_cast<std::uint32_t>(getpid()));
+}
+
 std::string UiChannelPlatform::ReplyName(const std::string& tag) const {
   return "@pellux-" + tag_ + "-" + tag + "-" + std::to_string(getpid());
 }

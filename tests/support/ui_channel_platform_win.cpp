@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "tests/support/ui_channel_platform.h"
+#include "ui/channel/pipe_client_sender_win.h"
 #include "ui/win_user_interface.h"
 
 namespace Pellux {
@@ -29,6 +30,12 @@ UiChannelPlatform::UiChannelPlatform(const std::string& tag) : tag_(tag) {
 UiChannelPlatform::~UiChannelPlatform() {
   std::error_code ignored;
   std::filesystem::remove_all(folder_, ignored);
+}
+
+UiSender UiChannelPlatform::ThisProcess() {
+  std::string error;
+  auto sender = ProcessSender(GetCurrentProcessId(), error);
+  return sender ? *sender : UiSender{};
 }
 
 std::string UiChannelPlatform::ReplyName(const std::string& tag) const {

@@ -24,6 +24,10 @@ class Messages {
     std::lock_guard guard(mutex_);
     return items_;
   }
+  void Clear() {
+    std::lock_guard guard(mutex_);
+    items_.clear();
+  }
   std::string At(std::size_t index) const {
     std::lock_guard guard(mutex_);
     return index < items_.size() ? items_[index] : "(none)";

@@ -44,7 +44,7 @@ TEST_F(PelluxctlTest, CommandsWithoutAnswerReachTheServiceAsTheirMessages) {
   options.command = PelluxctlOptions::Command::kFinish;
   EXPECT_EQ(Run(), kPelluxctlOk);
   ASSERT_TRUE(WaitForActions(2));
-  const Context context = pipe->ContextFor(reply);
+  const Context context = pipe->ContextFor(UiChannelPlatform::ThisProcess(), reply);
   EXPECT_EQ(engine.Actions(), (std::vector<RecordingSessionControl::Action>{
                                   {"refresh", "settings", context}, {"finish", "", context}}));
   options.command = PelluxctlOptions::Command::kLogging;
@@ -63,7 +63,7 @@ TEST_F(PelluxctlTest, SessionShowsPagesAndStatusLinesSendsFormsAndFinishes) {
   int status = -1;
   std::thread run([&] { status = Run(); });
   ASSERT_TRUE(WaitForActions(1));
-  const Context context = pipe->ContextFor(reply);
+  const Context context = pipe->ContextFor(UiChannelPlatform::ThisProcess(), reply);
   EXPECT_EQ(engine.Actions()[0], (RecordingSessionControl::Action{"init", "setup", context}));
   ui->Log("Connecting to the server...", 8, context);
   ui->DisplayHtml("<form>name?</form>", context, 400, 300);
@@ -95,7 +95,7 @@ TEST_F(PelluxctlTest, SessionPrintsPagesAndSendsEachInputLine) {
   int status = -1;
   std::thread run([&] { status = Run(); });
   ASSERT_TRUE(WaitForActions(3));
-  const Context context = pipe->ContextFor(reply);
+  const Context context = pipe->ContextFor(UiChannelPlatform::ThisProcess(), reply);
   ui->DisplayHtml("<p>hi</p>", context, -1, -1);
   Eventually([&] { return outText.Text().find("end of page 1") != std::string::npos; });
   interrupted.store(true);

@@ -30,7 +30,7 @@ TEST_F(PelluxctlTest, PagesGoToANewTemporaryFolderByDefault) {
   int status = -1;
   std::thread run([&] { status = Run(); });
   ASSERT_TRUE(WaitForActions(1));
-  ui->DisplayHtml("<p/>", pipe->ContextFor(pathReply), -1, -1);
+  ui->DisplayHtml("<p/>", pipe->ContextFor(UiChannelPlatform::ThisProcess(), pathReply), -1, -1);
   const std::string prefix =
       "page 1 (-1x-1): " + (std::filesystem::temp_directory_path() / "pelluxctl-").string();
   Eventually([&] { return outText.Text().find(prefix) != std::string::npos; });
@@ -50,7 +50,8 @@ TEST_F(PelluxctlTest, AServiceThatNeverAnswersIsAClearError) {
   options.command = PelluxctlOptions::Command::kStatus;
   options.service = platform.Folder() + "/silent.sock";
   std::string error;
-  auto silent = UnixSocket::Listen(options.service, 0, error);
+  bool busy = false;
+  auto silent = UnixSocket::Listen(options.service, 0, busy, error);
   ASSERT_TRUE(silent) << error;
   Connect(reply);
   EXPECT_EQ(Run(std::chrono::milliseconds(300)), kPelluxctlFailed);

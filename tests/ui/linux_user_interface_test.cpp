@@ -19,6 +19,11 @@
 namespace Pellux {
 namespace {
 
+// This process, as the listener reports the messages it writes.
+UiSender Me() {
+  return UiSender::FromUnixCredentials(geteuid(), getegid(), static_cast<std::uint32_t>(getpid()));
+}
+
 using namespace std::chrono_literals;
 
 std::chrono::steady_clock::time_point In(std::chrono::milliseconds duration) {
@@ -52,7 +57,8 @@ class LinuxUserInterfaceTest : public ::testing::Test {
   std::string ErrorPageThrough(LinuxUserInterface& ui, const std::string& key) {
     const std::string endpoint = "@pellux-test-lui-" + std::to_string(getpid()) + "-" + key;
     std::string error;
-    auto listener = UnixSocket::Listen(endpoint, 0, error);
+    bool busy = false;
+    auto listener = UnixSocket::Listen(endpoint, 0, busy, error);
     if (!listener) return "(no endpoint: " + error + ")";
     RecordingSessionControl engine;
     ServicePipe pipe(engine, ui, clock, ui.MakeListener(folder + "/service.sock"));
@@ -65,7 +71,7 @@ class LinuxUserInterfaceTest : public ::testing::Test {
       client->ShutdownWrite(error);
     }
     EXPECT_EQ(Receive(*listener), "T0 0");
-    ui.ShowError(0, key, pipe.ContextFor(endpoint));
+    ui.ShowError(0, key, pipe.ContextFor(Me(), endpoint));
     std::string page = Receive(*listener);
     pipe.Stop();
     return page;

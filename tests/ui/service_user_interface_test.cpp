@@ -10,6 +10,7 @@
 #include "base/log_level.h"
 #include "sim/memory_settings_store.h"
 #include "sim/virtual_clock.h"
+#include "tests/support/fixed_authority.h"
 #include "tests/ui/log/memory_log_folder.h"
 #include "ui/support_address.h"
 
@@ -83,7 +84,7 @@ class ServiceUserInterfaceTest : public ::testing::Test {
 
   std::unique_ptr<ObservedInterface> Make(std::string errorTemplate = "<p>%1%</p>") {
     return std::make_unique<ObservedInterface>(ServiceUserInterface::Parts{
-        store, pool, replies, strings,
+        store, pool, replies, authority, strings,
         [this](bool failed, const std::string& body, std::uint32_t number, Context context) {
           std::lock_guard guard(answerMutex);
           answers.push_back({failed, body, number, context});
@@ -98,7 +99,7 @@ class ServiceUserInterfaceTest : public ::testing::Test {
     return names.empty() ? std::string() : folder.Contents(names.back());
   }
 
-  const std::string nameA = "@a";
+  const ReplyEndpoint nameA{"@a", UiSender::FromUnixCredentials(1000, 1000, 1)};
   const Context a = &nameA;
   MemorySettingsStore store;
   VirtualClock clock;
@@ -107,6 +108,7 @@ class ServiceUserInterfaceTest : public ::testing::Test {
   EchoExchange exchange;
   NetworkWorkerPool pool{exchange};
   RecordingReplies replies;
+  FixedAuthority authority;
   BuiltInMessageStrings strings;
   std::mutex answerMutex;
   std::condition_variable answered;
@@ -294,8 +296,8 @@ TEST_F(ServiceUserInterfaceTest, LinesGoToTheUiThenTheActivityLogThenTheDebugOut
    private:
     std::function<void()> onSend_;
   } snooping([&] { inFileAtUi.push_back(LogFile().find("Uploading") != std::string::npos); });
-  ObservedInterface second(ServiceUserInterface::Parts{store, pool, snooping, strings, nullptr, "",
-                                                       "", folder, debug, clock, "1.2.3"});
+  ObservedInterface second(ServiceUserInterface::Parts{
+      store, pool, snooping, authority, strings, nullptr, "", "", folder, debug, clock, "1.2.3"});
   ASSERT_TRUE(second.Activity().Open());
   second.Log("Uploading 1 of 2", LogLevel::kStatus, a);
   EXPECT_EQ(inFileAtUi, std::vector<bool>{false});

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <deque>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -19,6 +20,7 @@
 #include "tests/support/recording_session_control.h"
 #include "tests/ui/channel/named_pipe_test_support_win.h"
 #include "tests/ui/log/memory_log_folder.h"
+#include "ui/channel/pipe_client_sender_win.h"
 #include "ui/channel/service_pipe.h"
 #include "ui/message_strings.h"
 #include "ui/support_address.h"
@@ -138,12 +140,21 @@ class WinUserInterfaceTest : public ::testing::Test {
   MemoryLogFolder* folder = nullptr;
   std::unique_ptr<WinUserInterface> ui;
   ReplyPipe reply{UniquePipeName("ui")};
+
+  // The endpoint `name` as a message of this process would have named it.
+  Context Mine(const std::string& name) {
+    std::string error;
+    const auto me = ProcessSender(GetCurrentProcessId(), error);
+    endpoints.push_back(ReplyEndpoint{name, me ? *me : UiSender{}});
+    return &endpoints.back();
+  }
+  std::deque<ReplyEndpoint> endpoints;
 };
 
 TEST_F(WinUserInterfaceTest, StatusLinesAndPagesReachTheUisPipe) {
-  ui->Log("Connecting to the server...", 8, &reply.name);
-  ui->Log("Not for the UI", 3, &reply.name);
-  EXPECT_TRUE(ui->DisplayHtml("<form>name?</form>", &reply.name, 400, 300));
+  ui->Log("Connecting to the server...", 8, Mine(reply.name));
+  ui->Log("Not for the UI", 3, Mine(reply.name));
+  EXPECT_TRUE(ui->DisplayHtml("<form>name?</form>", Mine(reply.name), 400, 300));
   ASSERT_TRUE(reply.messages.WaitFor(2));
   EXPECT_EQ(reply.messages.All(), (std::vector<std::string>{"IConnecting to the server...",
                                                             "H400 300 <form>name?</form>"}));
@@ -158,12 +169,12 @@ TEST_F(WinUserInterfaceTest, StatusLinesAndPagesReachTheUisPipe) {
   EXPECT_NE(std::find(debug.begin(), debug.end(), "Connecting to the server...\n"), debug.end());
   // A UI that has gone away: the send reports it.
   const std::string gone = UniquePipeName("gone");
-  EXPECT_FALSE(ui->DisplayHtml("<p/>", &gone, -1, -1));
+  EXPECT_FALSE(ui->DisplayHtml("<p/>", Mine(gone), -1, -1));
 }
 
 TEST_F(WinUserInterfaceTest, ErrorPagesUseTheShippedTemplateAndTheStringTable) {
-  ui->ShowError(0, "kPXDaemonStationUnPlugged", &reply.name);
-  ui->ShowError(0, "kSomethingElse", &reply.name);
+  ui->ShowError(0, "kPXDaemonStationUnPlugged", Mine(reply.name));
+  ui->ShowError(0, "kSomethingElse", Mine(reply.name));
   ASSERT_TRUE(reply.messages.WaitFor(2));
   const std::string unplugged = reply.messages.At(0);
   EXPECT_EQ(unplugged.rfind("H-1 -1 <!DOCTYPE html>", 0), 0u) << unplugged;
@@ -182,7 +193,7 @@ TEST_F(WinUserInterfaceTest, MissingTemplateGivesEmptyPagesAndSaysSo) {
   auto memory = std::make_unique<MemoryLogFolder>(clock, "C:\\other");
   ClearDebugLines();
   WinUserInterface bare(store, pool, nullptr, clock, "C:\\nowhere", std::move(memory));
-  bare.ShowError(0, "kPXDaemonDisconnected", &reply.name);
+  bare.ShowError(0, "kPXDaemonDisconnected", Mine(reply.name));
   ASSERT_TRUE(reply.messages.WaitFor(1));
   EXPECT_EQ(reply.messages.At(0), "H-1 -1 ");
   const auto debug = DebugLines();

@@ -1,3 +1,4 @@
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -29,6 +30,14 @@ class UnixUiConnection final : public UiConnection {
     bool missing = false;
     auto socket = UnixSocket::Connect(serviceName_, missing, error);
     if (!socket) return missing ? SendResult::kNotRunning : SendResult::kFailed;
+    // Nothing, a password least of all, goes to a process that only squats the service's name.
+    const auto listener = socket->PeerUid(error);
+    if (!listener) return SendResult::kFailed;
+    if (!IsTrustedService(*listener)) {
+      error = serviceName_ + " is served by uid " + std::to_string(*listener) +
+              ", not by root, the service's user (" + kServiceUser + ") or this user: not sent";
+      return SendResult::kFailed;
+    }
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     if (!socket->WriteAll(message, deadline, error) || !socket->ShutdownWrite(error)) {
       return SendResult::kFailed;
@@ -66,6 +75,15 @@ class UnixUiConnection final : public UiConnection {
   }
 
  private:
+  static constexpr const char* kServiceUser = "pellux";
+
+  // Root, the service's user, or this user (who may run a daemon of his own).
+  static bool IsTrustedService(std::uint32_t uid) {
+    if (uid == 0 || uid == getuid()) return true;
+    const passwd* service = getpwnam(kServiceUser);
+    return service != nullptr && uid == service->pw_uid;
+  }
+
   // Root, this user, or the owner of the service's socket file.
   bool IsFromTheService(const UnixSocket& client, std::string& error) const {
     const auto uid = client.PeerUid(error);
@@ -93,7 +111,8 @@ std::unique_ptr<UiConnection> UiConnection::Open(const std::string& serviceName,
                                                  const std::string& replyName, std::string& error) {
   // A path endpoint gets the umask's mode, so that the service's user may write to it; who
   // wrote is checked on each reply.
-  auto endpoint = UnixSocket::Listen(replyName, 0, error);
+  bool busy = false;
+  auto endpoint = UnixSocket::Listen(replyName, 0, busy, error);
   if (!endpoint) return nullptr;
   return std::make_unique<UnixUiConnection>(serviceName, replyName, std::move(*endpoint));
 }

@@ -69,7 +69,9 @@ class NamedPipeUiConnection final : public UiConnection {
 
   // Starts listening on the reply pipe; false with `error` set when it cannot.
   bool Listen(std::string& error) {
-    if (endpoint_.Start([this](const std::string& message) { inbox_.AddMessage(message); })) {
+    if (endpoint_.Start([this](const UiSender& /*sender*/, const std::string& message) {
+          inbox_.AddMessage(message);
+        })) {
       return true;
     }
     inbox_.Take(std::chrono::milliseconds(0), error);

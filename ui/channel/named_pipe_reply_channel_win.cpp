@@ -1,10 +1,13 @@
 #include "ui/channel/named_pipe_reply_channel_win.h"
 
+#include <optional>
 #include <utility>
 
 #include "base/log_format.h"
 #include "base/log_level.h"
+#include "base/log_text.h"
 #include "base/system_error.h"
+#include "ui/channel/pipe_client_sender_win.h"
 
 namespace Pellux {
 namespace {
@@ -46,9 +49,9 @@ bool NamedPipeReplyChannel::IsLocalPipeName(std::string_view name) {
 
 bool NamedPipeReplyChannel::Send(const std::string& message, Context context) {
   if (context == kNoContext) return true;
-  const std::string& name = *context;
+  const std::string& name = context->name;
   if (!IsLocalPipeName(name)) {
-    log_(FormatLine("UI: Not replying to %s: not a pipe of this machine", name).str(),
+    log_(FormatLine("UI: Not replying to %s: not a pipe of this machine", LogSafeText(name)).str(),
          LogLevel::kIgnored);
     return true;
   }
@@ -68,16 +71,39 @@ bool NamedPipeReplyChannel::Send(const std::string& message, Context context) {
   if (pipe == INVALID_HANDLE_VALUE) {
     // A UI that has gone away is no failure to log: the caller hears of it.
     if (code == ERROR_FILE_NOT_FOUND) return false;
-    log_(FormatLine("UI: Cannot reach the UI at %s: %s", name,
+    log_(FormatLine("UI: Cannot reach the UI at %s: %s", LogSafeText(name),
                     SystemCallFailure("CreateFileA", name, code))
              .str(),
          LogLevel::kError);
     return true;
   }
   const HandleCloser closer(pipe);
+  // Only the user whose message named the pipe may be listening on it: nobody has the service
+  // write another user's pages into a pipe of his own.
+  ULONG server = 0;
+  std::string error;
+  std::optional<UiSender> listener;
+  if (GetNamedPipeServerProcessId(pipe, &server) == 0) {
+    error = SystemCallFailure("GetNamedPipeServerProcessId", name, LastSystemError());
+  } else {
+    listener = ProcessSender(server, error);
+  }
+  if (!listener) {
+    log_(FormatLine("UI: Not replying to %s: %s", LogSafeText(name), error).str(),
+         LogLevel::kError);
+    return true;
+  }
+  if (listener->user != context->sender.user) {
+    log_(FormatLine("UI: Not replying to %s: it is listened on by %s, but the messages naming it "
+                    "came from %s",
+                    LogSafeText(name), listener->user, context->sender.user)
+             .str(),
+         LogLevel::kIgnored);
+    return true;
+  }
   HANDLE done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   if (done == nullptr) {
-    log_(FormatLine("UI: Replying to %s failed: %s", name,
+    log_(FormatLine("UI: Replying to %s failed: %s", LogSafeText(name),
                     SystemCallFailure("CreateEventA", "", LastSystemError()))
              .str(),
          LogLevel::kError);
@@ -95,8 +121,8 @@ bool NamedPipeReplyChannel::Send(const std::string& message, Context context) {
     const auto waitMs = static_cast<DWORD>(writeTimeout_.count());
     if (WaitForSingleObject(done, waitMs) != WAIT_OBJECT_0) {
       CancelIo(pipe);
-      log_(FormatLine("UI: Replying to %s failed: the UI read none of %d bytes within %d ms", name,
-                      message.size(), writeTimeout_.count())
+      log_(FormatLine("UI: Replying to %s failed: the UI read none of %d bytes within %d ms",
+                      LogSafeText(name), message.size(), writeTimeout_.count())
                .str(),
            LogLevel::kError);
     }
@@ -105,7 +131,7 @@ bool NamedPipeReplyChannel::Send(const std::string& message, Context context) {
     if (code == ERROR_OPERATION_ABORTED) return true;
   }
   if (code != 0) {
-    log_(FormatLine("UI: Replying to %s failed: %s", name,
+    log_(FormatLine("UI: Replying to %s failed: %s", LogSafeText(name),
                     SystemCallFailure("WriteFile", name, code))
              .str(),
          LogLevel::kError);

@@ -7,6 +7,7 @@
 #include "base/log_format.h"
 #include "base/log_level.h"
 #include "base/system_error.h"
+#include "ui/channel/pipe_client_sender_win.h"
 
 namespace Pellux {
 namespace {
@@ -197,10 +198,18 @@ void NamedPipeServer::Serve() {
     Disconnect();
     return;
   }
+  // Who wrote it, asked while the client is still connected.
+  std::string error;
+  const auto sender = PipeClientSender(pipe_, error);
   // The client is let go before its message is handled, so the next one may connect.
   FlushFileBuffers(pipe_);
   Disconnect();
-  handler_(message);
+  if (!sender) {
+    log_(FormatLine("UI: Dropping a message from an unknown sender: %s", error).str(),
+         LogLevel::kError);
+    return;
+  }
+  handler_(*sender, message);
 }
 
 NamedPipeServer::WaitEnd NamedPipeServer::Finish(OVERLAPPED& overlapped, DWORD timeoutMs,

@@ -3,6 +3,8 @@
 #include <functional>
 #include <string>
 
+#include "base/ui_sender.h"
+
 namespace Pellux {
 
 // The listener of the UI channel: the endpoint UIs write their messages to, one message per
@@ -11,9 +13,9 @@ namespace Pellux {
 // socket on Linux.
 class PipeServer {
  public:
-  // Receives one whole message. Runs on the listener thread, one message at a time, in arrival
-  // order.
-  using MessageHandler = std::function<void(const std::string& message)>;
+  // Receives one whole message and who sent it, as the system tells. Runs on the listener
+  // thread, one message at a time, in arrival order.
+  using MessageHandler = std::function<void(const UiSender& sender, const std::string& message)>;
 
   PipeServer() = default;
   PipeServer(const PipeServer&) = delete;

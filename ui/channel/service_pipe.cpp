@@ -4,7 +4,9 @@
 
 #include "base/log_format.h"
 #include "base/log_level.h"
+#include "base/log_text.h"
 #include "server/parse_url.h"
+#include "ui/channel/ui_permissions.h"
 
 namespace Pellux {
 
@@ -12,6 +14,7 @@ ServicePipe::ServicePipe(SessionControl& engine, ServicePipeHooks& hooks, Clock&
                          std::unique_ptr<PipeServer> listener)
     : engine_(engine),
       hooks_(hooks),
+      clock_(clock),
       listener_(std::move(listener)),
       timerWork_(timerQueue_.get_executor()) {
   watchdog_ = std::make_unique<GuardedTimer>(clock.CreateTimer(timerQueue_.get_executor()), lock_);
@@ -31,7 +34,8 @@ bool ServicePipe::Start() {
     std::lock_guard guard(lock_);
     stopped_ = false;
   }
-  return listener_->Start([this](const std::string& message) { OnMessage(message); });
+  return listener_->Start(
+      [this](const UiSender& sender, const std::string& message) { OnMessage(sender, message); });
 }
 
 void ServicePipe::Stop() {
@@ -44,49 +48,61 @@ void ServicePipe::Stop() {
   if (listener_ != nullptr) listener_->Stop();
 }
 
-Context ServicePipe::ContextFor(const std::string& replyName) {
-  if (replyName.empty() || replyName.size() > kMaxReplyNameBytes) return kNoContext;
+Context ServicePipe::ContextFor(const UiSender& sender, const std::string& replyName) {
   std::lock_guard guard(lock_);
-  auto known = replyNames_.find(replyName);
-  if (known != replyNames_.end()) return &*known;
-  if (replyNames_.size() >= kMaxReplyNames) return kNoContext;
-  return &*replyNames_.insert(replyName).first;
+  return hooks_.Endpoints().Intern(sender, replyName, clock_.Now(), engine_.HeldContexts());
 }
 
 void ServicePipe::LogLine(int level, const std::string& text) {
   hooks_.Log(text, level, kNoContext);
 }
 
-void ServicePipe::OnMessage(std::string_view text) {
+void ServicePipe::LogLimited(const UiSender& sender, const char* what, int level,
+                             const std::string& text) {
+  if (limitedLines_.Allow(sender.user + '\n' + what, clock_.Now())) LogLine(level, text);
+}
+
+void ServicePipe::OnMessage(const UiSender& sender, std::string_view text) {
   std::lock_guard guard(lock_);
   if (text.size() > kMaxUiMessageBytes) {
-    LogLine(LogLevel::kIgnored, FormatLine("UI: Ignoring a message of %d bytes (at most %d)",
-                                           text.size(), kMaxUiMessageBytes)
-                                    .str());
+    LogLimited(sender, "long", LogLevel::kIgnored,
+               FormatLine("UI: Ignoring a message of %d bytes (at most %d) from %s", text.size(),
+                          kMaxUiMessageBytes, sender.user)
+                   .str());
     return;
   }
   const auto message = SplitUiMessage(text);
   if (!message) {
-    LogLine(LogLevel::kIgnored, "UI: Ignoring an empty message");
+    LogLimited(sender, "empty", LogLevel::kIgnored,
+               FormatLine("UI: Ignoring an empty message from %s", sender.user).str());
     return;
   }
   if (message->replyName.empty()) {
-    LogLine(LogLevel::kIgnored,
-            FormatLine("UI: Ignoring a message without a reply name: %s", text).str());
+    LogLimited(
+        sender, "nameless", LogLevel::kIgnored,
+        FormatLine("UI: Ignoring a message without a reply name: %s", LogSafeText(text)).str());
     return;
   }
-  const Context context = ContextFor(message->replyName);
+  const std::string shownName = LogSafeText(message->replyName);
+  if (RightNeeded(message->code, message->rest, engine_.ServerHost()) == UiRight::kAdministrator &&
+      !hooks_.IsAdministrator(sender)) {
+    LogLimited(
+        sender, "refused", LogLevel::kIgnored,
+        FormatLine("UI [%s]: %c refused for %s", shownName, message->code, sender.user).str());
+    return;
+  }
+  const Context context = ContextFor(sender, message->replyName);
   if (context == kNoContext) {
-    LogLine(LogLevel::kIgnored,
-            FormatLine("UI: Ignoring a message whose reply name (%d bytes) is refused: %d names "
-                       "are known, names are at most %d bytes",
-                       message->replyName.size(), replyNames_.size(), kMaxReplyNameBytes)
-                .str());
+    LogLimited(sender, "name", LogLevel::kIgnored,
+               FormatLine("UI: Ignoring a message of %s whose reply name (%d bytes) is refused: "
+                          "names are at most %d bytes, and %d at a time that are in use",
+                          sender.user, message->replyName.size(), ReplyEndpoints::kMaxNameBytes,
+                          ReplyEndpoints::kMaxPerUser)
+                   .str());
     return;
   }
   if (message->code != UiCode::kStatusPoll) {
-    LogLine(LogLevel::kLifecycle,
-            FormatLine("UI [%s]: %c", message->replyName, message->code).str());
+    LogLine(LogLevel::kLifecycle, FormatLine("UI [%s]: %c", shownName, message->code).str());
   }
   Dispatch(*message, context, text);
 }
@@ -120,7 +136,8 @@ void ServicePipe::Dispatch(const UiMessage& message, Context context, std::strin
     case UiCode::kExit:
       return;
     default:
-      LogLine(LogLevel::kIgnored, FormatLine("UI: unknown message: %s", whole).str());
+      LogLimited(context->sender, "unknown", LogLevel::kIgnored,
+                 FormatLine("UI: unknown message: %s", LogSafeText(whole)).str());
       return;
   }
 }
@@ -134,8 +151,10 @@ void ServicePipe::OnStatusPoll(Context context) {
 void ServicePipe::OnLogging(const UiMessage& message, std::string_view whole) {
   const auto request = DecodeLogging(message.rest);
   if (!request) {
-    LogLine(LogLevel::kIgnored,
-            FormatLine("UI: Ignoring a logging message without two integers: %s", whole).str());
+    LogLine(
+        LogLevel::kIgnored,
+        FormatLine("UI: Ignoring a logging message without two integers: %s", LogSafeText(whole))
+            .str());
     return;
   }
   LogLine(LogLevel::kLifecycle, FormatLine("UI: Turning logging %s, %d max log days...",
@@ -149,17 +168,17 @@ void ServicePipe::OnProxy(const UiMessage& message, std::string_view whole) {
   const auto proxy = DecodeProxy(message.rest, &why);
   if (!proxy) {
     LogLine(LogLevel::kIgnored,
-            FormatLine("UI: Ignoring a proxy message (%s): %s", why, whole).str());
+            FormatLine("UI: Ignoring a proxy message (%s): %s", why, LogSafeText(whole)).str());
     return;
   }
   LogLine(LogLevel::kLifecycle,
           FormatLine("UI: Proxy configuration:\n\tSelection: %d\n\tAuto-Config URL: "
                      "%s\n\tAuto-Discovery Flags: %d\n\tFlags: %d\n\tBypass: %s\n\tServer: "
                      "%s\n\tServer Override: %s",
-                     proxy->selection, proxy->autoConfigUrl,
+                     proxy->selection, LogSafeText(proxy->autoConfigUrl),
                      static_cast<std::int32_t>(proxy->autoDiscoveryFlags),
-                     static_cast<std::int32_t>(proxy->flags), proxy->bypass, proxy->server,
-                     proxy->serverOverride)
+                     static_cast<std::int32_t>(proxy->flags), LogSafeText(proxy->bypass),
+                     LogSafeText(proxy->server), LogSafeText(proxy->serverOverride))
               .str());
   // A write that fails changes nothing here: the transport still takes the new settings.
   hooks_.WriteIntSetting(kSettingsSection, "ProxySelection",
@@ -176,8 +195,9 @@ void ServicePipe::OnProxy(const UiMessage& message, std::string_view whole) {
 void ServicePipe::OnSession(const UiMessage& message, Context context, std::string_view whole) {
   const auto mode = DecodeSessionMode(message.rest);
   if (!mode) {
-    LogLine(LogLevel::kIgnored,
-            FormatLine("UI: Ignoring a session message without a mode: %s", whole).str());
+    LogLimited(
+        context->sender, "session", LogLevel::kIgnored,
+        FormatLine("UI: Ignoring a session message without a mode: %s", LogSafeText(whole)).str());
     return;
   }
   RestartWatchdogFor(*mode);
@@ -188,7 +208,8 @@ void ServicePipe::OnOpenUrl(const UiMessage& message, Context context) {
   const std::string text = DecodeUrl(message.rest);
   ParsedUrl url;
   if (!ParseUrl(text, url)) return;
-  LogLine(LogLevel::kLifecycle, FormatLine("UI: Opening internal URL: %s", text).str());
+  LogLine(LogLevel::kLifecycle,
+          FormatLine("UI: Opening internal URL: %s", LogSafeText(text)).str());
   // The engine's defaults: POST over plain http, its answer reported (and, with request number
   // 0, ignored by the engine). The scheme of the URL is not used.
   NetworkRequest request;

@@ -6,7 +6,6 @@
 #include <cstddef>
 #include <memory>
 #include <mutex>
-#include <set>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -14,6 +13,8 @@
 #include "base/clock.h"
 #include "base/context.h"
 #include "base/guarded_timer.h"
+#include "base/ui_sender.h"
+#include "ui/channel/line_rate_limit.h"
 #include "ui/channel/pipe_server.h"
 #include "ui/channel/service_pipe_hooks.h"
 #include "ui/channel/session_control.h"
@@ -25,8 +26,17 @@ namespace Pellux {
 // for the engine, settings, requests and status answers, and keeps the UI watchdog, which
 // finishes a UI session whose UI has stopped polling.
 //
-// Contexts: every reply name is kept for the life of the pipe, and the same name always gives
-// the same Context, so the engine may hold on to them and compare them by identity.
+// Senders: every message comes with who sent it. Messages that change what the service does
+// for everybody (ui_permissions.h) are refused unless the sender is an administrator; a refused
+// message changes nothing and gets no answer.
+//
+// Contexts: a context is the endpoint a user named (ReplyEndpoints, kept by the bridge): the
+// same name from the same user gives the same Context for as long as anything holds it, so the
+// engine may hold on to them and compare them by identity; the same name from another user is
+// another context.
+//
+// Text a UI wrote reaches the log only escaped and cut (LogSafeText), and a sender repeating a
+// refused, unknown or malformed message is logged once a second.
 //
 // Threads: OnMessage runs on the listener's thread (one message at a time); the watchdog fires
 // on the pipe's own timer thread. Both take the pipe's lock, and call the engine and the hooks
@@ -34,10 +44,6 @@ namespace Pellux {
 class ServicePipe {
  public:
   static constexpr std::chrono::milliseconds kWatchdogPeriod{5000};
-  // Reply names past this length are refused: no endpoint of either platform has a longer one.
-  static constexpr std::size_t kMaxReplyNameBytes = 256;
-  // Names are kept for ever, so a client inventing new ones is cut off here.
-  static constexpr std::size_t kMaxReplyNames = 4096;
   static constexpr const char* kSettingsSection = "Tracker";
 
   // `engine`, `hooks` and `clock` must outlive the pipe; `listener` may be null when messages
@@ -54,15 +60,17 @@ class ServicePipe {
   // Cancels the watchdog, then stops the listener. Service main thread; twice does no harm.
   void Stop();
 
-  // Handles one message from a UI, whatever it holds. Listener thread.
-  void OnMessage(std::string_view text);
+  // Handles one message from a UI, whatever it holds, as `sender` sent it. Listener thread.
+  void OnMessage(const UiSender& sender, std::string_view text);
 
-  // The context of a reply name as a message naming it would get; null when the name is
-  // refused (too long, or too many names). Any thread.
-  Context ContextFor(const std::string& replyName);
+  // The context a message of `sender` naming `replyName` would get (and makes it, as such a
+  // message would); null when the name is refused. Any thread.
+  Context ContextFor(const UiSender& sender, const std::string& replyName);
 
  private:
   void LogLine(int level, const std::string& text);
+  // A line about `sender` of the kind `what`, at most once a second for each sender and kind.
+  void LogLimited(const UiSender& sender, const char* what, int level, const std::string& text);
   void Dispatch(const UiMessage& message, Context context, std::string_view whole);
   void OnStatusPoll(Context context);
   void OnLogging(const UiMessage& message, std::string_view whole);
@@ -75,11 +83,12 @@ class ServicePipe {
 
   SessionControl& engine_;
   ServicePipeHooks& hooks_;
+  Clock& clock_;
   std::unique_ptr<PipeServer> listener_;
 
-  // Guards the names and the watchdog; held through the handling of each message.
+  // Guards the rate limit and the watchdog; held through the handling of each message.
   std::recursive_mutex lock_;
-  std::set<std::string, std::less<>> replyNames_;
+  LineRateLimit limitedLines_;
 
   // The timer thread outlives the watchdog on it.
   boost::asio::io_context timerQueue_;

@@ -4,8 +4,10 @@
 #include <string>
 
 #include "base/context.h"
+#include "base/ui_sender.h"
 #include "server/network_request.h"
 #include "server/proxy_settings.h"
+#include "ui/channel/reply_endpoints.h"
 
 namespace Pellux {
 
@@ -41,6 +43,12 @@ class ServicePipeHooks {
   // Sends the status answer T with `text` to the UI of `context`; false only when that UI's
   // endpoint does not exist.
   virtual bool SendStatusReply(const std::string& text, Context context) = 0;
+  // Whether `sender` may change what the service does for everybody (ui_permissions.h). May
+  // ask the system (polkit), so it is asked only for messages that need it.
+  virtual bool IsAdministrator(const UiSender& sender) = 0;
+  // The reply endpoints, which the bridge keeps (it holds each context while a request of it is
+  // in flight) and the pipe fills.
+  virtual ReplyEndpoints& Endpoints() = 0;
 };
 
 }  // namespace Pellux

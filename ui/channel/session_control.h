@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "base/context.h"
 
@@ -31,6 +32,10 @@ class SessionControl {
   [[nodiscard]] virtual std::string Mode() const = 0;
   // The context the running session belongs to; kNoContext for the service's own.
   [[nodiscard]] virtual Context SessionContext() const = 0;
+  // The contexts the engine holds on to: the running session's and the one waiting to start.
+  [[nodiscard]] virtual std::vector<Context> HeldContexts() const = 0;
+  // The host of the configured server, to which any UI may have a request sent.
+  [[nodiscard]] virtual std::string ServerHost() const = 0;
   // Whether a base station is open and used by the engine.
   [[nodiscard]] virtual bool IsBaseStationOpen() const = 0;
   // When the tracker was last told to sleep, in seconds since 1970; 0 when never.

@@ -4,6 +4,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -66,6 +67,57 @@ Ready Wait(int fd, short events, int wakeFd, UnixSocket::Deadline deadline, std:
   }
 }
 
+// Binds `fd` to a path with the mode the socket was given (fchmod) and nothing taken off by
+// the umask: the bind runs in a child of its own with the umask 0, so that no other thread
+// makes a file while the umask is cleared, and the file's mode is never set by path afterwards
+// (which a process swapping the path for a link could redirect).
+bool BindWithoutUmask(int fd, const Address& address, const std::string& name, std::string& error) {
+  const pid_t child = fork();
+  if (child < 0) {
+    error = Failure("fork", "bind " + name);
+    return false;
+  }
+  if (child == 0) {
+    umask(0);
+    const int bound = bind(fd, reinterpret_cast<const sockaddr*>(&address.address), address.length);
+    _exit(bound == 0 ? 0 : (errno & 0xff));
+  }
+  int status = 0;
+  while (waitpid(child, &status, 0) < 0) {
+    if (errno != EINTR) {
+      error = Failure("waitpid", "bind " + name);
+      return false;
+    }
+  }
+  if (!WIFEXITED(status)) {
+    error = "bind(" + name + "): the binding child ended with status " + std::to_string(status);
+    return false;
+  }
+  if (WEXITSTATUS(status) != 0) {
+    error = SystemCallFailure("bind", name, static_cast<unsigned long>(WEXITSTATUS(status)));
+    return false;
+  }
+  return true;
+}
+
+// Whether somebody accepts connections at the path `name`: true when a connect succeeds, false
+// when it is refused (a socket left by a process that has gone). `error` is set when neither.
+bool IsAnswering(const Address& address, const std::string& name, std::string& error) {
+  UnixSocket probe(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+  if (!probe.IsOpen()) {
+    error = Failure("socket", name);
+    return false;
+  }
+  if (connect(probe.Descriptor(), reinterpret_cast<const sockaddr*>(&address.address),
+              address.length) == 0) {
+    return true;
+  }
+  // A full backlog (EAGAIN) is somebody answering too.
+  if (errno == EAGAIN) return true;
+  if (errno != ECONNREFUSED) error = Failure("connect", name);
+  return false;
+}
+
 }  // namespace
 
 UnixSocket::UnixSocket(UnixSocket&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
@@ -88,8 +140,9 @@ bool UnixSocket::IsValidName(const std::string& name) {
   return name.size() < sizeof(sockaddr_un::sun_path);
 }
 
-std::optional<UnixSocket> UnixSocket::Listen(const std::string& name, unsigned mode,
+std::optional<UnixSocket> UnixSocket::Listen(const std::string& name, unsigned mode, bool& busy,
                                              std::string& error) {
+  busy = false;
   const auto address = MakeAddress(name);
   if (!address) {
     error = "not a Unix socket name: " + name;
@@ -108,19 +161,25 @@ std::optional<UnixSocket> UnixSocket::Listen(const std::string& name, unsigned m
         error = "lstat(" + name + "): something other than a socket is there; left as it is";
         return std::nullopt;
       }
+      if (IsAnswering(*address, name, error)) {
+        busy = true;
+        error = name + " answers: another process listens there; left as it is";
+        return std::nullopt;
+      }
+      if (!error.empty()) return std::nullopt;
       if (unlink(name.c_str()) != 0) {
         error = Failure("unlink", name);
         return std::nullopt;
       }
     }
-  }
-  if (bind(socket.fd_, reinterpret_cast<const sockaddr*>(&address->address), address->length) !=
-      0) {
+    if (mode != 0 && fchmod(socket.fd_, static_cast<mode_t>(mode)) != 0) {
+      error = Failure("fchmod", name);
+      return std::nullopt;
+    }
+    if (!BindWithoutUmask(socket.fd_, *address, name, error)) return std::nullopt;
+  } else if (bind(socket.fd_, reinterpret_cast<const sockaddr*>(&address->address),
+                  address->length) != 0) {
     error = Failure("bind", name);
-    return std::nullopt;
-  }
-  if (isPath && mode != 0 && chmod(name.c_str(), static_cast<mode_t>(mode)) != 0) {
-    error = Failure("chmod", name);
     return std::nullopt;
   }
   if (listen(socket.fd_, SOMAXCONN) != 0) {
@@ -128,6 +187,12 @@ std::optional<UnixSocket> UnixSocket::Listen(const std::string& name, unsigned m
     return std::nullopt;
   }
   return socket;
+}
+
+bool UnixSocket::Answers(const std::string& name) {
+  const auto address = MakeAddress(name);
+  std::string ignored;
+  return address && IsAnswering(*address, name, ignored);
 }
 
 std::optional<UnixSocket> UnixSocket::Connect(const std::string& name, bool& missing,
@@ -177,14 +242,22 @@ std::optional<UnixSocket> UnixSocket::Accept(int wakeFd, Deadline deadline,
   }
 }
 
-std::optional<std::uint32_t> UnixSocket::PeerUid(std::string& error) const {
+std::optional<UiSender> UnixSocket::Peer(std::string& error) const {
   ucred credentials{};
   socklen_t length = sizeof credentials;
   if (getsockopt(fd_, SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0) {
     error = Failure("getsockopt", "SO_PEERCRED");
     return std::nullopt;
   }
-  return static_cast<std::uint32_t>(credentials.uid);
+  return UiSender::FromUnixCredentials(static_cast<std::uint32_t>(credentials.uid),
+                                       static_cast<std::uint32_t>(credentials.gid),
+                                       static_cast<std::uint32_t>(credentials.pid));
+}
+
+std::optional<std::uint32_t> UnixSocket::PeerUid(std::string& error) const {
+  const auto peer = Peer(error);
+  if (!peer) return std::nullopt;
+  return peer->uid;
 }
 
 bool UnixSocket::WriteAll(std::string_view data, Deadline deadline, std::string& error) const {

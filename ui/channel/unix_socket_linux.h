@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/ui_sender.h"
+
 namespace Pellux {
 
 // One Unix domain stream socket of the UI channel, closed when the object goes: the service's
@@ -41,10 +43,14 @@ class UnixSocket {
   // Whether `name` fits an address: not empty, and short enough for sun_path.
   static bool IsValidName(const std::string& name);
 
-  // Listens at `name`; a socket file left at a path by an earlier run is replaced (any other
-  // kind of file is not), and a path gets `mode` (0 leaves the umask's). Nullopt on failure.
-  static std::optional<UnixSocket> Listen(const std::string& name, unsigned mode,
+  // Listens at `name`. A socket file at a path is replaced only when nobody answers on it (one
+  // left by a process that has gone); while somebody does, nothing is touched and `busy` is
+  // set. Any other kind of file is left alone. A path gets `mode` exactly (0 leaves the
+  // umask's), given to the socket before it is bound and never set by path. Nullopt on failure.
+  static std::optional<UnixSocket> Listen(const std::string& name, unsigned mode, bool& busy,
                                           std::string& error);
+  // Whether a process accepts connections at `name` now.
+  static bool Answers(const std::string& name);
   // Connects to the endpoint `name`. `missing` is set when nobody listens there (no such path,
   // or nothing accepting behind it).
   static std::optional<UnixSocket> Connect(const std::string& name, bool& missing,
@@ -53,6 +59,9 @@ class UnixSocket {
   // with an empty error when woken or timed out.
   std::optional<UnixSocket> Accept(int wakeFd, Deadline deadline, std::string& error) const;
 
+  // The process at the other end (user, group and process ids), as the kernel recorded it when
+  // the connection was made.
+  [[nodiscard]] std::optional<UiSender> Peer(std::string& error) const;
   // The user id of the process at the other end (the listener's, for a connecting socket; the
   // connecting process's, for an accepted one), as the kernel recorded it.
   [[nodiscard]] std::optional<std::uint32_t> PeerUid(std::string& error) const;

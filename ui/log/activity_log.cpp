@@ -12,6 +12,8 @@ namespace {
 // Opens within one second share a time stamp; past this many files of one second the open
 // gives up rather than search on.
 constexpr int kNamesPerSecond = 100;
+// "%m/%d %H:%M:%S " before each line.
+constexpr std::size_t kStampBytes = 15;
 
 }  // namespace
 
@@ -35,10 +37,12 @@ ActivityLog::~ActivityLog() {
 void ActivityLog::LoadSettings() {
   bool enabled = false;
   std::int32_t days = 0;
+  std::uint32_t maxBytes = kDefaultMaxBytes;
   {
     const std::lock_guard lock(mutex_);
     enabled = enabled_;
     days = maxDays_;
+    maxBytes = maxBytes_;
   }
   // The store is asked without our lock: it may report a problem through the owner's Log.
   if (const auto stored = settings_.ReadNumber(kSection, kEnabledSetting)) {
@@ -51,9 +55,15 @@ void ActivityLog::LoadSettings() {
   } else {
     settings_.WriteNumber(kSection, kDaysSetting, static_cast<std::uint32_t>(days));
   }
+  if (const auto stored = settings_.ReadNumber(kSection, kMaxBytesSetting)) {
+    maxBytes = *stored != 0 ? *stored : kDefaultMaxBytes;
+  } else {
+    settings_.WriteNumber(kSection, kMaxBytesSetting, maxBytes);
+  }
   const std::lock_guard lock(mutex_);
   enabled_ = enabled;
   maxDays_ = days < 0 ? 0 : days;
+  maxBytes_ = maxBytes;
 }
 
 bool ActivityLog::Open() {
@@ -78,7 +88,14 @@ void ActivityLog::WriteLine(const std::string& text) {
     std::vector<OwnLine> unused;
     OpenLocked(OwnLines::kToDebugOnly, unused);
   }
-  if (file_) WriteStampedLocked(now, text);
+  if (!file_ || fileFull_) return;
+  // The stamp and the line end count too; the marker that says so is let past the cap.
+  if (fileBytes_ + text.size() + kLineEnd.size() + kStampBytes > maxBytes_) {
+    fileFull_ = true;
+    WriteStampedLocked(now, kFullMarker);
+    return;
+  }
+  WriteStampedLocked(now, text);
 }
 
 void ActivityLog::CloseWithMarker(const std::string& marker) {
@@ -186,6 +203,7 @@ void ActivityLog::WriteStampedLocked(std::chrono::system_clock::time_point now,
   std::string line = FormatLocalTime("%m/%d %H:%M:%S ", now);
   line += text;
   line += kLineEnd;
+  fileBytes_ += line.size();
   FolderFailure failure;
   if (file_->Append(line, failure)) {
     writeFailing_ = false;
@@ -211,6 +229,8 @@ bool ActivityLog::CreateFileLocked(std::chrono::system_clock::time_point now) {
         file_ = std::move(file);
         filePath_ = std::move(path);
         writeFailing_ = false;
+        fileBytes_ = 0;
+        fileFull_ = false;
         return true;
       case LogFolder::CreateResult::kNameTaken:
         continue;

@@ -35,6 +35,12 @@ class ActivityLog {
   static constexpr const char* kSection = "Tracker";
   static constexpr const char* kEnabledSetting = "LogActivity";
   static constexpr const char* kDaysSetting = "MaxLogDays";
+  // The most bytes of lines one file takes (a file lasts a day): past it one line says so and
+  // the lines until the next roll are dropped, so that nobody fills the disk through the log.
+  static constexpr const char* kMaxBytesSetting = "MaxLogBytes";
+  static constexpr std::uint32_t kDefaultMaxBytes = 16U * 1024 * 1024;
+  static constexpr const char* kFullMarker =
+      "<<< LOG FILE FULL: NO MORE LINES UNTIL THE NEXT ROLL >>>";
   static constexpr std::chrono::seconds kRollPeriod{86400};
 
   static constexpr const char* kRollMarker = "<<< LOG ROLL >>>";
@@ -58,15 +64,16 @@ class ActivityLog {
   // user interface bridge that holds it, which goes at service shutdown.
   ~ActivityLog();
 
-  // Reads "LogActivity" and "MaxLogDays" (section "Tracker"); a missing value is stored with the
-  // value in use, a negative number of days is taken as 0. Any thread.
+  // Reads "LogActivity", "MaxLogDays" and "MaxLogBytes" (section "Tracker"); a missing value is
+  // stored with the value in use, a negative number of days is taken as 0, and 0 bytes as the
+  // default. Any thread.
   void LoadSettings();
   // Opens a new file when logging is active: runs the cleanup, closes an open file with
   // "<<< USER INTERRUPT >>>", creates the folder and a file named after the local time, and
   // writes the banner. True when a file is open afterwards. Any thread.
   bool Open();
   // Writes "%m/%d %H:%M:%S " (local time), `text` and a line end as one write, when a file is
-  // open; rolls the file first when it is more than a day old. Any thread.
+  // open and not full; rolls the file first when it is more than a day old. Any thread.
   void WriteLine(const std::string& text);
   // Writes `marker` as a line and closes the file; does nothing when no file is open. Any
   // thread.
@@ -118,6 +125,10 @@ class ActivityLog {
   mutable std::mutex mutex_;
   bool enabled_ = false;
   std::int32_t maxDays_ = 0;
+  std::uint32_t maxBytes_ = kDefaultMaxBytes;
+  // What the current file holds, and whether it is full.
+  std::uint64_t fileBytes_ = 0;
+  bool fileFull_ = false;
   std::unique_ptr<LogFile> file_;
   std::string filePath_;
   // Set after a write to the current file failed, so that a full disk is reported once.

@@ -50,7 +50,7 @@ std::vector<std::string> JournalFields(const std::string& text, int level, Conte
       "PRIORITY=" + std::to_string(JournalPriority(level)),
       "PELLUX_LEVEL=" + std::to_string(level),
   };
-  if (context != kNoContext) fields.push_back("PELLUX_CONTEXT=" + *context);
+  if (context != kNoContext) fields.push_back("PELLUX_CONTEXT=" + context->name);
   return fields;
 }
 

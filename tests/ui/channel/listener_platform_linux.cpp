@@ -4,7 +4,6 @@
 #include <optional>
 
 #include "tests/ui/channel/listener_platform.h"
-#include "ui/channel/reply_owners_linux.h"
 #include "ui/channel/ui_message.h"
 #include "ui/channel/unix_pipe_server_linux.h"
 #include "ui/channel/unix_socket_linux.h"
@@ -21,7 +20,6 @@ std::chrono::steady_clock::time_point In(std::chrono::milliseconds duration) {
 struct ListenerPlatform::State {
   std::string folder;
   std::string path;
-  ReplyOwners owners;
 };
 
 ListenerPlatform::ListenerPlatform() : state_(std::make_unique<State>()) {
@@ -38,8 +36,8 @@ ListenerPlatform::~ListenerPlatform() {
 std::unique_ptr<PipeServer> ListenerPlatform::MakeServer(Log log,
                                                          std::chrono::milliseconds clientTimeout) {
   return std::make_unique<UnixPipeServer>(
-      state_->path, state_->owners, std::move(log),
-      UnixPipeServer::Limits{clientTimeout, kMaxUiMessageBytes});
+      state_->path, std::move(log),
+      UnixPipeServer::Limits{.idleTimeout = clientTimeout, .clientTimeout = clientTimeout});
 }
 
 std::string ListenerPlatform::ReplyName() const {
@@ -86,7 +84,7 @@ ListenerPlatform::Outcome ListenerPlatform::Expected(
     case Client::kEmpty:
       return {"7 UI: Ignoring a connection from uid " + uid + " that sent nothing", ""};
     case Client::kSilent:
-      return {"7 UI: Giving up on a client (uid " + uid + ") that did not end its message within " +
+      return {"7 UI: Giving up on a client (uid " + uid + ") that sent nothing more within " +
                   std::to_string(clientTimeout.count()) + " ms (0 bytes read)",
               ""};
     case Client::kLeavesEarly:

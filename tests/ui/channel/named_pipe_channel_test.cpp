@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <condition_variable>
+#include <deque>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -17,6 +18,7 @@
 #include "ui/channel/local_pipe_security_win.h"
 #include "ui/channel/named_pipe_reply_channel_win.h"
 #include "ui/channel/named_pipe_server_win.h"
+#include "ui/channel/pipe_client_sender_win.h"
 
 namespace Pellux {
 namespace {
@@ -33,7 +35,8 @@ class NamedPipeListenerTest : public ::testing::Test {
     server = std::make_unique<NamedPipeServer>(
         name, [this](const std::string& line, int level) { lines.Add(line, level); },
         NamedPipeServer::Limits{clientTimeout, kMaxUiMessageBytes});
-    ASSERT_TRUE(server->Start([this](const std::string& message) { messages.Add(message); }));
+    ASSERT_TRUE(server->Start(
+        [this](const UiSender& /*sender*/, const std::string& message) { messages.Add(message); }));
   }
 
   const std::string name = UniquePipeName("listener");
@@ -80,7 +83,7 @@ TEST(NamedPipeReplyPipeSecurity, OnlyTheServiceAdministratorsAndThisUserMayWrite
       << sddl;
   NamedPipeServer own(
       UniquePipeName("own"), [](const std::string&, int) {}, {}, sddl);
-  ASSERT_TRUE(own.Start([](const std::string&) {}));
+  ASSERT_TRUE(own.Start([](const UiSender&, const std::string&) {}));
   const std::string dacl = LocalPipeSecurity::DaclOf(own.PipeHandle(), failure);
   EXPECT_EQ(dacl, sddl) << failure;
   EXPECT_EQ(dacl.find("AU"), std::string::npos) << "not every user";
@@ -89,7 +92,7 @@ TEST(NamedPipeReplyPipeSecurity, OnlyTheServiceAdministratorsAndThisUserMayWrite
   NamedPipeServer broken(
       UniquePipeName("broken"), [&](const std::string& line, int level) { lines.Add(line, level); },
       {}, "D:(nonsense)");
-  EXPECT_FALSE(broken.Start([](const std::string&) {}));
+  EXPECT_FALSE(broken.Start([](const UiSender&, const std::string&) {}));
   ASSERT_EQ(lines.All().size(), 1u);
   EXPECT_EQ(
       lines.All()[0].rfind("6 UI: Cannot listen for UI messages: "
@@ -103,7 +106,7 @@ TEST(NamedPipeReplyPipeSecurity, OnlyTheServiceAdministratorsAndThisUserMayWrite
 TEST_F(NamedPipeListenerTest, NobodyElseListensUnderItsName) {
   NamedPipeServer second(
       name, [this](const std::string& line, int level) { lines.Add(line, level); }, {});
-  EXPECT_FALSE(second.Start([](const std::string&) {}));
+  EXPECT_FALSE(second.Start([](const UiSender&, const std::string&) {}));
   ASSERT_EQ(lines.All().size(), 1u);
   EXPECT_EQ(
       lines.All()[0].rfind(
@@ -154,21 +157,29 @@ class NamedPipeReplyChannelTest : public ::testing::Test {
     return NamedPipeReplyChannel(
         [this](const std::string& line, int level) { lines.Add(line, level); }, timeout);
   }
+  // The endpoint `name` as a message of this process would have named it.
+  Context Mine(const std::string& name) {
+    std::string error;
+    const auto me = ProcessSender(GetCurrentProcessId(), error);
+    endpoints.push_back(ReplyEndpoint{name, me ? *me : UiSender{}});
+    return &endpoints.back();
+  }
 
   Lines lines;
+  std::deque<ReplyEndpoint> endpoints;
 };
 
 TEST_F(NamedPipeReplyChannelTest, DeliversEachMessageWholeToALocalPipe) {
   ReplyPipe ui(UniquePipeName("reply"));
   auto channel = Channel();
   const std::string page = "H-1 -1 " + std::string(100000, 'p');
-  EXPECT_TRUE(channel.Send("IConnecting...", &ui.name));
-  EXPECT_TRUE(channel.Send(page, &ui.name));
+  EXPECT_TRUE(channel.Send("IConnecting...", Mine(ui.name)));
+  EXPECT_TRUE(channel.Send(page, Mine(ui.name)));
   ASSERT_TRUE(ui.messages.WaitFor(2));
   EXPECT_EQ(ui.messages.At(0), "IConnecting...");
   EXPECT_EQ(ui.messages.At(1), page);
   // Back to back: the UI's one instance is busy between two messages, and each still arrives.
-  for (int n = 0; n < 20; ++n) EXPECT_TRUE(channel.Send("I" + std::to_string(n), &ui.name));
+  for (int n = 0; n < 20; ++n) EXPECT_TRUE(channel.Send("I" + std::to_string(n), Mine(ui.name)));
   ASSERT_TRUE(ui.messages.WaitFor(22));
   EXPECT_EQ(ui.messages.At(21), "I19");
   EXPECT_TRUE(lines.All().empty());
@@ -178,7 +189,7 @@ TEST_F(NamedPipeReplyChannelTest, OnlyAMissingPipeIsAFailure) {
   auto channel = Channel();
   EXPECT_TRUE(channel.Send("T0 0", kNoContext)) << "the service's own context names nobody";
   const std::string missing = UniquePipeName("none");
-  EXPECT_FALSE(channel.Send("T0 0", &missing));
+  EXPECT_FALSE(channel.Send("T0 0", Mine(missing)));
   EXPECT_TRUE(lines.All().empty());
 }
 
@@ -189,13 +200,13 @@ TEST_F(NamedPipeReplyChannelTest, ForeignNamesAreRefusedAndNothingIsSent) {
   for (const std::string& name :
        {unc, std::string("\\\\host\\pipe\\x"), std::string("\\\\.\\pipe\\a\\b"),
         std::string("C:\\x"), std::string(), ui.name + std::string(300, 'x')}) {
-    EXPECT_TRUE(channel.Send("H-1 -1 <p>secret</p>", &name)) << name;
+    EXPECT_TRUE(channel.Send("H-1 -1 <p>secret</p>", Mine(name))) << name;
   }
   const auto all = lines.All();
   ASSERT_EQ(all.size(), 6u);
   EXPECT_EQ(all[0], "7 UI: Not replying to " + unc + ": not a pipe of this machine");
   EXPECT_EQ(all[4], "7 UI: Not replying to : not a pipe of this machine");
-  EXPECT_TRUE(channel.Send("T0 0", &ui.name));
+  EXPECT_TRUE(channel.Send("T0 0", Mine(ui.name)));
   ASSERT_TRUE(ui.messages.WaitFor(1)) << ::testing::PrintToString(ui.lines.All());
   std::this_thread::sleep_for(50ms);
   EXPECT_EQ(ui.messages.All(), (std::vector<std::string>{"T0 0"}));
@@ -210,7 +221,7 @@ TEST_F(NamedPipeReplyChannelTest, AUiThatNeverReadsLosesItsMessageAfterTheTimeou
   ASSERT_NE(deaf, INVALID_HANDLE_VALUE);
   auto channel = Channel(100ms);
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_TRUE(channel.Send("H-1 -1 " + std::string(4 << 20, 'p'), &name));
+  EXPECT_TRUE(channel.Send("H-1 -1 " + std::string(4 << 20, 'p'), Mine(name)));
   EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
   CloseHandle(deaf);
   const auto all = lines.All();

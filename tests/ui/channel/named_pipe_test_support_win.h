@@ -56,7 +56,8 @@ struct ReplyPipe {
         server(
             name, [this](const std::string& line, int level) { lines.Add(line, level); },
             NamedPipeServer::Limits{std::chrono::seconds(3), kMaxUiReplyBytes}) {
-    started = server.Start([this](const std::string& message) { messages.Add(message); });
+    started = server.Start(
+        [this](const UiSender& /*sender*/, const std::string& message) { messages.Add(message); });
   }
 
   std::string name;

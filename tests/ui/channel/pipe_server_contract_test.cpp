@@ -27,7 +27,8 @@ class PipeServerContractTest : public ::testing::Test {
     if (server) server->Stop();
     server = platform.MakeServer(
         [this](const std::string& line, int level) { lines.Add(line, level); }, clientTimeout);
-    ASSERT_TRUE(server->Start([this](const std::string& message) { messages.Add(message); }));
+    ASSERT_TRUE(server->Start(
+        [this](const UiSender& /*sender*/, const std::string& message) { messages.Add(message); }));
   }
 
   ListenerPlatform platform;

@@ -9,11 +9,15 @@
 
 #include "base/log_level.h"
 #include "sim/virtual_clock.h"
+#include "tests/support/fixed_authority.h"
 #include "tests/support/recording_pipe_hooks.h"
 #include "tests/support/recording_session_control.h"
 
 namespace Pellux {
 namespace {
+
+// The tests of what messages do send as root, who may send all of them.
+const UiSender kUi = RootSender();
 
 using namespace std::chrono_literals;
 using Action = RecordingSessionControl::Action;
@@ -35,6 +39,10 @@ class TestEngine final : public SessionControl {
     return recorded.Mode();
   }
   [[nodiscard]] Context SessionContext() const override { return recorded.SessionContext(); }
+  [[nodiscard]] std::vector<Context> HeldContexts() const override {
+    return recorded.HeldContexts();
+  }
+  [[nodiscard]] std::string ServerHost() const override { return recorded.ServerHost(); }
   [[nodiscard]] bool IsBaseStationOpen() const override { return recorded.IsBaseStationOpen(); }
   [[nodiscard]] std::int64_t LastSleepTime() const override { return recorded.LastSleepTime(); }
 
@@ -72,10 +80,10 @@ TEST_F(ServicePipeTest, StatusPollIsAnsweredAndNotLogged) {
   for (const Case& c : cases) {
     hooks.Clear();
     engine.recorded.SetStatus(c.open, c.lastSleep);
-    pipe.OnMessage("T \\\\.\\pipe\\X");
+    pipe.OnMessage(kUi, "T \\\\.\\pipe\\X");
     ASSERT_EQ(hooks.Replies().size(), 1u);
     EXPECT_EQ(hooks.Replies()[0].text, c.answer);
-    EXPECT_EQ(hooks.Replies()[0].context, pipe.ContextFor("\\\\.\\pipe\\X"));
+    EXPECT_EQ(hooks.Replies()[0].context, pipe.ContextFor(kUi, "\\\\.\\pipe\\X"));
     EXPECT_TRUE(hooks.Lines().empty());
   }
   EXPECT_TRUE(engine.recorded.Actions().empty());
@@ -96,12 +104,12 @@ TEST_F(ServicePipeTest, EveryCodeIsLoggedAndBecomesItsAction) {
       {"S @ui standard", 'S', {{"init", "standard"}}},
       {"X @ui", 'X', {}},
   };
-  const Context ui = pipe.ContextFor("@ui");
+  const Context ui = pipe.ContextFor(kUi, "@ui");
   for (const Case& c : cases) {
     SCOPED_TRACE(c.message);
     hooks.Clear();
     engine.recorded.ClearActions();
-    pipe.OnMessage(c.message);
+    pipe.OnMessage(kUi, c.message);
     EXPECT_EQ(Texts(), std::vector<std::string>{std::string("UI [@ui]: ") + c.code});
     ASSERT_EQ(hooks.Lines().size(), 1u);
     EXPECT_EQ(hooks.Lines()[0].level, LogLevel::kLifecycle);
@@ -112,7 +120,7 @@ TEST_F(ServicePipeTest, EveryCodeIsLoggedAndBecomesItsAction) {
 }
 
 TEST_F(ServicePipeTest, UnknownCodeIsLoggedTwice) {
-  pipe.OnMessage("Q \\\\.\\pipe\\X what is this");
+  pipe.OnMessage(kUi, "Q \\\\.\\pipe\\X what is this");
   EXPECT_EQ(Texts(),
             (std::vector<std::string>{"UI [\\\\.\\pipe\\X]: Q",
                                       "UI: unknown message: Q \\\\.\\pipe\\X what is this"}));
@@ -121,31 +129,21 @@ TEST_F(ServicePipeTest, UnknownCodeIsLoggedTwice) {
 }
 
 TEST_F(ServicePipeTest, SameReplyNameGivesTheSameContext) {
-  const Context first = pipe.ContextFor("@a");
+  const Context first = pipe.ContextFor(kUi, "@a");
   ASSERT_NE(first, kNoContext);
-  EXPECT_EQ(*first, "@a");
-  EXPECT_EQ(pipe.ContextFor(std::string("@") + "a"), first);
-  EXPECT_NE(pipe.ContextFor("@b"), first);
-  pipe.OnMessage("E @a");
-  pipe.OnMessage("F @b x");
+  EXPECT_EQ(first->name, "@a");
+  EXPECT_EQ(first->sender, kUi);
+  EXPECT_EQ(pipe.ContextFor(kUi, std::string("@") + "a"), first);
+  EXPECT_NE(pipe.ContextFor(kUi, "@b"), first);
+  pipe.OnMessage(kUi, "E @a");
+  pipe.OnMessage(kUi, "F @b x");
   const auto actions = engine.recorded.Actions();
   ASSERT_EQ(actions.size(), 2u);
   EXPECT_EQ(actions[0].context, first);
-  EXPECT_EQ(actions[1].context, pipe.ContextFor("@b"));
-  EXPECT_EQ(pipe.ContextFor(""), kNoContext);
-  EXPECT_EQ(pipe.ContextFor(std::string(ServicePipe::kMaxReplyNameBytes + 1, 'n')), kNoContext);
-  EXPECT_NE(pipe.ContextFor(std::string(ServicePipe::kMaxReplyNameBytes, 'n')), kNoContext);
-}
-
-TEST_F(ServicePipeTest, NewReplyNamesAreRefusedOnceTheTableIsFull) {
-  for (std::size_t i = 0; pipe.ContextFor("@n" + std::to_string(i)) != kNoContext; ++i) {
-    ASSERT_LT(i, ServicePipe::kMaxReplyNames);
-  }
-  EXPECT_NE(pipe.ContextFor("@n0"), kNoContext) << "known names still work";
-  pipe.OnMessage("E @new");
-  EXPECT_TRUE(engine.recorded.Actions().empty());
-  ASSERT_EQ(hooks.Lines().size(), 1u);
-  EXPECT_EQ(hooks.Lines()[0].level, LogLevel::kIgnored);
+  EXPECT_EQ(actions[1].context, pipe.ContextFor(kUi, "@b"));
+  EXPECT_EQ(pipe.ContextFor(kUi, ""), kNoContext);
+  EXPECT_EQ(pipe.ContextFor(kUi, std::string(ReplyEndpoints::kMaxNameBytes + 1, 'n')), kNoContext);
+  EXPECT_NE(pipe.ContextFor(kUi, std::string(ReplyEndpoints::kMaxNameBytes, 'n')), kNoContext);
 }
 
 TEST_F(ServicePipeTest, LoggingMessages) {
@@ -168,14 +166,14 @@ TEST_F(ServicePipeTest, LoggingMessages) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.message);
     hooks.Clear();
-    pipe.OnMessage(c.message);
+    pipe.OnMessage(kUi, c.message);
     EXPECT_EQ(Texts(), c.lines);
     EXPECT_EQ(hooks.Logging(), c.applied);
   }
 }
 
 TEST_F(ServicePipeTest, ProxyMessageStoresSevenSettingsAndReplacesTheTransports) {
-  pipe.OnMessage("P @ui 1 . -1 3 <local>;*.corp my%20proxy:8080 a+b");
+  pipe.OnMessage(kUi, "P @ui 1 . -1 3 <local>;*.corp my%20proxy:8080 a+b");
   EXPECT_EQ(Texts(), (std::vector<std::string>{
                          "UI [@ui]: P",
                          "UI: Proxy configuration:\n\tSelection: 1\n\tAuto-Config URL: "
@@ -201,7 +199,7 @@ TEST_F(ServicePipeTest, ProxyMessageWithABadFieldChangesNothing) {
   for (const char* message : messages) {
     SCOPED_TRACE(message);
     hooks.Clear();
-    pipe.OnMessage(message);
+    pipe.OnMessage(kUi, message);
     ASSERT_EQ(hooks.Lines().size(), 2u);
     EXPECT_EQ(hooks.Lines()[1].level, LogLevel::kIgnored);
     EXPECT_EQ(hooks.Lines()[1].text.rfind("UI: Ignoring a proxy message (", 0), 0u);
@@ -211,14 +209,14 @@ TEST_F(ServicePipeTest, ProxyMessageWithABadFieldChangesNothing) {
 }
 
 TEST_F(ServicePipeTest, OpenUrlSendsAPostWithTheEnginesDefaults) {
-  pipe.OnMessage("U @ui not a url");
-  pipe.OnMessage("U @ui");
+  pipe.OnMessage(kUi, "U @ui not a url");
+  pipe.OnMessage(kUi, "U @ui");
   EXPECT_TRUE(hooks.Requests().empty());
   EXPECT_EQ(Texts(), (std::vector<std::string>{"UI [@ui]: U", "UI [@ui]: U"}));
 
   hooks.Clear();
-  pipe.OnMessage("U @ui https://example.test/internal/page?x=1\n");
-  pipe.OnMessage("U @ui http://example.test:8080/p");
+  pipe.OnMessage(kUi, "U @ui https://example.test/internal/page?x=1\n");
+  pipe.OnMessage(kUi, "U @ui http://example.test:8080/p");
   EXPECT_EQ(Texts(),
             (std::vector<std::string>{
                 "UI [@ui]: U", "UI: Opening internal URL: https://example.test/internal/page?x=1",
@@ -234,7 +232,7 @@ TEST_F(ServicePipeTest, OpenUrlSendsAPostWithTheEnginesDefaults) {
   EXPECT_EQ(first.host, "example.test");
   EXPECT_EQ(first.port, 80);
   EXPECT_EQ(first.path, "/internal/page?x=1");
-  EXPECT_EQ(requests[0].context, pipe.ContextFor("@ui"));
+  EXPECT_EQ(requests[0].context, pipe.ContextFor(kUi, "@ui"));
   EXPECT_EQ(requests[1].request.port, 8080);
 }
 
@@ -243,38 +241,40 @@ TEST_F(ServicePipeTest, HostileMessagesAreLoggedAndTheNextOneIsServed) {
     std::string message;
     std::string line;
   };
-  const std::string longName(ServicePipe::kMaxReplyNameBytes + 1, 'n');
+  const std::string longName(ReplyEndpoints::kMaxNameBytes + 1, 'n');
   const Case cases[] = {
-      {"", "UI: Ignoring an empty message"},
-      {" \r\n\t", "UI: Ignoring an empty message"},
+      {"", "UI: Ignoring an empty message from uid 0"},
+      {" \r\n\t", "UI: Ignoring an empty message from uid 0"},
       {"E", "UI: Ignoring a message without a reply name: E"},
       {std::string("E @ui") + std::string(kMaxUiMessageBytes, 'x'),
-       "UI: Ignoring a message of 65541 bytes (at most 65536)"},
+       "UI: Ignoring a message of 65541 bytes (at most 65536) from uid 0"},
       {"E " + longName,
-       "UI: Ignoring a message whose reply name (257 bytes) is refused: 0 names are known, names "
-       "are at most 256 bytes"},
-      {"S @ui   \n", "UI: Ignoring a session message without a mode: S @ui   \n"},
-      {std::string("\0\xFF @ui", 6), std::string("UI: unknown message: \0\xFF @ui", 27)},
+       "UI: Ignoring a message of uid 0 whose reply name (257 bytes) is refused: names are at "
+       "most 256 bytes, and 64 at a time that are in use"},
+      {"S @ui   \n", "UI: Ignoring a session message without a mode: S @ui   \\n"},
+      {std::string("\0\xFF @ui", 6), "UI: unknown message: \\x00\xFF @ui"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.line);
     hooks.Clear();
-    pipe.OnMessage(c.message);
+    // Past the once-a-second limit of each kind of line.
+    clock.Advance(1s);
+    pipe.OnMessage(kUi, c.message);
     ASSERT_FALSE(hooks.Lines().empty());
     EXPECT_EQ(hooks.Lines().back().text, c.line);
     EXPECT_EQ(hooks.Lines().back().level, LogLevel::kIgnored);
     EXPECT_TRUE(engine.recorded.Actions().empty());
   }
-  pipe.OnMessage("R @ui");
+  pipe.OnMessage(kUi, "R @ui");
   EXPECT_EQ(engine.recorded.Actions(),
-            (std::vector<Action>{{"refresh", "settings", pipe.ContextFor("@ui")}}));
+            (std::vector<Action>{{"refresh", "settings", pipe.ContextFor(kUi, "@ui")}}));
 }
 
 TEST_F(ServicePipeTest, WatchdogFinishesAUiSessionWhoseUiStoppedPolling) {
-  pipe.OnMessage("S @ui setup");
-  const Context ui = pipe.ContextFor("@ui");
+  pipe.OnMessage(kUi, "S @ui setup");
+  const Context ui = pipe.ContextFor(kUi, "@ui");
   clock.Advance(3000ms);
-  pipe.OnMessage("T @ui");  // restarts the wait: 5000 ms from here
+  pipe.OnMessage(kUi, "T @ui");  // restarts the wait: 5000 ms from here
   clock.Advance(4999ms);
   EXPECT_EQ(hooks.Count(kDied), 0u);
   clock.Advance(1ms);
@@ -287,28 +287,28 @@ TEST_F(ServicePipeTest, WatchdogFinishesAUiSessionWhoseUiStoppedPolling) {
 
 TEST_F(ServicePipeTest, WatchdogFiresOncePerExpiryWhileTheSessionGoesOn) {
   engine.refuseFinish = true;
-  pipe.OnMessage("S @ui setup");
+  pipe.OnMessage(kUi, "S @ui setup");
   clock.Advance(5000ms);
   EXPECT_EQ(hooks.Count(kDied), 1u);
   clock.Advance(30s);
   EXPECT_EQ(hooks.Count(kDied), 1u) << "an expiry is not repeated without a poll";
-  pipe.OnMessage("T @ui");
+  pipe.OnMessage(kUi, "T @ui");
   clock.Advance(5000ms);
   EXPECT_EQ(hooks.Count(kDied), 2u);
   ASSERT_EQ(engine.refused.size(), 2u);
-  EXPECT_EQ(engine.refused[1].context, pipe.ContextFor("@ui"));
+  EXPECT_EQ(engine.refused[1].context, pipe.ContextFor(kUi, "@ui"));
 }
 
 TEST_F(ServicePipeTest, WatchdogDoesNothingInStandardMode) {
-  pipe.OnMessage("S @ui setup");
-  pipe.OnMessage("E @ui");  // the recording engine is back in "standard"
+  pipe.OnMessage(kUi, "S @ui setup");
+  pipe.OnMessage(kUi, "E @ui");  // the recording engine is back in "standard"
   clock.Advance(10s);
   EXPECT_EQ(hooks.Count(kDied), 0u);
   EXPECT_EQ(engine.recorded.Actions().size(), 2u);
 }
 
 TEST_F(ServicePipeTest, StaleExpiryAfterARestartDoesNothing) {
-  pipe.OnMessage("S @ui setup");
+  pipe.OnMessage(kUi, "S @ui setup");
   clock.Advance(4000ms);
   // While the poll is being handled (the pipe's lock held), the old wait runs out and its expiry
   // is handed to the timer thread; the poll then re-arms, so that expiry is stale.
@@ -318,7 +318,7 @@ TEST_F(ServicePipeTest, StaleExpiryAfterARestartDoesNothing) {
     released = true;
     clock.Release(1000ms);
   };
-  pipe.OnMessage("T @ui");
+  pipe.OnMessage(kUi, "T @ui");
   clock.Settle();
   EXPECT_EQ(hooks.Count(kDied), 0u);
   clock.Advance(4999ms);
@@ -328,11 +328,11 @@ TEST_F(ServicePipeTest, StaleExpiryAfterARestartDoesNothing) {
 }
 
 TEST_F(ServicePipeTest, StopCancelsTheWatchdog) {
-  pipe.OnMessage("S @ui setup");
+  pipe.OnMessage(kUi, "S @ui setup");
   pipe.Stop();
   clock.Advance(10s);
   EXPECT_EQ(hooks.Count(kDied), 0u);
-  pipe.OnMessage("T @ui");
+  pipe.OnMessage(kUi, "T @ui");
   clock.Advance(10s);
   EXPECT_EQ(hooks.Count(kDied), 0u) << "a stopped pipe arms no watchdog";
   EXPECT_FALSE(pipe.Start()) << "no listener to start";

@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
@@ -34,6 +35,11 @@
 
 namespace Pellux {
 namespace {
+
+// This process, as the listener reports the messages it writes.
+UiSender Me() {
+  return UiSender::FromUnixCredentials(geteuid(), getegid(), static_cast<std::uint32_t>(getpid()));
+}
 
 using namespace std::chrono_literals;
 
@@ -68,11 +74,12 @@ class UnixListenerTest : public ::testing::Test {
   void SetUp() override {
     path = folder.path + "/service.sock";
     server = std::make_unique<UnixPipeServer>(
-        path, owners, [this](const std::string& line, int level) { lines.Add(line, level); },
-        UnixPipeServer::Limits{200ms, kMaxUiMessageBytes});
-    ASSERT_TRUE(server->Start([this](const std::string& message) {
+        path, [this](const std::string& line, int level) { lines.Add(line, level); },
+        UnixPipeServer::Limits{.idleTimeout = 200ms, .clientTimeout = 200ms});
+    ASSERT_TRUE(server->Start([this](const UiSender& sender, const std::string& message) {
       std::lock_guard guard(mutex);
       messages.push_back(message);
+      senders.push_back(sender);
       arrived.notify_all();
     }));
   }
@@ -85,12 +92,12 @@ class UnixListenerTest : public ::testing::Test {
 
   TempFolder folder;
   std::string path;
-  ReplyOwners owners;
   Lines lines;
   std::unique_ptr<UnixPipeServer> server;
   std::mutex mutex;
   std::condition_variable arrived;
   std::vector<std::string> messages;
+  std::vector<UiSender> senders;
 };
 
 TEST_F(UnixListenerTest, SocketIsOpenToLocalUsersAndRecordsWhoSentEachMessage) {
@@ -101,22 +108,22 @@ TEST_F(UnixListenerTest, SocketIsOpenToLocalUsersAndRecordsWhoSentEachMessage) {
 
   SendMessage(path, "S @ui setup");
   ASSERT_TRUE(WaitForMessages(1));
-  EXPECT_EQ(owners.OwnerOf("@ui"), geteuid());
+  std::lock_guard guard(mutex);
+  EXPECT_EQ(senders[0], Me());
+  EXPECT_EQ(senders[0].user, "uid " + std::to_string(geteuid()));
   EXPECT_TRUE(lines.All().empty());
 }
 
 TEST(UnixServicePipe, MalformedMessagesOverTheSocketAreLoggedAndTheNextOneIsAnswered) {
   TempFolder folder;
   const std::string path = folder.path + "/service.sock";
-  ReplyOwners owners;
   VirtualClock clock;
   RecordingSessionControl engine;
   RecordingPipeHooks hooks;
   ServicePipe pipe(
       engine, hooks, clock,
       std::make_unique<UnixPipeServer>(
-          path, owners,
-          [&](const std::string& line, int level) { hooks.Log(line, level, kNoContext); },
+          path, [&](const std::string& line, int level) { hooks.Log(line, level, kNoContext); },
           UnixPipeServer::Limits{}));
   ASSERT_TRUE(pipe.Start());
   for (const char* message : {"L @ui x 7", "P @ui 1 . 0 0 . . %", "Q @ui", "", "T @ui"}) {
@@ -129,17 +136,19 @@ TEST(UnixServicePipe, MalformedMessagesOverTheSocketAreLoggedAndTheNextOneIsAnsw
   pipe.Stop();
   ASSERT_EQ(hooks.Replies().size(), 1u);
   EXPECT_EQ(hooks.Replies()[0].text, "0 0");
-  EXPECT_EQ(hooks.Replies()[0].context, pipe.ContextFor("@ui"));
+  EXPECT_EQ(hooks.Replies()[0].context, pipe.ContextFor(Me(), "@ui"));
   std::vector<std::string> ignored;
   for (const auto& line : hooks.Lines()) {
     if (line.level == LogLevel::kIgnored) ignored.push_back(line.text);
   }
+  // The listener's own line comes when it reads; the pipe's come as it handles the messages.
+  std::sort(ignored.begin(), ignored.end());
   EXPECT_EQ(ignored, (std::vector<std::string>{
+                         "UI: Ignoring a connection from uid 0 that sent nothing",
                          "UI: Ignoring a logging message without two integers: L @ui x 7",
                          "UI: Ignoring a proxy message (a '%' without two hexadecimal digits "
                          "after it): P @ui 1 . 0 0 . . %",
                          "UI: unknown message: Q @ui",
-                         "UI: Ignoring a connection from uid 0 that sent nothing",
                      }));
   EXPECT_TRUE(hooks.Logging().empty());
   EXPECT_TRUE(hooks.Writes().empty());
@@ -155,11 +164,10 @@ TEST(UnixListenerSetup, DefaultPathAndWhatItRefuses) {
   TempFolder folder;
   const std::string file = folder.path + "/not-a-socket";
   std::ofstream(file) << "text";
-  ReplyOwners owners;
   Lines lines;
-  UnixPipeServer server(file, owners,
-                        [&](const std::string& line, int level) { lines.Add(line, level); }, {});
-  EXPECT_FALSE(server.Start([](const std::string&) {}));
+  UnixPipeServer server(file, [&](const std::string& line, int level) { lines.Add(line, level); },
+                        {});
+  EXPECT_FALSE(server.Start([](const UiSender&, const std::string&) {}));
   ASSERT_EQ(lines.All().size(), 1u);
   EXPECT_EQ(lines.All()[0].rfind("6 UI: Cannot listen for UI messages: lstat(", 0), 0u);
   EXPECT_EQ(access(file.c_str(), F_OK), 0) << "the file is left as it was";
@@ -174,8 +182,8 @@ TEST(UnixListenerSetup, DefaultPathAndWhatItRefuses) {
 class UnixReplyChannelTest : public ::testing::Test {
  protected:
   UnixReplyChannel Channel(std::chrono::milliseconds timeout = 1000ms) {
-    return UnixReplyChannel(
-        owners, [this](const std::string& line, int level) { lines.Add(line, level); }, timeout);
+    return UnixReplyChannel([this](const std::string& line, int level) { lines.Add(line, level); },
+                            timeout);
   }
 
   // Reads the one message that arrives at `listener`.
@@ -188,8 +196,12 @@ class UnixReplyChannelTest : public ::testing::Test {
     return text;
   }
 
+  // The endpoint `name` as a message of `uid` would have named it.
+  static ReplyEndpoint NamedBy(const std::string& name, std::uint32_t uid) {
+    return ReplyEndpoint{name, UiSender::FromUnixCredentials(uid, uid, 1)};
+  }
+
   TempFolder folder;
-  ReplyOwners owners;
   Lines lines;
 };
 
@@ -198,11 +210,12 @@ TEST_F(UnixReplyChannelTest, DeliversToTheUserWhoNamedTheEndpoint) {
        {folder.path + "/ui.sock", "@pellux-test-reply-" + std::to_string(getpid())}) {
     SCOPED_TRACE(name);
     std::string error;
-    auto listener = UnixSocket::Listen(name, 0, error);
+    bool busy = false;
+    auto listener = UnixSocket::Listen(name, 0, busy, error);
     ASSERT_TRUE(listener) << error;
-    owners.Record(name, geteuid());
+    const ReplyEndpoint endpoint = NamedBy(name, geteuid());
     auto channel = Channel();
-    EXPECT_TRUE(channel.Send("H-1 -1 <p>page</p>", &name));
+    EXPECT_TRUE(channel.Send("H-1 -1 <p>page</p>", &endpoint));
     EXPECT_EQ(Receive(*listener), "H-1 -1 <p>page</p>");
   }
   EXPECT_TRUE(lines.All().empty());
@@ -214,25 +227,18 @@ TEST_F(UnixReplyChannelTest, OnlyAMissingEndpointIsAFailure) {
   const std::string stale = folder.path + "/stale.sock";
   {
     std::string error;
-    auto gone = UnixSocket::Listen(stale, 0, error);  // its file stays behind once closed
+    bool busy = false;
+    auto gone = UnixSocket::Listen(stale, 0, busy, error);  // its file stays behind once closed
     ASSERT_TRUE(gone) << error;
   }
   for (const std::string& name :
        {folder.path + "/none.sock", stale, "@pellux-test-none-" + std::to_string(getpid()),
         std::string(200, 'x')}) {
     SCOPED_TRACE(name);
-    owners.Record(name, geteuid());
-    EXPECT_FALSE(channel.Send("T0 0", &name));
+    const ReplyEndpoint endpoint = NamedBy(name, geteuid());
+    EXPECT_FALSE(channel.Send("T0 0", &endpoint));
   }
   EXPECT_TRUE(lines.All().empty());
-
-  // An endpoint no message named gets nothing, but it exists.
-  const std::string unnamed = folder.path + "/unnamed.sock";
-  std::string error;
-  auto listener = UnixSocket::Listen(unnamed, 0, error);
-  EXPECT_TRUE(channel.Send("T0 0", &unnamed));
-  EXPECT_EQ(lines.All(), (std::vector<std::string>{"7 UI: Not replying to " + unnamed +
-                                                   ": no UI message has named it"}));
 }
 
 TEST_F(UnixReplyChannelTest, AnEndpointOfAnotherUserGetsNothing) {
@@ -267,9 +273,9 @@ TEST_F(UnixReplyChannelTest, AnEndpointOfAnotherUserGetsNothing) {
   ASSERT_EQ(read(ready[0], &byte, 1), 1);
   close(ready[0]);
 
-  owners.Record(name, 0);
+  const ReplyEndpoint endpoint = NamedBy(name, 0);
   auto channel = Channel();
-  EXPECT_TRUE(channel.Send("H-1 -1 <p>secret</p>", &name));
+  EXPECT_TRUE(channel.Send("H-1 -1 <p>secret</p>", &endpoint));
   int status = -1;
   ASSERT_EQ(waitpid(child, &status, 0), child);
   EXPECT_TRUE(WIFEXITED(status));
@@ -280,18 +286,29 @@ TEST_F(UnixReplyChannelTest, AnEndpointOfAnotherUserGetsNothing) {
                                       "naming it came from uid 0"}));
 }
 
-TEST_F(UnixReplyChannelTest, RootMayAnswerForAnyoneAndASlowReaderLosesItsMessage) {
+TEST_F(UnixReplyChannelTest, RootsEndpointIsRootsAloneAndASlowReaderLosesItsMessage) {
+  ASSERT_EQ(geteuid(), 0u) << "root listens here";
   const std::string name = folder.path + "/ui.sock";
   std::string error;
-  auto listener = UnixSocket::Listen(name, 0, error);
+  bool busy = false;
+  auto listener = UnixSocket::Listen(name, 0, busy, error);
   ASSERT_TRUE(listener) << error;
-  owners.Record(name, kNobody);  // the message came from nobody; root listens
+  // A message of nobody's naming root's endpoint: the service writes nothing there.
+  const ReplyEndpoint byNobody = NamedBy(name, kNobody);
   auto channel = Channel(100ms);
-  EXPECT_TRUE(channel.Send("IStatus", &name));
+  EXPECT_TRUE(channel.Send("IStatus", &byNobody));
+  EXPECT_EQ(lines.All(), (std::vector<std::string>{
+                             "7 UI: Not replying to " + name +
+                             ": it is listened on by uid 0, but the messages naming it came from "
+                             "uid 65534"}));
+  EXPECT_EQ(Receive(*listener), "") << "connected to learn who listens, and wrote nothing";
+  lines.Clear();
+  const ReplyEndpoint byRoot = NamedBy(name, 0);
+  EXPECT_TRUE(channel.Send("IStatus", &byRoot));
   EXPECT_EQ(Receive(*listener), "IStatus");
 
   // Nobody reads: the write gives up at its deadline, and the send still counts as delivered.
-  EXPECT_TRUE(channel.Send("H-1 -1 " + std::string(16 << 20, 'p'), &name));
+  EXPECT_TRUE(channel.Send("H-1 -1 " + std::string(16 << 20, 'p'), &byRoot));
   const auto all = lines.All();
   ASSERT_EQ(all.size(), 1u);
   EXPECT_EQ(

@@ -182,6 +182,34 @@ TEST_F(ActivityLogTest, RollsOnlyWhenTheFileIsMoreThanADayOldAndALineComes) {
   }
 }
 
+TEST_F(ActivityLogTest, AFullFileSaysSoOnceAndTakesNoMoreLinesUntilTheRoll) {
+  Store(1, 7);
+  settings_.WriteNumber("Tracker", "MaxLogBytes", 400);
+  auto log = MakeLog();
+  ASSERT_TRUE(log->Open());
+  const std::string text(50, 'x');
+  for (int i = 0; i < 1000; ++i) log->WriteLine(text);
+  const std::string full = folder_.Contents(kFirstName);
+  // The banner and five lines of 66 bytes fit in 400; the sixth would not.
+  const std::string stamp = "01/01 02:00:00";
+  std::string expected = Line(stamp, kBanner);
+  for (int i = 0; i < 5; ++i) expected += Line(stamp, text);
+  expected += Line(stamp, ActivityLog::kFullMarker);
+  EXPECT_EQ(full, expected);
+  // Markers still end the file; the next day's file takes lines again.
+  clock_.Advance(kDay + std::chrono::seconds(1));
+  log->WriteLine("next day");
+  EXPECT_THAT(folder_.Contents(kFirstName), EndsWith(Line("01/02 02:00:01", "<<< LOG ROLL >>>")));
+  EXPECT_THAT(folder_.Contents("log-20260102020001.txt"),
+              EndsWith(Line("01/02 02:00:01", "next day")));
+  // A setting of 0 is the default, which is what a missing one is stored as.
+  settings_.WriteNumber("Tracker", "MaxLogBytes", 0);
+  MemorySettingsStore fresh;
+  ActivityLog other(fresh, folder_, debug_, clock_, "1.2.0", nullptr);
+  EXPECT_THAT(fresh.Get("Tracker", "MaxLogBytes"),
+              Optional(VariantWith<std::uint32_t>(ActivityLog::kDefaultMaxBytes)));
+}
+
 TEST_F(ActivityLogTest, OpensWithinOneSecondTakeTheNextFreeNameAndNeverReplaceAFile) {
   Store(1, 7);
   folder_.Put(kFirstName, clock_.Now(), "someone else's");

@@ -98,7 +98,7 @@ TEST(JournalFieldsTest, LevelsMapToPrioritiesThatShowFailuresAsWarningsAndErrors
 }
 
 TEST(JournalFieldsTest, EntryCarriesTheTextWholeTheLevelAndTheContext) {
-  const std::string pipe = R"(\\.\pipe\Pellux)";
+  const ReplyEndpoint pipe{R"(\\.\pipe\Pellux)", {}};
   EXPECT_THAT(JournalFields("two\nlines 100% %s", 7, &pipe),
               ElementsAre("MESSAGE=two\nlines 100% %s", "PRIORITY=4", "PELLUX_LEVEL=7",
                           R"(PELLUX_CONTEXT=\\.\pipe\Pellux)"));
