@@ -10,6 +10,7 @@
 #include "base/log_format.h"
 #include "base/system_error_win.h"
 #include "server/http_exchange.h"
+#include "server/wininet_request_plan_win.h"
 
 namespace Pellux {
 namespace {
@@ -18,13 +19,6 @@ constexpr char kFormContentType[] = "Content-Type: application/x-www-form-urlenc
 constexpr DWORD kFormContentTypeLength = sizeof kFormContentType - 1;
 static_assert(kFormContentTypeLength == 47);
 constexpr DWORD kReadChunk = 8192;
-
-// A secure exchange checks the certificate's name and dates: the flags that would ignore them
-// are left out on purpose.
-constexpr DWORD kSecureFlags =
-    INTERNET_FLAG_SECURE | INTERNET_FLAG_KEEP_CONNECTION | INTERNET_FLAG_EXISTING_CONNECT;
-constexpr DWORD kPlainFlags = INTERNET_FLAG_KEEP_CONNECTION;
-static_assert(kSecureFlags == 0x20C00000 && kPlainFlags == 0x00400000);
 
 // Closes one WinInet handle when the exchange ends, whichever way.
 class Handle {
@@ -95,10 +89,26 @@ class WinInetExchange final : public HttpExchange {
                                              nullptr, ServiceFor(request.protocol), 0, 0));
     if (connection.Get() == nullptr) return Fail("InternetConnectA", result);
 
-    const Handle call(HttpOpenRequestA(connection.Get(), request.method.c_str(),
-                                       request.path.c_str(), nullptr, nullptr, nullptr,
-                                       request.secure ? kSecureFlags : kPlainFlags, 0));
+    const WinInetRequestPlan plan = PlanWinInetRequest(request.secure, proxy);
+    Handle call(HttpOpenRequestA(connection.Get(), request.method.c_str(), request.path.c_str(),
+                                 nullptr, nullptr, nullptr, plan.flags, 0));
     if (call.Get() == nullptr) return Fail("HttpOpenRequestA", result);
+    if (plan.suppressServerAuth &&
+        !InternetSetOptionA(call.Get(), INTERNET_OPTION_SUPPRESS_SERVER_AUTH, nullptr, 0)) {
+      // A WinInet without the option would answer the server's challenge with our
+      // credentials: the request is opened again to answer no challenge at all, not even the
+      // proxy's.
+      const DWORD code = GetLastError();
+      Note(
+          "HTTP exchange: InternetSetOptionA(INTERNET_OPTION_SUPPRESS_SERVER_AUTH) returned "
+          "error %lu: %s [0x%08lx]; the request goes without any authentication",
+          static_cast<unsigned long>(code), SystemErrorTextFrom("wininet.dll", code),
+          static_cast<unsigned long>(code));
+      call.Reset(HttpOpenRequestA(connection.Get(), request.method.c_str(), request.path.c_str(),
+                                  nullptr, nullptr, nullptr, plan.flags | INTERNET_FLAG_NO_AUTH,
+                                  0));
+      if (call.Get() == nullptr) return Fail("HttpOpenRequestA", result);
+    }
     SetTimeouts(call);
 
     const bool post = request.method == "POST";

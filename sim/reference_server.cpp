@@ -31,8 +31,12 @@ const char* Reason(int status) {
       return "Not Modified";
     case 307:
       return "Temporary Redirect";
+    case 401:
+      return "Unauthorized";
     case 404:
       return "Not Found";
+    case 407:
+      return "Proxy Authentication Required";
     case 500:
       return "Internal Server Error";
     default:
@@ -271,6 +275,11 @@ void ReferenceServer::Answer(Socket& socket, const ServerReply& reply, const std
       send(Head(reply.status, reply.body.size(), "Location: " + reply.location + "\r\n"),
            reply.body);
       break;
+    case ServerReply::Kind::Challenge: {
+      const char* header = reply.status == 407 ? "Proxy-Authenticate: " : "WWW-Authenticate: ";
+      send(Head(reply.status, reply.body.size(), header + reply.challenge + "\r\n"), reply.body);
+      break;
+    }
     case ServerReply::Kind::Huge: {
       send(Head(reply.status, reply.size), {});
       const std::string chunk(std::size_t{64} * 1024, 'x');

@@ -36,25 +36,32 @@ struct ServerReply {
     CloseMidBody,  // announces `body` plus 1000 bytes, sends `body`, closes
     Huge,          // status 200 with `size` bytes of XML-ish filler
     Redirect,      // `status` (a 3xx) with a "Location" header of `location` and `body`
+    Challenge,     // 401 with "WWW-Authenticate", or 407 with "Proxy-Authenticate", of `challenge`
   };
   Kind kind = Kind::Document;
   int status = 200;
   std::string body;
   std::size_t size = 0;
   std::string location;
+  std::string challenge;
 
   static ServerReply Document(std::string body, int status = 200) {
-    return {Kind::Document, status, std::move(body), 0, {}};
+    return {Kind::Document, status, std::move(body), 0, {}, {}};
   }
-  static ServerReply Stalling() { return {Kind::Stall, 200, {}, 0, {}}; }
+  static ServerReply Stalling() { return {Kind::Stall, 200, {}, 0, {}, {}}; }
   static ServerReply ClosingMidBody(std::string body) {
-    return {Kind::CloseMidBody, 200, std::move(body), 0, {}};
+    return {Kind::CloseMidBody, 200, std::move(body), 0, {}, {}};
   }
-  static ServerReply Huge(std::size_t size) { return {Kind::Huge, 200, {}, size, {}}; }
+  static ServerReply Huge(std::size_t size) { return {Kind::Huge, 200, {}, size, {}, {}}; }
   // The body is the server's own note that the document moved; a client that follows the
   // redirect must not take it for the answer.
   static ServerReply Redirect(int status, std::string location) {
-    return {Kind::Redirect, status, "<moved/>", 0, std::move(location)};
+    return {Kind::Redirect, status, "<moved/>", 0, std::move(location), {}};
+  }
+  // Asks the client to authenticate: `status` 401 for the server itself, 407 as a proxy;
+  // `challenge` is the header's value, "Basic realm=\"uploads\"" say.
+  static ServerReply Challenge(int status, std::string challenge) {
+    return {Kind::Challenge, status, "<denied/>", 0, {}, std::move(challenge)};
   }
 };
 
