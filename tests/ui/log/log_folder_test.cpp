@@ -32,11 +32,13 @@ using ::testing::UnorderedElementsAre;
 using Created = LogFolder::CreateResult;
 
 #ifdef _WIN32
-constexpr const char* kCreateFolderCall = "SHCreateDirectoryExA(";
-constexpr const char* kCreateFileCall = "CreateFileA(";
+constexpr const char* kCreateFolderCall = "CreateDirectoryA(";
+// A file in place of a folder is refused as no folder.
+constexpr const char* kFileInTheWay = "refused: ";
 #else
 constexpr const char* kCreateFolderCall = "mkdir(";
-constexpr const char* kCreateFileCall = "open(";
+// A file in place of the folder takes no file.
+constexpr const char* kFileInTheWay = "open(";
 #endif
 
 // A folder of its own below the system's temporary folder, removed with everything in it.
@@ -242,13 +244,13 @@ TEST_F(PlatformActivityLogTest, FolderOrFileThatCannotBeMadeLeavesTheServiceWith
   log.WriteLine("lost");
   EXPECT_THAT(TakeDebugTexts(),
               Contains(StartsWith(std::string("Activity log: ") + kCreateFolderCall)));
-  // A file where the log folder should be: it counts as there, but takes no file.
+  // A file where the log folder should be: no file is made.
   fs::remove(temp_.Root());
   fs::create_directories(logs_.parent_path());
   std::ofstream(logs_.string()) << "in the way";
   EXPECT_FALSE(log.Open());
   EXPECT_THAT(TakeDebugTexts(),
-              Contains(StartsWith(std::string("Activity log: ") + kCreateFileCall)));
+              Contains(StartsWith(std::string("Activity log: ") + kFileInTheWay)));
   fs::remove(logs_);
   EXPECT_TRUE(log.Open());
 }
