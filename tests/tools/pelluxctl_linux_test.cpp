@@ -1,7 +1,11 @@
 // pelluxctl on Linux: what only the Unix socket channel has (local time by TZ, reply endpoints
 // at a path, a listener that never answers).
 
+#include <grp.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <ctime>
 #include <filesystem>
@@ -11,6 +15,8 @@
 
 namespace Pellux {
 namespace {
+
+using namespace std::chrono_literals;
 
 TEST_F(PelluxctlTest, StatusPrintsTheLastSleepInTheLocalTimeOfTz) {
   setenv("TZ", "UTC", 1);
@@ -56,6 +62,53 @@ TEST_F(PelluxctlTest, AServiceThatNeverAnswersIsAClearError) {
   Connect(reply);
   EXPECT_EQ(Run(std::chrono::milliseconds(300)), kPelluxctlFailed);
   EXPECT_EQ(err.str(), "pelluxctl: the service did not answer within 300 ms\n");
+}
+
+TEST_F(PelluxctlTest, NothingIsSentToASocketThatAnotherUserServes) {
+  ASSERT_EQ(geteuid(), 0u) << "plays another user, so it runs as root";
+  // Another user has taken the service's name (in a folder anyone may write to).
+  char pattern[] = "/tmp/pellux-squat-XXXXXX";
+  const std::string folder = mkdtemp(pattern);
+  chmod(folder.c_str(), 01777);
+  options.command = PelluxctlOptions::Command::kSession;
+  options.mode = "setup";
+  options.service = folder + "/service.sock";
+  Connect(reply);
+  int ready[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  const pid_t squatter = fork();
+  ASSERT_GE(squatter, 0);
+  if (squatter == 0) {
+    if (setgroups(0, nullptr) != 0 || setresgid(65534, 65534, 65534) != 0 ||
+        setresuid(65534, 65534, 65534) != 0) {
+      _exit(100);
+    }
+    std::string error;
+    bool busy = false;
+    auto listener = UnixSocket::Listen(options.service, 0666, busy, error);
+    if (!listener) _exit(101);
+    const char byte = 1;
+    if (write(ready[1], &byte, 1) != 1) _exit(102);
+    std::string received;
+    auto client = listener->Accept(-1, std::chrono::steady_clock::now() + 5s, error);
+    if (client) {
+      client->ReadAll(1024, -1, std::chrono::steady_clock::now() + 2s, received, error);
+    }
+    _exit(received.empty() ? 0 : 1);
+  }
+  close(ready[1]);
+  char byte = 0;
+  ASSERT_EQ(read(ready[0], &byte, 1), 1);
+  close(ready[0]);
+  EXPECT_EQ(Run(), kPelluxctlFailed);
+  EXPECT_EQ(err.str(), "pelluxctl: not sending anything to " + options.service +
+                           ": it is served by uid 65534, not by root, the service's user "
+                           "(pellux) or this user\n");
+  int status = -1;
+  ASSERT_EQ(waitpid(squatter, &status, 0), squatter);
+  EXPECT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "the squatter received something";
+  std::filesystem::remove_all(folder);
 }
 
 }  // namespace

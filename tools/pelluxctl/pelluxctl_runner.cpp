@@ -30,6 +30,9 @@ bool SendOrSay(UiConnection& connection, const std::string& message, const Pellu
       io.err << "pelluxctl: the Pellux service is not running (nothing listens at " << service
              << ")\n";
       return false;
+    case UiConnection::SendResult::kUntrusted:
+      io.err << "pelluxctl: not sending anything to " << service << ": " << error << "\n";
+      return false;
     case UiConnection::SendResult::kFailed:
       io.err << "pelluxctl: the service refused the message: " << error << "\n";
       return false;

@@ -13,7 +13,9 @@ namespace Pellux {
 // thread-safe.
 class UiConnection {
  public:
-  enum class SendResult { kSent, kNotRunning, kFailed };
+  // kUntrusted: something listens at the service's endpoint, but not the service (a process of
+  // another user squatting its name); nothing was written to it.
+  enum class SendResult { kSent, kNotRunning, kUntrusted, kFailed };
 
   UiConnection() = default;
   UiConnection(const UiConnection&) = delete;

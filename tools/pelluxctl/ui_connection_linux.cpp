@@ -34,9 +34,9 @@ class UnixUiConnection final : public UiConnection {
     const auto listener = socket->PeerUid(error);
     if (!listener) return SendResult::kFailed;
     if (!IsTrustedService(*listener)) {
-      error = serviceName_ + " is served by uid " + std::to_string(*listener) +
-              ", not by root, the service's user (" + kServiceUser + ") or this user: not sent";
-      return SendResult::kFailed;
+      error = "it is served by uid " + std::to_string(*listener) + ", not by root, the service's " +
+              "user (" + kServiceUser + ") or this user";
+      return SendResult::kUntrusted;
     }
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     if (!socket->WriteAll(message, deadline, error) || !socket->ShutdownWrite(error)) {
