@@ -102,14 +102,6 @@ class UnixTrustTest : public ::testing::Test {
     ASSERT_TRUE(pipe->Start());
   }
   bool Logged(const std::string& text) const { return hooks.Count(text) > 0; }
-  // Nothing a refused message could have changed has changed.
-  void ExpectNothingChanged() const {
-    EXPECT_TRUE(hooks.Writes().empty());
-    EXPECT_TRUE(hooks.Logging().empty());
-    EXPECT_TRUE(hooks.Proxies().empty());
-    EXPECT_TRUE(hooks.Requests().empty());
-    EXPECT_TRUE(hooks.Replies().empty());
-  }
 
   std::string folder;
   std::string path;
@@ -129,13 +121,15 @@ TEST_F(UnixTrustTest, AnotherUserCannotReconfigureTheServiceWithoutPolkitsYes) {
   EXPECT_EQ(AsUser(kNobody,
                    [&] {
                      return Send(path, {"P @x 3 . 0 0 . proxy.evil:3128 .", "L @x 1 7", "L @x 0 0",
-                                        "U @x http://evil.example/collect"})
+                                        "U @x http://evil.example/collect", "T @x"})
                                 ? 0
                                 : 1;
                    }),
             0);
-  ASSERT_TRUE(Eventually([&] { return Logged("UI [@x]: P refused for uid 65534"); }));
+  // The poll, handled after the four, is answered: the four have been handled.
+  ASSERT_TRUE(Eventually([&] { return hooks.Replies().size() == 1; }));
   // The four refusals came within a second: one line says so.
+  EXPECT_TRUE(Logged("UI [@x]: P refused for uid 65534"));
   clock.Advance(1s);
   EXPECT_EQ(AsUser(kNobody, [&] { return Send(path, {"U @x http://evil.example/c"}) ? 0 : 1; }), 0);
   ASSERT_TRUE(Eventually([&] { return Logged("UI [@x]: U refused for uid 65534"); }));
@@ -146,7 +140,11 @@ TEST_F(UnixTrustTest, AnotherUserCannotReconfigureTheServiceWithoutPolkitsYes) {
                     [](const auto& line) { return line.text.find("polkit") != line.text.npos; }),
       1)
       << "polkit's absence is said once";
-  ExpectNothingChanged();
+  EXPECT_TRUE(hooks.Writes().empty());
+  EXPECT_TRUE(hooks.Logging().empty());
+  EXPECT_TRUE(hooks.Proxies().empty());
+  EXPECT_TRUE(hooks.Requests().empty());
+  EXPECT_EQ(hooks.Replies().size(), 1u) << "the poll's answer only";
   // Root may.
   ASSERT_TRUE(Send(path, {"L @r 1 7"}));
   ASSERT_TRUE(Eventually([&] { return !hooks.Logging().empty(); }));
