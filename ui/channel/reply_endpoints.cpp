@@ -60,7 +60,7 @@ std::size_t ReplyEndpoints::Size() const {
 }
 
 bool ReplyEndpoints::IsHeld(Context context, const std::vector<Context>& alsoHeld) const {
-  return holds_.count(context) != 0 ||
+  return holds_.contains(context) ||
          std::find(alsoHeld.begin(), alsoHeld.end(), context) != alsoHeld.end();
 }
 
