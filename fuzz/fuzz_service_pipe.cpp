@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <string_view>
@@ -71,7 +72,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // UI text never brings its own line breaks (the proxy line's are ours, after a tab).
     for (std::size_t at = line.text.find('\n'); at != std::string::npos;
          at = line.text.find('\n', at + 1)) {
-      if (at + 1 >= line.text.size() || line.text[at + 1] != '\t') std::abort();
+      if (at + 1 >= line.text.size() || line.text[at + 1] != '\t') {
+        std::fprintf(stderr, "a line break of the UI's: %s\n", line.text.c_str());
+        std::abort();
+      }
     }
   }
   if (world.hooks.endpoints.Size() > 4 * Pellux::ReplyEndpoints::kMaxPerUser) std::abort();

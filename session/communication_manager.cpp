@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "base/log_format.h"
+#include "base/log_text.h"
 #include "link/radio_link.h"
 #include "server/request_body.h"
 #include "server/server_response_reader.h"
@@ -193,10 +194,11 @@ void CommunicationManager::SendErrorReport(std::string body) {
 
 void CommunicationManager::StartSession(const std::string& newMode, Context newContext) {
   Lock guard(lock);
-  LogLine(LogLevel::kLifecycle, kNoContext, "Starting session in %s mode...", newMode);
+  // The mode is a UI's word: logged only as safe text.
+  LogLine(LogLevel::kLifecycle, kNoContext, "Starting session in %s mode...", LogSafeText(newMode));
   if (active) {
     LogLine(LogLevel::kLifecycle, kNoContext, "Ending active session and restarting in %s mode...",
-            newMode);
+            LogSafeText(newMode));
     restarting = true;
     restartMode = newMode;
     restartContext = newContext;
@@ -345,7 +347,7 @@ void CommunicationManager::DropPendingRestart() {
   restarting = false;
   if (restartMode == kStandardMode) return;
   LogLine(LogLevel::kError, kNoContext,
-          "The session in %s mode that was waiting to start is dropped.", restartMode);
+          "The session in %s mode that was waiting to start is dropped.", LogSafeText(restartMode));
   ui->ShowError(0, "kPXDaemonCommunicationError", restartContext);
 }
 

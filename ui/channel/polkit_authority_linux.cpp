@@ -39,7 +39,7 @@ struct Bus {
   sd_bus* bus = nullptr;
   sd_bus_message* call = nullptr;
   sd_bus_message* reply = nullptr;
-  sd_bus_error error = SD_BUS_ERROR_NULL;
+  sd_bus_error error{};  // SD_BUS_ERROR_NULL, which is C99 syntax
   ~Bus() {
     sd_bus_error_free(&error);
     sd_bus_message_unref(reply);

@@ -233,7 +233,7 @@ void ServicePipe::OnWatchdog() {
   LogLine(LogLevel::kIgnored,
           FormatLine("Pellux Service Manager application has died unexpectedly during %s mode.  "
                      "Forcing session to finish...",
-                     mode)
+                     LogSafeText(mode))
               .str());
   engine_.ProcessAction("finish", "", engine_.SessionContext());
 }
