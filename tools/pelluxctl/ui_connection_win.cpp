@@ -63,9 +63,14 @@ class NamedPipeUiConnection final : public UiConnection {
   NamedPipeUiConnection(std::string serviceName, std::string replyName, std::string accessList)
       : serviceName_(std::move(serviceName)),
         replyName_(std::move(replyName)),
+        // One instance: the service's answers come one at a time and are read in that order.
         endpoint_(
             replyName_, [this](const std::string& line, int /*level*/) { inbox_.AddProblem(line); },
-            NamedPipeServer::Limits{kReplyReadTime, kMaxUiReplyBytes}, std::move(accessList)) {}
+            NamedPipeServer::Limits{.idleTimeout = kReplyReadTime,
+                                    .clientTimeout = kReplyReadTime,
+                                    .maxMessageBytes = kMaxUiReplyBytes,
+                                    .instances = 1},
+            std::move(accessList)) {}
 
   // Starts listening on the reply pipe; false with `error` set when it cannot.
   bool Listen(std::string& error) {

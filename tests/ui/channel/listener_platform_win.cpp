@@ -5,6 +5,7 @@
 #include "tests/ui/channel/listener_platform.h"
 #include "tests/ui/channel/named_pipe_test_support_win.h"
 #include "ui/channel/named_pipe_server_win.h"
+#include "ui/channel/pipe_client_sender_win.h"
 #include "ui/channel/ui_message.h"
 
 namespace Pellux {
@@ -20,7 +21,8 @@ ListenerPlatform::~ListenerPlatform() = default;
 std::unique_ptr<PipeServer> ListenerPlatform::MakeServer(Log log,
                                                          std::chrono::milliseconds clientTimeout) {
   return std::make_unique<NamedPipeServer>(
-      state_->name, std::move(log), NamedPipeServer::Limits{clientTimeout, kMaxUiMessageBytes});
+      state_->name, std::move(log),
+      NamedPipeServer::Limits{.idleTimeout = clientTimeout, .clientTimeout = clientTimeout});
 }
 
 std::string ListenerPlatform::ReplyName() const {
@@ -58,17 +60,21 @@ std::shared_ptr<void> ListenerPlatform::Run(Client client) {
 
 ListenerPlatform::Outcome ListenerPlatform::Expected(
     Client client, std::chrono::milliseconds clientTimeout) const {
+  std::string error;
+  const auto me = ProcessSender(GetCurrentProcessId(), error);
+  const std::string sid = me ? me->user : error;
   switch (client) {
     case Client::kOversized:
-      return {"7 UI: Dropping a message of more than 65536 bytes", ""};
+      return {"7 UI: Dropping a message of more than 65536 bytes from " + sid, ""};
     case Client::kEmpty:
-      return {"7 UI: Ignoring a connection that sent nothing", ""};
+      return {"7 UI: Ignoring a connection from " + sid + " that sent nothing", ""};
     case Client::kSilent:
-      return {"7 UI: Giving up on a client that did not end its message within " +
+      return {"7 UI: Giving up on a client (" + sid + ") that sent nothing more within " +
                   std::to_string(clientTimeout.count()) + " ms (0 bytes read)",
               ""};
     case Client::kLeavesEarly:
-      return {"6 UI: Reading a UI message failed: ReadFile(" + state_->name + ") failed: error 109",
+      return {"6 UI: Reading a message from " + sid + " failed: ReadFile(" + state_->name +
+                  ") failed: error 109",
               ""};
   }
   return {};

@@ -49,13 +49,16 @@ inline bool WriteMessage(const std::string& name, const std::string& text) {
   return ok;
 }
 
-// A UI's reply pipe, listening from construction to destruction.
+// A UI's reply pipe, listening from construction to destruction: one instance, as a UI has.
 struct ReplyPipe {
   explicit ReplyPipe(std::string pipeName)
       : name(std::move(pipeName)),
         server(
             name, [this](const std::string& line, int level) { lines.Add(line, level); },
-            NamedPipeServer::Limits{std::chrono::seconds(3), kMaxUiReplyBytes}) {
+            NamedPipeServer::Limits{.idleTimeout = std::chrono::seconds(3),
+                                    .clientTimeout = std::chrono::seconds(3),
+                                    .maxMessageBytes = kMaxUiReplyBytes,
+                                    .instances = 1}) {
     started = server.Start(
         [this](const UiSender& /*sender*/, const std::string& message) { messages.Add(message); });
   }
