@@ -35,16 +35,74 @@ PXService::PXService(Pieces pieces)
                  .radioTiming = {},
                  .identifiers = nullptr}),
       control_(uploader_.Engine()),
-      pipe_(control_, *ui_, pieces.clock, ui_->MakeListener(pieces.pipeName)) {}
+      pipeName_(pieces.pipeName),
+      pipe_(control_, *ui_, pieces.clock, MakeListener(pieces.pipeName)),
+      mainWork_(mainQueue_.get_executor()),
+      listenRetry_(pieces.clock.CreateTimer(mainQueue_.get_executor())) {}
 
 PXService::~PXService() {
+  {
+    std::lock_guard guard(listenMutex_);
+    stopping_ = true;
+    listenRetry_->Cancel();
+  }
   pipe_.Stop();
   if (notification_ != nullptr) UnregisterDeviceNotification(notification_);
-  if (stopEvent_ != nullptr) CloseHandle(stopEvent_);
 }
 
 void PXService::Log(const std::string& text, int level) {
   ui_->Log(text, level, kNoContext);
+}
+
+std::unique_ptr<PipeServer> PXService::MakeListener(const std::string& name) {
+  auto listener =
+      std::make_unique<NamedPipeServer>(name, [this](const std::string& line, int level) {
+        {
+          std::lock_guard guard(quietMutex_);
+          if (!quietLine_.empty() && line == quietLine_) return;
+        }
+        Log(line, level);
+      });
+  listener_ = listener.get();
+  return listener;
+}
+
+void PXService::Listen() {
+  std::lock_guard guard(listenMutex_);
+  if (stopping_) return;
+  // A failure that repeats was logged at its first try.
+  {
+    std::lock_guard quiet(quietMutex_);
+    quietLine_ = listenFailure_.empty() ? std::string()
+                                        : "UI: Cannot listen for UI messages: " + listenFailure_;
+  }
+  const bool listening = pipe_.Start();
+  {
+    std::lock_guard quiet(quietMutex_);
+    quietLine_.clear();
+  }
+  if (listening) {
+    if (!listenFailure_.empty()) {
+      Log(FormatLine("UI: The UI channel is up: listening for UI messages at %s", pipeName_).str(),
+          LogLevel::kLifecycle);
+      ReportServiceEvent(EVENTLOG_INFORMATION_TYPE, kEventUiChannelUp);
+      listenFailure_.clear();
+    }
+    return;
+  }
+  const std::string failure = listener_->StartFailure();
+  if (failure != listenFailure_) {
+    ReportServiceEvent(EVENTLOG_ERROR_TYPE, kEventUiChannelDown, failure);
+    Log(FormatLine("UI: No UI reaches the service until it listens at %s; trying again every %d s",
+                   pipeName_,
+                   std::chrono::duration_cast<std::chrono::seconds>(kListenRetry).count())
+            .str(),
+        LogLevel::kError);
+  }
+  listenFailure_ = failure;
+  listenRetry_->Start(kListenRetry, [this](bool cancelled) {
+    if (!cancelled) Listen();
+  });
 }
 
 bool PXService::Init() {
@@ -67,14 +125,10 @@ bool PXService::Init() {
 }
 
 bool PXService::Run() {
-  stopEvent_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  if (stopEvent_ == nullptr) {
-    Log(SystemCallFailure("CreateEventA", "stop event", GetLastError()), LogLevel::kError);
-    return false;
-  }
-  pipe_.Start();
+  Listen();
   Engine().ProcessAction(0, "init", "standard", false, kNoContext);
-  WaitForSingleObject(stopEvent_, INFINITE);
+  // Until OnStop: the listener's retries, when it could not start.
+  mainQueue_.run();
   return true;
 }
 
@@ -84,8 +138,14 @@ void PXService::OnStop() {
   if (notification_ != nullptr && UnregisterDeviceNotification(notification_) != 0) {
     notification_ = nullptr;
   }
-  pipe_.Stop();
-  if (stopEvent_ != nullptr) SetEvent(stopEvent_);
+  {
+    std::lock_guard guard(listenMutex_);
+    stopping_ = true;
+    listenRetry_->Cancel();
+    pipe_.Stop();
+  }
+  mainWork_.reset();
+  mainQueue_.stop();
 }
 
 void PXService::OnPause() {

@@ -2,7 +2,11 @@
 
 #include <windows.h>
 
+#include <boost/asio/executor_work_guard.hpp>
+#include <boost/asio/io_context.hpp>
+#include <chrono>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "app/engine_session_control.h"
@@ -24,15 +28,23 @@ namespace Pellux {
 // power and session events become log lines and engine actions (host_events.h). One per
 // process.
 //
-// Threads: as Service says. Init and Run on service main's thread; OnStop and the events on the
-// dispatcher's. The engine serialises the actions of both with its own. Not final: a test
-// derives from it to hand it the control handler's events itself.
+// The UI channel: when the service pipe cannot listen (another process holds its name, say),
+// the service reports why to the event log and the activity log and tries again every
+// kListenRetry on its clock until it can, and says so then; a stop ends the tries.
+//
+// Threads: as Service says. Init and Run on service main's thread, which also runs the
+// listener's retries; OnStop and the events on the dispatcher's. The engine serialises the
+// actions of both with its own. Not final: a test derives from it to hand it the control
+// handler's events itself.
 class PXService : public Service {
  public:
   static constexpr const char* kName = kPelluxServiceName;
   static constexpr const char* kDisplayName = "Pellux Data Uploader";
   static constexpr const char* kDescription =
       "Uploads your Pellux's data to the Pellux web site in the background";
+
+  // How long the service waits before it tries again to listen for its UIs.
+  static constexpr std::chrono::milliseconds kListenRetry{10000};
 
   struct Pieces {
     SettingsStore& settings;
@@ -66,17 +78,43 @@ class PXService : public Service {
   bool OnUserControl(DWORD code) override { return code == 128; }
 
  private:
+  // The event log's messages of the UI channel (service_messages.mc).
+  static constexpr DWORD kEventUiChannelDown = 109;
+  static constexpr DWORD kEventUiChannelUp = 110;
+
   // Logs the outcome's lines and hands its action to the engine.
   void Apply(const HostEventOutcome& outcome);
   void Log(const std::string& text, int level);
+  // The service pipe's listener at `name`, logging through the user interface.
+  std::unique_ptr<PipeServer> MakeListener(const std::string& name);
+  // Starts the service pipe's listener; when it cannot, reports why and arms the retry.
+  // Service main's thread.
+  void Listen();
 
   Clock& clock_;
   WinUserInterface* ui_ = nullptr;
   Uploader uploader_;
   EngineSessionControl control_;
+  const std::string pipeName_;
+  // A line of the listener's own that is not logged again (its failure, while it repeats);
+  // the listener's thread logs too, hence its own lock.
+  std::mutex quietMutex_;
+  std::string quietLine_;
+  // Owned by the service pipe; made before it.
+  NamedPipeServer* listener_ = nullptr;
   ServicePipe pipe_;
-  HANDLE stopEvent_ = nullptr;
   HDEVNOTIFY notification_ = nullptr;
+
+  // Service main's own work while it runs: the listener's retries. OnStop ends it.
+  boost::asio::io_context mainQueue_;
+  boost::asio::executor_work_guard<boost::asio::io_context::executor_type> mainWork_;
+  // Guards the listener's start and stop and the retry, which Listen (service main) and OnStop
+  // (the dispatcher) both use.
+  std::mutex listenMutex_;
+  std::unique_ptr<OneShotTimer> listenRetry_;
+  bool stopping_ = false;
+  // Why the listener could not start at the last try; empty while it listens.
+  std::string listenFailure_;
 };
 
 }  // namespace Pellux

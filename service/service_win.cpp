@@ -84,6 +84,12 @@ void Service::ReportServiceEvent(WORD type, DWORD id) {
   ::ReportEventA(eventSource_, type, 0, id, nullptr, 1, 0, strings, nullptr);
 }
 
+void Service::ReportServiceEvent(WORD type, DWORD id, const std::string& detail) {
+  if (eventSource_ == nullptr) return;
+  const char* strings[] = {name_.c_str(), detail.c_str()};
+  ::ReportEventA(eventSource_, type, 0, id, nullptr, 2, 0, strings, nullptr);
+}
+
 bool Service::Install() {
   SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
   if (manager == nullptr) {

@@ -74,6 +74,8 @@ class Service {
   // Reports event `id` of the message table with the service name as its insertion string;
   // nothing when the event source could not be registered.
   void ReportServiceEvent(WORD type, DWORD id);
+  // The same with `detail` as the second insertion string (a reason in the system's words).
+  void ReportServiceEvent(WORD type, DWORD id, const std::string& detail);
   [[nodiscard]] SERVICE_STATUS_HANDLE StatusHandle() const { return statusHandle_; }
   // The clock of the start and stop waits; tests give a virtual one.
   void SetClock(Clock& clock) { clock_ = &clock; }
