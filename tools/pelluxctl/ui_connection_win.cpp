@@ -1,3 +1,5 @@
+#include "tools/pelluxctl/ui_connection_win.h"
+
 #include <windows.h>
 
 #include <condition_variable>
@@ -6,10 +8,12 @@
 #include <utility>
 
 #include "base/system_error.h"
-#include "tools/pelluxctl/ui_connection.h"
+#include "service/service_name.h"
+#include "tools/pelluxctl/service_trust_win.h"
 #include "ui/channel/local_pipe_security_win.h"
 #include "ui/channel/named_pipe_reply_channel_win.h"
 #include "ui/channel/named_pipe_server_win.h"
+#include "ui/channel/pipe_client_sender_win.h"
 #include "ui/channel/ui_message.h"
 
 namespace Pellux {
@@ -56,13 +60,26 @@ class Inbox {
   std::deque<std::string> problems_;
 };
 
+// Whether `server` may serve the service's pipe or answer on the reply pipe, for pelluxctl
+// running as `ownUser`; the service manager is asked only when the answer depends on it.
+bool IsTrusted(const UiSender& server, const std::string& ownUser, std::string& managerError) {
+  std::optional<std::uint32_t> servicePid;
+  if (!server.system && server.user != ownUser) {
+    servicePid = RunningServiceProcess(kPelluxServiceName, managerError);
+  }
+  return TrustOf(server, servicePid, ownUser) != ServerTrust::kNone;
+}
+
 class NamedPipeUiConnection final : public UiConnection {
  public:
   // Only the service (LocalSystem), the administrators and this user may write to the reply
-  // pipe `replyName`, under `accessList`.
-  NamedPipeUiConnection(std::string serviceName, std::string replyName, std::string accessList)
+  // pipe `replyName`, under `accessList`; of those, only what the service, LocalSystem and
+  // `ownUser` write is taken.
+  NamedPipeUiConnection(std::string serviceName, std::string replyName, std::string accessList,
+                        std::string ownUser)
       : serviceName_(std::move(serviceName)),
         replyName_(std::move(replyName)),
+        ownUser_(std::move(ownUser)),
         // One instance: the service's answers come one at a time and are read in that order.
         endpoint_(
             replyName_, [this](const std::string& line, int /*level*/) { inbox_.AddProblem(line); },
@@ -74,8 +91,17 @@ class NamedPipeUiConnection final : public UiConnection {
 
   // Starts listening on the reply pipe; false with `error` set when it cannot.
   bool Listen(std::string& error) {
-    if (endpoint_.Start([this](const UiSender& /*sender*/, const std::string& message) {
-          inbox_.AddMessage(message);
+    if (endpoint_.Start([this](const UiSender& sender, const std::string& message) {
+          std::string managerError;
+          if (IsTrusted(sender, ownUser_, managerError)) {
+            inbox_.AddMessage(message);
+            return;
+          }
+          inbox_.AddProblem(
+              "dropped a reply that did not come from the service: it was written by "
+              "process " +
+              std::to_string(sender.pid) + " of " + sender.user +
+              (managerError.empty() ? "" : " (" + managerError + ")"));
         })) {
       return true;
     }
@@ -106,6 +132,11 @@ class NamedPipeUiConnection final : public UiConnection {
       }
       WaitNamedPipeA(serviceName_.c_str(), 100);
     }
+    // Nothing is written before it is known who serves the pipe.
+    if (!Trusts(pipe, error)) {
+      CloseHandle(pipe);
+      return SendResult::kUntrusted;
+    }
     DWORD written = 0;
     const BOOL ok =
         WriteFile(pipe, message.data(), static_cast<DWORD>(message.size()), &written, nullptr);
@@ -124,8 +155,32 @@ class NamedPipeUiConnection final : public UiConnection {
   }
 
  private:
+  // Whether the process serving the connected `pipe` may be sent messages; `error` says why
+  // not.
+  bool Trusts(HANDLE pipe, std::string& error) const {
+    ULONG pid = 0;
+    if (GetNamedPipeServerProcessId(pipe, &pid) == 0) {
+      error = "who serves it cannot be told: " +
+              SystemCallFailure("GetNamedPipeServerProcessId", serviceName_, LastSystemError());
+      return false;
+    }
+    std::string failure;
+    const auto server = ProcessSender(pid, failure);
+    if (!server) {
+      error = "it is served by process " + std::to_string(pid) +
+              ", whose user cannot be told: " + failure;
+      return false;
+    }
+    std::string managerError;
+    if (IsTrusted(*server, ownUser_, managerError)) return true;
+    error = UntrustedServerText(*server);
+    if (!managerError.empty()) error += " (" + managerError + ")";
+    return false;
+  }
+
   const std::string serviceName_;
   const std::string replyName_;
+  const std::string ownUser_;
   Inbox inbox_;
   // Last: its thread hands to the inbox until it is stopped.
   NamedPipeServer endpoint_;
@@ -141,8 +196,10 @@ std::string UiConnection::DefaultReplyName() {
   return "\\\\.\\pipe\\pellux-ui-" + std::to_string(GetCurrentProcessId());
 }
 
-std::unique_ptr<UiConnection> UiConnection::Open(const std::string& serviceName,
-                                                 const std::string& replyName, std::string& error) {
+std::unique_ptr<UiConnection> OpenNamedPipeConnection(const std::string& serviceName,
+                                                      const std::string& replyName,
+                                                      const std::string& ownUser,
+                                                      std::string& error) {
   if (!NamedPipeReplyChannel::IsLocalPipeName(replyName)) {
     error = "the reply pipe must be \\\\.\\pipe\\ and a name without separators";
     return nullptr;
@@ -150,10 +207,17 @@ std::unique_ptr<UiConnection> UiConnection::Open(const std::string& serviceName,
   // Other users' processes may not write to the reply pipe: only the service's answers count.
   std::string accessList = LocalPipeSecurity::ServiceAndUserSddl(error);
   if (accessList.empty()) return nullptr;
-  auto connection =
-      std::make_unique<NamedPipeUiConnection>(serviceName, replyName, std::move(accessList));
+  auto connection = std::make_unique<NamedPipeUiConnection>(serviceName, replyName,
+                                                            std::move(accessList), ownUser);
   if (!connection->Listen(error)) return nullptr;
   return connection;
+}
+
+std::unique_ptr<UiConnection> UiConnection::Open(const std::string& serviceName,
+                                                 const std::string& replyName, std::string& error) {
+  const auto me = ProcessSender(GetCurrentProcessId(), error);
+  if (!me) return nullptr;
+  return OpenNamedPipeConnection(serviceName, replyName, me->user, error);
 }
 
 }  // namespace Pellux
