@@ -302,16 +302,12 @@ void NamedPipeServer::OnConnected(Instance& instance, Messages& messages) {
   instance.message.clear();
   instance.started = now;
   instance.lastRead = now;
-  // Who it is, asked while the client is connected.
+  // Who it is, asked while the client is connected; a client that has gone already is asked
+  // again, from the token its message carries, once that is read.
   std::string error;
   auto sender = PipeClientSender(instance.pipe, error);
-  if (!sender) {
-    LogLimited(UiSender{}, "unknown", LogLevel::kError,
-               FormatLine("UI: Dropping a connection from an unknown sender: %s", error).str());
-    Disconnect(instance);
-    return;
-  }
-  instance.sender = std::move(*sender);
+  instance.senderKnown = sender.has_value();
+  instance.sender = sender ? std::move(*sender) : UiSender{};
   ReadOn(instance, messages);
   // A client whose whole message is in already takes no place among the waiting.
   if (instance.state != State::kReading) return;
@@ -382,7 +378,18 @@ bool NamedPipeServer::TakePiece(Instance& instance, DWORD bytes, DWORD error, Me
     Disconnect(instance);
     return false;
   }
-  messages.emplace_back(instance.order, sender, std::move(instance.message));
+  // The message's own token says who sent it; what was learnt at the connection stands in only
+  // when that cannot be had.
+  std::string why;
+  if (auto confirmed = PipeClientSender(instance.pipe, why)) {
+    instance.sender = std::move(*confirmed);
+  } else if (!instance.senderKnown) {
+    LogLimited(UiSender{}, "unknown", LogLevel::kError,
+               FormatLine("UI: Dropping a message from an unknown sender: %s", why).str());
+    Disconnect(instance);
+    return false;
+  }
+  messages.emplace_back(instance.order, instance.sender, std::move(instance.message));
   // The client is let go before its message is handled.
   Disconnect(instance);
   return false;

@@ -106,6 +106,9 @@ class NamedPipeServer final : public PipeServer {
     // The connection while reading.
     std::uint64_t order = 0;
     UiSender sender;
+    // False while the system could not tell the sender yet (a client that has already gone
+    // by the time its connection is seen): asked again once its message is read.
+    bool senderKnown = false;
     std::string message;
     std::chrono::steady_clock::time_point started;
     std::chrono::steady_clock::time_point lastRead;

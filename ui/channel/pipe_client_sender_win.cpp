@@ -2,6 +2,7 @@
 
 #include <sddl.h>
 
+#include <cstdlib>
 #include <vector>
 
 #include "base/system_error.h"
@@ -38,6 +39,28 @@ bool TokenValue(HANDLE token, TOKEN_INFORMATION_CLASS kind, const char* what,
   return read != 0;
 }
 
+// The facts of `token`, whose owner is described as `subject` in failures.
+std::optional<UiSender> TokenSender(HANDLE token, const std::string& subject, std::string& error) {
+  std::vector<BYTE> value;
+  if (!TokenValue(token, TokenUser, "TokenUser", value, error)) return std::nullopt;
+  PSID sid = reinterpret_cast<TOKEN_USER*>(value.data())->User.Sid;
+  char* text = nullptr;
+  if (ConvertSidToStringSidA(sid, &text) == 0) {
+    error = SystemCallFailure("ConvertSidToStringSidA", subject, LastSystemError());
+    return std::nullopt;
+  }
+  UiSender sender;
+  sender.user = text;
+  LocalFree(text);
+  sender.system = IsWellKnownSid(sid, WinLocalSystemSid) != 0;
+  if (!TokenValue(token, TokenElevation, "TokenElevation", value, error)) return std::nullopt;
+  sender.elevatedAdministrator =
+      reinterpret_cast<TOKEN_ELEVATION*>(value.data())->TokenIsElevated != 0;
+  if (!TokenValue(token, TokenSessionId, "TokenSessionId", value, error)) return std::nullopt;
+  sender.session = *reinterpret_cast<DWORD*>(value.data());
+  return sender;
+}
+
 }  // namespace
 
 std::optional<UiSender> ProcessSender(DWORD pid, std::string& error) {
@@ -53,28 +76,8 @@ std::optional<UiSender> ProcessSender(DWORD pid, std::string& error) {
     error = SystemCallFailure("OpenProcessToken", subject, LastSystemError());
     return std::nullopt;
   }
-  std::vector<BYTE> value;
-  if (!TokenValue(token.Get(), TokenUser, "TokenUser", value, error)) return std::nullopt;
-  PSID sid = reinterpret_cast<TOKEN_USER*>(value.data())->User.Sid;
-  char* text = nullptr;
-  if (ConvertSidToStringSidA(sid, &text) == 0) {
-    error = SystemCallFailure("ConvertSidToStringSidA", subject, LastSystemError());
-    return std::nullopt;
-  }
-  UiSender sender;
-  sender.user = text;
-  LocalFree(text);
-  sender.pid = pid;
-  sender.system = IsWellKnownSid(sid, WinLocalSystemSid) != 0;
-  if (!TokenValue(token.Get(), TokenElevation, "TokenElevation", value, error)) {
-    return std::nullopt;
-  }
-  sender.elevatedAdministrator =
-      reinterpret_cast<TOKEN_ELEVATION*>(value.data())->TokenIsElevated != 0;
-  if (!TokenValue(token.Get(), TokenSessionId, "TokenSessionId", value, error)) {
-    return std::nullopt;
-  }
-  sender.session = *reinterpret_cast<DWORD*>(value.data());
+  auto sender = TokenSender(token.Get(), subject, error);
+  if (sender) sender->pid = pid;
   return sender;
 }
 
@@ -84,7 +87,33 @@ std::optional<UiSender> PipeClientSender(HANDLE pipe, std::string& error) {
     error = SystemCallFailure("GetNamedPipeClientProcessId", "", LastSystemError());
     return std::nullopt;
   }
-  return ProcessSender(pid, error);
+  // The client's token as the system captured it with the message read last (clients connect
+  // for identification at least): still there when the client process has gone, and never
+  // another process that took over its id. Before anything is read there is none
+  // (ERROR_CANNOT_IMPERSONATE): then the client's process is asked while it is connected.
+  if (ImpersonateNamedPipeClient(pipe) == 0) {
+    const DWORD code = LastSystemError();
+    auto sender = ProcessSender(pid, error);
+    if (!sender) {
+      error = SystemCallFailure("ImpersonateNamedPipeClient", "", code) + "; " + error;
+    }
+    return sender;
+  }
+  Handle token;
+  const BOOL opened = OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, token.Out());
+  const DWORD code = LastSystemError();
+  if (RevertToSelf() == 0) {
+    // Acting on as the client is not an option: nothing more is done on this thread's behalf.
+    error = SystemCallFailure("RevertToSelf", "", LastSystemError());
+    std::abort();
+  }
+  if (opened == 0) {
+    error = SystemCallFailure("OpenThreadToken", "pipe client", code);
+    return std::nullopt;
+  }
+  auto sender = TokenSender(token.Get(), "pipe client " + std::to_string(pid), error);
+  if (sender) sender->pid = pid;
+  return sender;
 }
 
 }  // namespace Pellux
