@@ -106,7 +106,12 @@ void PXService::Listen() {
 }
 
 bool PXService::Init() {
-  ui_->Activity().Open();
+  // Logging is on, but its folder or file was refused (a link planted in ProgramData, a folder
+  // of another owner): the administrator hears of it where services report.
+  if (!ui_->Activity().Open() && ui_->Activity().IsActive()) {
+    ReportServiceEvent(EVENTLOG_WARNING_TYPE, kEventActivityLogRefused,
+                       ui_->Activity().OpenFailure());
+  }
   DEV_BROADCAST_DEVICEINTERFACE_A filter{};
   filter.dbcc_size = 32;
   filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;

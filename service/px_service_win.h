@@ -81,6 +81,7 @@ class PXService : public Service {
   // The event log's messages of the UI channel (service_messages.mc).
   static constexpr DWORD kEventUiChannelDown = 109;
   static constexpr DWORD kEventUiChannelUp = 110;
+  static constexpr DWORD kEventActivityLogRefused = 111;
 
   // Logs the outcome's lines and hands its action to the engine.
   void Apply(const HostEventOutcome& outcome);

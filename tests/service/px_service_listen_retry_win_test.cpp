@@ -32,6 +32,7 @@ using namespace std::chrono_literals;
 
 class RetryingService final : public PXService {
  public:
+  using PXService::Init;
   using PXService::OnStop;
   using PXService::PXService;
   using PXService::Run;
@@ -233,6 +234,23 @@ TEST_F(PelluxServiceListenRetry, AServiceThatListensAtOnceReportsNothingOfIt) {
   EXPECT_TRUE(Reports().empty()) << ::testing::PrintToString(Reports());
   EXPECT_EQ(Log().find(FailureLine()), std::string::npos) << Log();
   EXPECT_EQ(Log().find(UpLine()), std::string::npos) << Log();
+}
+
+TEST_F(PelluxServiceListenRetry, ALogFolderThatIsRefusedIsReportedAndLoggingStaysOff) {
+  ASSERT_TRUE(reporting_.Patched());
+  logs_.Fail(MemoryLogFolder::Call::kCreate, ERROR_ACCESS_DENIED);
+  service_.Init();
+  EXPECT_FALSE(service_.Interface().Activity().IsOpen());
+  const auto reports = Reports();
+  ASSERT_EQ(reports.size(), 1u) << ::testing::PrintToString(reports);
+  EXPECT_EQ(reports[0],
+            (Report{EVENTLOG_WARNING_TYPE, 111, {"Pellux", "memory call 4 failed: code 5"}}));
+  EXPECT_TRUE(logs_.Names().empty());
+  // Once the folder is fine, the service starts without a report.
+  logs_.Fail(MemoryLogFolder::Call::kCreate, 0);
+  service_.Init();
+  EXPECT_TRUE(service_.Interface().Activity().IsOpen());
+  EXPECT_EQ(Reports().size(), 1u);
 }
 
 }  // namespace

@@ -144,6 +144,11 @@ std::string ActivityLog::CurrentPath() const {
   return filePath_;
 }
 
+std::string ActivityLog::OpenFailure() const {
+  const std::lock_guard lock(mutex_);
+  return openFailure_;
+}
+
 bool ActivityLog::OpenLocked(OwnLines route, std::vector<OwnLine>& held) {
   if (!IsActiveLocked()) return false;
   CleanupLocked(route, held);
@@ -153,9 +158,14 @@ bool ActivityLog::OpenLocked(OwnLines route, std::vector<OwnLine>& held) {
   // A folder or file that cannot be made leaves the log without a file until the next open.
   if (FolderFailure failure; !folder_.Create(failure)) {
     ReportFailure(failure);
+    openFailure_ = failure.line;
     return false;
   }
-  if (!CreateFileLocked(now)) return false;
+  if (!CreateFileLocked(now)) {
+    openFailure_ = lastFailure_;
+    return false;
+  }
+  openFailure_.clear();
   WriteStampedLocked(now, "*** Pellux Data Uploader Service " + versionText_ + " ***");
   return true;
 }
@@ -239,8 +249,8 @@ bool ActivityLog::CreateFileLocked(std::chrono::system_clock::time_point now) {
         return false;
     }
   }
-  debug_.Write("Activity log: no free file name left for " + stem + ".txt", LogLevel::kError,
-               kNoContext);
+  lastFailure_ = "no free file name left for " + stem + ".txt";
+  debug_.Write("Activity log: " + lastFailure_, LogLevel::kError, kNoContext);
   return false;
 }
 
@@ -253,6 +263,7 @@ void ActivityLog::Report(OwnLines route, std::vector<OwnLine>& held, std::string
 }
 
 void ActivityLog::ReportFailure(const FolderFailure& failure) {
+  lastFailure_ = failure.line;
   debug_.Write("Activity log: " + failure.line, LogLevel::kError, kNoContext);
 }
 

@@ -91,6 +91,9 @@ class ActivityLog {
   [[nodiscard]] bool IsOpen() const;
   // The open file's full path; empty when no file is open. Any thread.
   [[nodiscard]] std::string CurrentPath() const;
+  // Why the last Open that should have opened a file did not (the folder's or the file's
+  // failure); empty after one that did. Any thread.
+  [[nodiscard]] std::string OpenFailure() const;
 
  private:
   // A line of the log's own, held back until the lock is released.
@@ -131,6 +134,8 @@ class ActivityLog {
   bool fileFull_ = false;
   std::unique_ptr<LogFile> file_;
   std::string filePath_;
+  std::string openFailure_;
+  std::string lastFailure_;
   // Set after a write to the current file failed, so that a full disk is reported once.
   bool writeFailing_ = false;
   std::chrono::system_clock::time_point rollStart_;

@@ -35,8 +35,9 @@ bool MemoryLogFolder::Locate(std::string& path, FolderFailure& failure) {
   return true;
 }
 
-bool MemoryLogFolder::Create(FolderFailure& /*failure*/) {
+bool MemoryLogFolder::Create(FolderFailure& failure) {
   const std::lock_guard lock(mutex_);
+  if (Failing(Call::kCreate, failure)) return false;
   exists_ = true;
   return true;
 }

@@ -18,7 +18,7 @@ namespace Pellux {
 // look at the files while the log writes them.
 class MemoryLogFolder final : public LogFolder {
  public:
-  enum class Call { kLocate, kList, kRemove, kAppend };
+  enum class Call { kLocate, kList, kRemove, kAppend, kCreate };
 
   MemoryLogFolder(const Clock& clock, std::string path) : clock_(clock), path_(std::move(path)) {}
 
