@@ -10,6 +10,7 @@
 #include "base/log_level.h"
 #include "sim/memory_settings_store.h"
 #include "sim/virtual_clock.h"
+#include "tests/support/eventually.h"
 #include "tests/support/fixed_authority.h"
 #include "tests/ui/log/memory_log_folder.h"
 #include "ui/support_address.h"
@@ -48,11 +49,24 @@ class EchoExchange final : public HttpExchange {
  public:
   EchoExchange() : HttpExchange(nullptr, {}) {}
   HttpResult Exchange(const NetworkRequest& request, const ProxySettings& proxy) override {
-    std::lock_guard guard(mutex);
+    std::unique_lock guard(mutex);
     proxies.push_back(proxy);
+    let.wait(guard, [this] { return !held; });
     return {false, request.path};
   }
+  // Exchanges wait from Hold until Let.
+  void Hold() {
+    std::lock_guard guard(mutex);
+    held = true;
+  }
+  void Let() {
+    std::lock_guard guard(mutex);
+    held = false;
+    let.notify_all();
+  }
   std::mutex mutex;
+  std::condition_variable let;
+  bool held = false;
   std::vector<ProxySettings> proxies;
 };
 
@@ -186,6 +200,38 @@ TEST_F(ServiceUserInterfaceTest, PagesStatusLinesAndStatusRepliesReachTheUi) {
   replies.answer = false;  // the UI's endpoint is gone
   EXPECT_FALSE(ui->DisplayHtml("x", a, -1, -1));
   EXPECT_FALSE(ui->SendStatusReply("0 0", a));
+}
+
+TEST_F(ServiceUserInterfaceTest, AnEndpointStaysWhileARequestOfItIsInFlight) {
+  auto ui = Make();
+  ReplyEndpoints& endpoints = ui->Endpoints();
+  const UiSender alice = UserSender(1000);
+  const auto start = clock.Now();
+  const Context mine = endpoints.Intern(alice, "@a", start, {});
+  exchange.Hold();
+  NetworkRequest reported;
+  reported.reportResult = true;
+  reported.path = "/in-flight";
+  ui->SendRequest(reported, mine);
+  // Long past its linger, and with the user at his cap, it is not let go.
+  for (std::size_t i = 0; i < ReplyEndpoints::kMaxPerUser + 10; ++i) {
+    endpoints.Intern(alice, "@n" + std::to_string(i), start + 1h + std::chrono::seconds(i), {});
+  }
+  EXPECT_EQ(endpoints.Find(alice.user, "@a"), mine);
+  exchange.Let();
+  {
+    std::unique_lock guard(answerMutex);
+    ASSERT_TRUE(answered.wait_for(guard, 5s, [this] { return !answers.empty(); }));
+    EXPECT_EQ(answers[0].context, mine) << "the answer comes back with the context, still valid";
+    EXPECT_EQ(answers[0].context->name, "@a");
+  }
+  // Once the answer is handed on, the endpoint goes like any other.
+  int step = 0;
+  EXPECT_TRUE(Eventually([&] {
+    ++step;
+    endpoints.Intern(alice, "@later", start + 2h + std::chrono::seconds(2 * step), {});
+    return endpoints.Find(alice.user, "@a") == kNoContext;
+  }));
 }
 
 TEST_F(ServiceUserInterfaceTest, LocaleIsReadOnceAtConstruction) {
