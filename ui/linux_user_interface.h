@@ -21,7 +21,7 @@ namespace Pellux {
 // The parts only the Linux daemon has, made before the bridge that is given them.
 struct LinuxUserInterfaceParts {
   LinuxUserInterfaceParts(const std::string& programFolder, std::unique_ptr<DebugOutput> output,
-                          std::unique_ptr<LogFolder> folder, UnixReplyChannel::Log partsLog);
+                          std::unique_ptr<LogFolder> folder, const UnixReplyChannel::Log& partsLog);
 
   UnixReplyChannel replies;
   PolkitAuthority authority;

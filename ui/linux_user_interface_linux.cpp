@@ -12,7 +12,7 @@ namespace Pellux {
 LinuxUserInterfaceParts::LinuxUserInterfaceParts(const std::string& programFolder,
                                                  std::unique_ptr<DebugOutput> output,
                                                  std::unique_ptr<LogFolder> folder,
-                                                 UnixReplyChannel::Log partsLog)
+                                                 const UnixReplyChannel::Log& partsLog)
     : replies(partsLog),
       authority(partsLog),
       logFolder(folder != nullptr ? std::move(folder) : LogFolder::CreateForPlatform()),
