@@ -7,6 +7,7 @@
 #include "base/log_level.h"
 #include "base/log_text.h"
 #include "base/system_error.h"
+#include "ui/channel/handle_closer_win.h"
 #include "ui/channel/pipe_client_sender_win.h"
 
 namespace Pellux {
@@ -17,18 +18,6 @@ constexpr std::string_view kLocalPipePrefix = "\\\\.\\pipe\\";
 char Lower(char c) {
   return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
-
-// Closes a handle at the end of its scope.
-class HandleCloser {
- public:
-  explicit HandleCloser(HANDLE handle) : handle_(handle) {}
-  HandleCloser(const HandleCloser&) = delete;
-  HandleCloser& operator=(const HandleCloser&) = delete;
-  ~HandleCloser() { CloseHandle(handle_); }
-
- private:
-  HANDLE handle_;
-};
 
 }  // namespace
 

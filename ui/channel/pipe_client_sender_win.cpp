@@ -6,24 +6,10 @@
 #include <vector>
 
 #include "base/system_error.h"
+#include "ui/channel/handle_closer_win.h"
 
 namespace Pellux {
 namespace {
-
-class Handle {
- public:
-  Handle() = default;
-  Handle(const Handle&) = delete;
-  Handle& operator=(const Handle&) = delete;
-  ~Handle() {
-    if (handle_ != nullptr) CloseHandle(handle_);
-  }
-  HANDLE* Out() { return &handle_; }
-  [[nodiscard]] HANDLE Get() const { return handle_; }
-
- private:
-  HANDLE handle_ = nullptr;
-};
 
 bool TokenValue(HANDLE token, TOKEN_INFORMATION_CLASS kind, const char* what,
                 std::vector<BYTE>& value, std::string& error) {
@@ -65,18 +51,20 @@ std::optional<UiSender> TokenSender(HANDLE token, const std::string& subject, st
 
 std::optional<UiSender> ProcessSender(DWORD pid, std::string& error) {
   const std::string subject = "process " + std::to_string(pid);
-  Handle process;
-  *process.Out() = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
-  if (process.Get() == nullptr) {
+  HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+  const HandleCloser processCloser(process);
+  if (process == nullptr) {
     error = SystemCallFailure("OpenProcess", subject, LastSystemError());
     return std::nullopt;
   }
-  Handle token;
-  if (OpenProcessToken(process.Get(), TOKEN_QUERY, token.Out()) == 0) {
+  HANDLE token = nullptr;
+  const BOOL opened = OpenProcessToken(process, TOKEN_QUERY, &token);
+  const HandleCloser tokenCloser(token);
+  if (opened == 0) {
     error = SystemCallFailure("OpenProcessToken", subject, LastSystemError());
     return std::nullopt;
   }
-  auto sender = TokenSender(token.Get(), subject, error);
+  auto sender = TokenSender(token, subject, error);
   if (sender) sender->pid = pid;
   return sender;
 }
@@ -99,8 +87,9 @@ std::optional<UiSender> PipeClientSender(HANDLE pipe, std::string& error) {
     }
     return sender;
   }
-  Handle token;
-  const BOOL opened = OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, token.Out());
+  HANDLE token = nullptr;
+  const BOOL opened = OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &token);
+  const HandleCloser tokenCloser(token);
   const DWORD code = LastSystemError();
   if (RevertToSelf() == 0) {
     // Acting on as the client is not an option: nothing more is done on this thread's behalf.
@@ -111,7 +100,7 @@ std::optional<UiSender> PipeClientSender(HANDLE pipe, std::string& error) {
     error = SystemCallFailure("OpenThreadToken", "pipe client", code);
     return std::nullopt;
   }
-  auto sender = TokenSender(token.Get(), "pipe client " + std::to_string(pid), error);
+  auto sender = TokenSender(token, "pipe client " + std::to_string(pid), error);
   if (sender) sender->pid = pid;
   return sender;
 }
