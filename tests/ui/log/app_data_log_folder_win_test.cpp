@@ -32,6 +32,7 @@
 #include "sim/memory_settings_store.h"
 #include "sim/virtual_clock.h"
 #include "tests/ui/log/memory_log_folder.h"
+#include "tests/ui/log/temp_folder.h"
 #include "ui/log/activity_log.h"
 
 namespace Pellux {
@@ -47,33 +48,6 @@ using ::testing::HasSubstr;
 using ::testing::StartsWith;
 
 const char* const kLevels[] = {"Pellux", "Tracker", "logs"};
-
-// A folder of its own below the system's temporary folder, removed with everything in it.
-class TempFolder {
- public:
-  TempFolder() {
-    std::random_device random;
-    std::ostringstream name;
-    name << "pellux-log-" << std::hex << random() << random();
-    root_ = fs::temp_directory_path() / name.str();
-    fs::create_directories(root_);
-  }
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
-  ~TempFolder() {
-    std::error_code ignored;
-    fs::remove_all(root_, ignored);
-  }
-  [[nodiscard]] const fs::path& Root() const { return root_; }
-
- private:
-  fs::path root_;
-};
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-}
 
 // Every file below `root`, without following links.
 std::vector<fs::path> FilesBelow(const fs::path& root) {
@@ -277,7 +251,7 @@ class AppDataLogFolderTest : public ::testing::Test {
     return VirtualClock(std::chrono::system_clock::now() + std::chrono::hours(24 * 30));
   }
 
-  TempFolder temp_;
+  TempFolder temp_{true};
   // Removed before the folder they are in.
   PlantedLinks links_;
   AppDataLogFolder folder_{temp_.Root().string()};

@@ -11,6 +11,7 @@
 #include "sim/memory_settings_store.h"
 #include "sim/virtual_clock.h"
 #include "tests/ui/log/memory_log_folder.h"
+#include "tests/ui/log/temp_folder.h"
 #include "ui/log/activity_log.h"
 #ifdef _WIN32
 #include "ui/log/app_data_log_folder_win.h"
@@ -40,30 +41,6 @@ constexpr const char* kCreateFolderCall = "mkdir(";
 // A file in place of the folder takes no file.
 constexpr const char* kFileInTheWay = "open(";
 #endif
-
-// A folder of its own below the system's temporary folder, removed with everything in it.
-class TempFolder {
- public:
-  TempFolder() {
-    std::random_device random;
-    std::ostringstream name;
-    name << "pellux-log-" << std::hex << random() << random();
-    root_ = fs::temp_directory_path() / name.str();
-  }
-  ~TempFolder() {
-    std::error_code ignored;
-    fs::remove_all(root_, ignored);
-  }
-  [[nodiscard]] const fs::path& Root() const { return root_; }
-
- private:
-  fs::path root_;
-};
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-}
 
 // The folder of this platform in a temporary place: "Pellux\Tracker\logs" below a base folder
 // on Windows, the folder itself on Linux.
