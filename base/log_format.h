@@ -1,15 +1,30 @@
 #pragma once
 
 #include <boost/format.hpp>
+#include <locale>
 #include <string>
 
 namespace Pellux {
+
+// std::ctype<char>::narrow fills a per-character cache the first time each character is asked
+// for, and boost::format asks for every character of a format. Two threads formatting their
+// first lines at once would both write that cache; filling it once, before any line is bound,
+// leaves only reads.
+inline bool FillNarrowCache() {
+  const auto& ctype = std::use_facet<std::ctype<char>>(std::locale());
+  for (int c = 0; c < 256; ++c) {
+    (void)ctype.narrow(static_cast<char>(c), 0);
+  }
+  return true;
+}
 
 // Binds printf-style arguments to one of our own constant formats. Outside text (server
 // messages, serials, UI words) is only ever an argument, never the format, so a "%" in it is
 // printed as it stands. Argument-count mistakes do not throw: the line is still logged.
 template <typename... Args>
 boost::format FormatLine(const char* format, const Args&... args) {
+  static const bool kNarrowCacheFilled = FillNarrowCache();
+  (void)kNarrowCacheFilled;
   boost::format line(format);
   line.exceptions(boost::io::all_error_bits &
                   ~(boost::io::too_many_args_bit | boost::io::too_few_args_bit));

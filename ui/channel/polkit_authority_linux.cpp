@@ -21,19 +21,30 @@ constexpr std::chrono::minutes kUnavailableLineEvery{1};
 // it up) when it cannot be read.
 std::uint64_t ProcessStartTime(std::uint32_t pid) {
   std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
-  std::string stat((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  return StartTimeFromStat(file);
+}
+
+}  // namespace
+
+std::uint64_t StartTimeFromStat(std::istream& stat) {
+  // The sender may be gone by now, and a read from its stat file then fails (ESRCH): getline
+  // takes that as a failed stream, where reading the buffer directly would throw.
+  std::string line;
+  if (!std::getline(stat, line)) return 0;
   // The command name in parentheses may hold blanks: count fields after its closing one.
-  const auto close = stat.rfind(')');
+  const auto close = line.rfind(')');
   if (close == std::string::npos) return 0;
-  std::istringstream fields(stat.substr(close + 1));
+  std::istringstream fields(line.substr(close + 1));
   std::string field;
   // Fields 3 to 21, then 22.
   for (int i = 3; i <= 21 && fields >> field; ++i) {
   }
   std::uint64_t start = 0;
-  fields >> start;
+  if (!(fields >> start)) return 0;
   return start;
 }
+
+namespace {
 
 struct Bus {
   sd_bus* bus = nullptr;

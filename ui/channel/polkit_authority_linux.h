@@ -1,7 +1,9 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
+#include <istream>
 #include <mutex>
 #include <string>
 
@@ -21,6 +23,10 @@ enum class PolkitAnswer {
 
 // The decision on Linux: root always; others only when polkit says yes. Pure.
 bool IsLinuxAdministrator(const UiSender& sender, PolkitAnswer answer);
+
+// Field 22 of a /proc/PID/stat (the process's start time in clock ticks since boot); 0 when the
+// text is not there or not whole, as when the process has gone since the file was opened.
+std::uint64_t StartTimeFromStat(std::istream& stat);
 
 // The Linux UiAuthority: root, or whom polkit authorizes for "org.pellux.uploader.configure"
 // (the action the package ships: yes for the user of an active local session, administrator

@@ -12,7 +12,10 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <functional>
 #include <string>
 #include <thread>
@@ -185,6 +188,28 @@ TEST_F(UnixTrustTest, APolkitThatHangsIsGivenUpOnAndRefuses) {
   EXPECT_EQ(PolkitAuthority::Ask(UiSender::FromUnixCredentials(kNobody, kNobody, getpid()), why),
             PolkitAnswer::kUnavailable);
   EXPECT_NE(why.find("Timeout"), std::string::npos) << why;
+}
+
+// A sender that exits right after its message: its stat file, opened while it lived, fails to
+// read (ESRCH). That is no start time, never an exception on the listener's thread.
+TEST(PolkitStartTimeTest, ASenderGoneBetweenOpenAndReadGivesNoStartTime) {
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    pause();
+    _exit(0);
+  }
+  std::ifstream living("/proc/" + std::to_string(child) + "/stat");
+  std::ifstream gone("/proc/" + std::to_string(child) + "/stat");
+  ASSERT_TRUE(living.is_open() && gone.is_open());
+  EXPECT_GT(StartTimeFromStat(living), 0U);
+  kill(child, SIGKILL);
+  waitpid(child, nullptr, 0);
+  EXPECT_EQ(StartTimeFromStat(gone), 0U);
+  std::istringstream cut("1234 (name with ) and blanks) S 1 2 3");
+  EXPECT_EQ(StartTimeFromStat(cut), 0U);
+  std::istringstream whole("77 (a b) S 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 424242 0");
+  EXPECT_EQ(StartTimeFromStat(whole), 424242U);
 }
 
 TEST_F(UnixTrustTest, TheSameEndpointNamedByTwoUsersIsTwoContexts) {
