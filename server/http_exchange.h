@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <functional>
@@ -32,6 +33,8 @@ class HttpExchange {
     std::chrono::milliseconds connectTimeout{30000};
     // An exchange that moves no byte for this long fails.
     std::chrono::milliseconds stallTimeout{120000};
+    // No exchange takes longer than this in all, however slowly its bytes trickle in.
+    std::chrono::milliseconds totalTimeout{300000};
     std::size_t maxResponseBytes = kMaxResponseBytes;
     // A PEM file of certificate authorities trusted instead of the system's store (tests);
     // empty: the system's store. Names and dates are checked either way.
@@ -49,6 +52,10 @@ class HttpExchange {
   // Sends `request` and reads the whole answer. Any worker thread.
   virtual HttpResult Exchange(const NetworkRequest& request, const ProxySettings& proxy) = 0;
 
+  // Ends every exchange in flight within about a second, as failed, and fails every later one
+  // at once: the service is stopping and waits for its workers. Any thread; for good.
+  virtual void AbortAll() { aborted_.store(true); }
+
   // The platform's client: WinInet on Windows, libcurl elsewhere.
   static std::unique_ptr<HttpExchange> CreateForPlatform(Log log, Limits limits);
 
@@ -59,10 +66,14 @@ class HttpExchange {
     if (log_) log_(FormatLine(format, args...).str());
   }
   [[nodiscard]] const Limits& limits() const { return limits_; }
+  [[nodiscard]] bool Aborted() const { return aborted_.load(); }
+  // For a platform client that checks it from inside its own transfer loop.
+  [[nodiscard]] const std::atomic<bool>& AbortFlag() const { return aborted_; }
 
  private:
   Log log_;
   Limits limits_;
+  std::atomic<bool> aborted_{false};
 };
 
 }  // namespace Pellux

@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 
+#include <atomic>
 #include <boost/algorithm/string/case_conv.hpp>
 #include <mutex>
 #include <utility>
@@ -43,6 +44,8 @@ struct Download {
 struct Progress {
   using Clock = std::chrono::steady_clock;
   std::chrono::milliseconds stallTimeout;
+  // Set by AbortAll from another thread; libcurl calls OnProgress at least once a second.
+  const std::atomic<bool>* stopping;
   Clock::time_point lastMovement = Clock::now();
   curl_off_t lastDown = 0;
   curl_off_t lastUp = 0;
@@ -52,6 +55,7 @@ struct Progress {
 int OnProgress(void* context, curl_off_t /*downTotal*/, curl_off_t down, curl_off_t /*upTotal*/,
                curl_off_t up) {
   auto& progress = *static_cast<Progress*>(context);
+  if (progress.stopping->load()) return 1;  // libcurl ends the transfer
   const auto now = Progress::Clock::now();
   if (down != progress.lastDown || up != progress.lastUp) {
     progress.lastDown = down;
@@ -104,6 +108,10 @@ class CurlHttpExchange final : public HttpExchange {
       return result;
     }
 
+    if (Aborted()) {
+      Note("HTTP exchange with %s not started: the service is stopping", request.host);
+      return result;
+    }
     Handles handles;
     CURL* curl = handles.curl;
     if (curl == nullptr) {
@@ -120,7 +128,8 @@ class CurlHttpExchange final : public HttpExchange {
     if (!request.agent.empty()) curl_easy_setopt(curl, CURLOPT_USERAGENT, request.agent.c_str());
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS,
                      static_cast<long>(limits().connectTimeout.count()));
-    Progress progress{limits().stallTimeout};
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(limits().totalTimeout.count()));
+    Progress progress{limits().stallTimeout, &AbortFlag()};
     curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, OnProgress);
     curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &progress);
@@ -185,6 +194,10 @@ class CurlHttpExchange final : public HttpExchange {
     if (download.tooLarge) {
       Note("HTTP exchange failed: the answer from %s is larger than %d bytes", request.host,
            limits().maxResponseBytes);
+      return result;
+    }
+    if (Aborted()) {
+      Note("HTTP exchange with %s aborted: the service is stopping", request.host);
       return result;
     }
     if (progress.stalled) {

@@ -4,7 +4,10 @@
 #include <wininet.h>
 
 #include <array>
+#include <atomic>
 #include <boost/algorithm/string/case_conv.hpp>
+#include <mutex>
+#include <set>
 #include <utility>
 
 #include "base/log_format.h"
@@ -39,6 +42,69 @@ class Handle {
   HINTERNET handle_;
 };
 
+// The request handles of the exchanges in flight. A call blocked on one (sending, waiting for
+// the answer, reading it) fails at once when another thread closes that handle, which is how
+// AbortAll ends them; closing and forgetting happen under one lock, so that no handle is closed
+// twice and none that WinInet has handed out again is closed by mistake.
+class LiveRequests {
+ public:
+  // Takes `handle` in, or closes it and answers false when the exchanges are already aborted.
+  bool Add(HINTERNET handle, const std::atomic<bool>& aborted) {
+    std::lock_guard guard(mutex_);
+    if (aborted.load()) {
+      InternetCloseHandle(handle);
+      return false;
+    }
+    open_.insert(handle);
+    return true;
+  }
+  // Closes `handle` when the exchange is over, unless CloseAll did.
+  void Close(HINTERNET handle) {
+    std::lock_guard guard(mutex_);
+    if (open_.erase(handle) != 0) InternetCloseHandle(handle);
+  }
+  void CloseAll() {
+    std::lock_guard guard(mutex_);
+    for (HINTERNET handle : open_) InternetCloseHandle(handle);
+    open_.clear();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::set<HINTERNET> open_;
+};
+
+// The request handle of one exchange, closed through LiveRequests whichever way it ends.
+class RequestHandle {
+ public:
+  explicit RequestHandle(LiveRequests& live) : live_(live) {}
+  RequestHandle(const RequestHandle&) = delete;
+  RequestHandle& operator=(const RequestHandle&) = delete;
+  ~RequestHandle() { Release(); }
+  // Holds `handle` from now on; false, with the handle closed, once the exchanges are aborted.
+  bool Reset(HINTERNET handle, const std::atomic<bool>& aborted) {
+    // The error of the call that gave no handle survives closing the one held before.
+    const DWORD openError = GetLastError();
+    Release();
+    if (handle == nullptr) {
+      SetLastError(openError);
+      return false;
+    }
+    if (!live_.Add(handle, aborted)) return false;
+    handle_ = handle;
+    return true;
+  }
+  [[nodiscard]] HINTERNET Get() const { return handle_; }
+
+ private:
+  void Release() {
+    if (handle_ != nullptr) live_.Close(handle_);
+    handle_ = nullptr;
+  }
+  LiveRequests& live_;
+  HINTERNET handle_ = nullptr;
+};
+
 INTERNET_PORT ServiceFor(const std::string& protocol) {
   const std::string lower = boost::algorithm::to_lower_copy(protocol);
   if (lower == "http") return INTERNET_SERVICE_HTTP;
@@ -63,8 +129,17 @@ class WinInetExchange final : public HttpExchange {
  public:
   WinInetExchange(Log log, Limits limits) : HttpExchange(std::move(log), std::move(limits)) {}
 
+  void AbortAll() override {
+    HttpExchange::AbortAll();
+    live_.CloseAll();
+  }
+
   HttpResult Exchange(const NetworkRequest& request, const ProxySettings& proxy) override {
     HttpResult result;
+    if (Aborted()) {
+      Note("HTTP exchange with %s not started: the service is stopping", request.host);
+      return result;
+    }
     // WinInet takes the port as 16 bits: a larger or negative number would be cut down to
     // some other server's port.
     if (request.port < 0 || request.port > 65535) {
@@ -80,19 +155,22 @@ class WinInetExchange final : public HttpExchange {
       proxyName = proxy.serverOverride.c_str();
     }
     const Handle session(InternetOpenA(request.agent.c_str(), access, proxyName, nullptr, 0));
-    if (session.Get() == nullptr) return Fail("InternetOpenA", result);
+    if (session.Get() == nullptr) return Fail("InternetOpenA", request, result);
     if (proxy.selection == ProxySettings::kPerConnection) SetPerConnectionOptions(session, proxy);
     SetTimeouts(session);
 
     const Handle connection(InternetConnectA(session.Get(), request.host.c_str(),
                                              static_cast<INTERNET_PORT>(request.port), nullptr,
                                              nullptr, ServiceFor(request.protocol), 0, 0));
-    if (connection.Get() == nullptr) return Fail("InternetConnectA", result);
+    if (connection.Get() == nullptr) return Fail("InternetConnectA", request, result);
 
     const WinInetRequestPlan plan = PlanWinInetRequest(request.secure, proxy);
-    Handle call(HttpOpenRequestA(connection.Get(), request.method.c_str(), request.path.c_str(),
-                                 nullptr, nullptr, nullptr, plan.flags, 0));
-    if (call.Get() == nullptr) return Fail("HttpOpenRequestA", result);
+    RequestHandle call(live_);
+    if (!call.Reset(HttpOpenRequestA(connection.Get(), request.method.c_str(),
+                                     request.path.c_str(), nullptr, nullptr, nullptr, plan.flags, 0),
+                    AbortFlag())) {
+      return Fail("HttpOpenRequestA", request, result);
+    }
     if (plan.suppressServerAuth &&
         !InternetSetOptionA(call.Get(), INTERNET_OPTION_SUPPRESS_SERVER_AUTH, nullptr, 0)) {
       // A WinInet without the option would answer the server's challenge with our
@@ -104,10 +182,12 @@ class WinInetExchange final : public HttpExchange {
           "error %lu: %s [0x%08lx]; the request goes without any authentication",
           static_cast<unsigned long>(code), SystemErrorTextFrom("wininet.dll", code),
           static_cast<unsigned long>(code));
-      call.Reset(HttpOpenRequestA(connection.Get(), request.method.c_str(), request.path.c_str(),
-                                  nullptr, nullptr, nullptr, plan.flags | INTERNET_FLAG_NO_AUTH,
-                                  0));
-      if (call.Get() == nullptr) return Fail("HttpOpenRequestA", result);
+      if (!call.Reset(HttpOpenRequestA(connection.Get(), request.method.c_str(),
+                                       request.path.c_str(), nullptr, nullptr, nullptr,
+                                       plan.flags | INTERNET_FLAG_NO_AUTH, 0),
+                      AbortFlag())) {
+        return Fail("HttpOpenRequestA", request, result);
+      }
     }
     SetTimeouts(call);
 
@@ -116,13 +196,13 @@ class WinInetExchange final : public HttpExchange {
     const BOOL sent = HttpSendRequestA(
         call.Get(), post ? kFormContentType : nullptr, post ? kFormContentTypeLength : 0,
         post ? body.data() : nullptr, post ? static_cast<DWORD>(body.size()) : 0);
-    if (!sent) return Fail("HttpSendRequestA", result);
+    if (!sent) return Fail("HttpSendRequestA", request, result);
 
     std::array<char, kReadChunk> chunk{};
     for (;;) {
       DWORD read = 0;
       if (!InternetReadFile(call.Get(), chunk.data(), kReadChunk, &read)) {
-        return Fail("InternetReadFile", result);
+        return Fail("InternetReadFile", request, result);
       }
       if (read == 0) break;
       if (result.body.size() + read > limits().maxResponseBytes) {
@@ -156,8 +236,14 @@ class WinInetExchange final : public HttpExchange {
   }
 
  private:
-  HttpResult& Fail(const char* call, HttpResult& result) const {
+  LiveRequests live_;
+
+  HttpResult& Fail(const char* call, const NetworkRequest& request, HttpResult& result) const {
     const DWORD code = GetLastError();
+    if (Aborted()) {
+      Note("HTTP exchange with %s aborted: the service is stopping", request.host);
+      return result;
+    }
     // WinInet keeps the texts of its own codes (12000 and up) in its own message table.
     Note("HTTP exchange failed: %s returned error %lu: %s [0x%08lx]", call,
          static_cast<unsigned long>(code), SystemErrorTextFrom("wininet.dll", code),
@@ -190,7 +276,8 @@ class WinInetExchange final : public HttpExchange {
     InternetSetOptionA(session.Get(), INTERNET_OPTION_PER_CONNECTION_OPTION, &list, sizeof list);
   }
 
-  void SetTimeouts(const Handle& session) const {
+  template <typename Held>
+  void SetTimeouts(const Held& session) const {
     DWORD connect = static_cast<DWORD>(limits().connectTimeout.count());
     DWORD receive = static_cast<DWORD>(limits().stallTimeout.count());
     InternetSetOptionA(session.Get(), INTERNET_OPTION_CONNECT_TIMEOUT, &connect, sizeof connect);

@@ -22,6 +22,8 @@ void NetworkWorkerPool::Submit(NetworkRequest request, Context context, Completi
   boost::asio::post(
       io_, [this, request = std::move(request), context, completion = std::move(completion)] {
         const HttpResult result = exchange_.Exchange(request, ProcessProxySettings::Get());
+        // An exchange cut short by Stop reports nothing, as a request still queued then.
+        if (!IsRunning()) return;
         if (request.reportResult && completion) {
           completion(result.failed, result.body, request.requestNumber, context);
         }
@@ -34,6 +36,7 @@ void NetworkWorkerPool::Stop() {
     if (!running_) return;
     running_ = false;
   }
+  exchange_.AbortAll();
   work_.reset();
   io_.stop();
   for (std::thread& worker : workers_) {

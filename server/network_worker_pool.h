@@ -34,7 +34,8 @@ class NetworkWorkerPool {
   // Queues one exchange with the proxy settings of the process and returns. Once the pool has
   // stopped the request is dropped and no completion runs. A null completion reports nothing.
   void Submit(NetworkRequest request, Context context, Completion completion);
-  // Drops what is still queued, lets the running exchanges end and joins the workers.
+  // Drops what is still queued, aborts the exchanges in flight (they end within about a second
+  // and report nothing) and joins the workers. The exchange then fails whatever it is given.
   void Stop();
   [[nodiscard]] bool IsRunning() const;
 

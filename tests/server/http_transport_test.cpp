@@ -317,6 +317,52 @@ TEST_F(HttpTransportTest, AStoppedPoolDropsRequestsSilently) {
   EXPECT_TRUE(completions.empty());
 }
 
+// A service that stops while its exchanges hang must not wait for them: with limits that would
+// keep each one for ten minutes, Stop returns once they are aborted and none reports.
+TEST_F(HttpTransportTest, StoppingThePoolAbortsExchangesThatHang) {
+#ifdef _WIN32
+  GTEST_SKIP() << "Wine's WinInet goes on waiting in a call whose handle another thread closed "
+                  "(Windows ends it); the exchange under Wine waits for its receive time-out";
+#endif
+  HttpExchange::Limits patient = TestLimits();
+  patient.stallTimeout = std::chrono::minutes(10);
+  patient.totalTimeout = std::chrono::minutes(10);
+  const auto hanging = HttpExchange::CreateForPlatform(
+      [this](const std::string& line) {
+        std::lock_guard guard(linesMutex);
+        lines.push_back(line);
+      },
+      patient);
+  std::atomic<int> reported{0};
+  {
+    NetworkWorkerPool stopping(*hanging);
+    for (int i = 0; i < NetworkWorkerPool::kWorkers; ++i) {
+      server.Script(ServerReply::Stalling());
+      stopping.Submit(Request(), &caller, [&](bool, const std::string&, std::uint32_t, Context) {
+        reported.fetch_add(1);
+      });
+    }
+    ASSERT_TRUE(server.WaitForRequests(NetworkWorkerPool::kWorkers, std::chrono::seconds(30)));
+    stopping.Stop();
+  }
+  EXPECT_EQ(reported.load(), 0);
+  int aborted = 0;
+  for (const std::string& line : Lines()) {
+    aborted += line.find("aborted: the service is stopping") != std::string::npos ? 1 : 0;
+  }
+  EXPECT_EQ(aborted, NetworkWorkerPool::kWorkers);
+}
+
+// Once aborted, the exchange fails whatever it is given, at once and without a connection.
+TEST_F(HttpTransportTest, AnAbortedExchangeStartsNothing) {
+  exchange->AbortAll();
+  EXPECT_TRUE(exchange->Exchange(Request(), ProxySettings{}).failed);
+  const auto said = Lines();
+  ASSERT_EQ(said.size(), 1U);
+  EXPECT_NE(said[0].find("not started: the service is stopping"), std::string::npos) << said[0];
+  EXPECT_EQ(server.ConnectionsAccepted(), 0U);
+}
+
 TEST_F(HttpTransportTest, OverrideProxyCarriesTheRequest) {
   // The reference server stands in for the proxy: a proxied request names the whole URL.
   ProxySettings proxy;
