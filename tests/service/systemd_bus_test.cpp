@@ -34,7 +34,7 @@ TEST(SystemdUnitsTest, SwitchesReachSystemdsManagerAndItsRefusalIsTold) {
   const auto state = [&] {
     char* value = nullptr;
     sd_bus_get_property_string(system.Bus(), "org.freedesktop.systemd1",
-                               "/org/freedesktop/systemd1/unit/pellux_service",
+                               SystemdUnitObject("pellux.service").c_str(),
                                "org.freedesktop.systemd1.Unit", "ActiveState", &error, &value);
     std::string text = value != nullptr ? value : "";
     free(value);

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -19,6 +20,21 @@ namespace Pellux {
 
 // The interface of python-dbusmock's control methods on a mocked object.
 inline constexpr const char* kMock = "org.freedesktop.DBus.Mock";
+
+// Our template of systemd's manager (tests/support/systemd_manager_mock.py). It stands in for
+// dbusmock's own "systemd", which puts every property on org.freedesktop.systemd1.Unit and names
+// objects its own way: ours keeps each property on the interface org.freedesktop.systemd1(5)
+// documents (ControlGroup on ...Service) and the object paths systemd gives.
+inline constexpr const char* kSystemdManagerTemplate = PELLUX_SYSTEMD_MOCK_TEMPLATE;
+
+// The object path systemd gives the unit `unit` (sd_bus_path_encode, as the manager does).
+inline std::string SystemdUnitObject(const std::string& unit) {
+  char* path = nullptr;
+  if (sd_bus_path_encode("/org/freedesktop/systemd1/unit", unit.c_str(), &path) < 0) return {};
+  std::string text = path;
+  free(path);
+  return text;
+}
 
 inline pid_t Spawn(std::vector<std::string> arguments) {
   std::vector<char*> pointers;
@@ -47,7 +63,8 @@ inline void End(pid_t child) {
 }
 
 // A system bus of the test's own (DBUS_SYSTEM_BUS_ADDRESS), with a mock of one system
-// service from dbusmock's templates on it, its calls logged to a file.
+// service from dbusmock's templates on it, its calls logged to a file. The template "systemd"
+// is ours (kSystemdManagerTemplate).
 class MockedSystemBus {
  public:
   MockedSystemBus(const std::string& tag, const std::string& templateName,
@@ -62,7 +79,7 @@ class MockedSystemBus {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     mock_ = Spawn({"/usr/bin/python3", "-m", "dbusmock", "--system", "-l", CallLog(), "--template",
-                   templateName});
+                   templateName == "systemd" ? kSystemdManagerTemplate : templateName});
     sd_bus_open_system(&bus_);
     for (int i = 0; i < 1000 && !ready_; ++i) {
       int has = 0;
@@ -94,30 +111,11 @@ class MockedSystemBus {
   }
   sd_bus* Bus() { return bus_; }
 
-  // On a mocked systemd: the unit `unit`, and the manager's methods the switches call that
-  // dbusmock's template lacks (enabling, disabling, reloading). False when one cannot be added.
+  // On a mocked systemd: the loaded, inactive unit `unit` (with its Service interface when it is
+  // a service). False when it cannot be added.
   bool AddSystemdUnit(const std::string& unit) {
-    const char* path = "/org/freedesktop/systemd1";
-    if (sd_bus_call_method(bus_, "org.freedesktop.systemd1", path, kMock, "AddMockUnit", nullptr,
-                           nullptr, "s", unit.c_str()) < 0) {
-      return false;
-    }
-    struct Method {
-      const char* name;
-      const char* in;
-      const char* out;
-      const char* code;
-    };
-    for (const Method& method :
-         {Method{"EnableUnitFiles", "asbb", "ba(sss)", "ret = (False, [])"},
-          Method{"DisableUnitFiles", "asb", "a(sss)", "ret = []"}, Method{"Reload", "", "", ""}}) {
-      if (sd_bus_call_method(bus_, "org.freedesktop.systemd1", path, kMock, "AddMethod", nullptr,
-                             nullptr, "sssss", "org.freedesktop.systemd1.Manager", method.name,
-                             method.in, method.out, method.code) < 0) {
-        return false;
-      }
-    }
-    return true;
+    return sd_bus_call_method(bus_, "org.freedesktop.systemd1", "/org/freedesktop/systemd1", kMock,
+                              "AddMockUnit", nullptr, nullptr, "s", unit.c_str()) >= 0;
   }
 
  private:
