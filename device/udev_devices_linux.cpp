@@ -21,6 +21,7 @@
 #include "base/log_format.h"
 #include "base/log_level.h"
 #include "base/system_error.h"
+#include "device/usb_power_cycle_rules.h"
 
 namespace Pellux {
 namespace {
@@ -168,7 +169,33 @@ std::vector<UsbSerialPort> ListUsbSerialPorts(const DeviceLog& log) {
   return ports;
 }
 
+namespace {
+
+std::optional<std::string> OptionalText(const char* value) {
+  if (value == nullptr) return std::nullopt;
+  return std::string(value);
+}
+
+// What udev and sysfs tell of `usb` that decides whether it may be power-cycled.
+UsbDeviceFacts FactsOf(udev_device* usb) {
+  UsbDeviceFacts facts;
+  facts.hasUsbParent =
+      udev_device_get_parent_with_subsystem_devtype(usb, "usb", "usb_device") != nullptr;
+  facts.deviceNumber = OptionalText(udev_device_get_sysattr_value(usb, "devnum"));
+  facts.deviceClass = OptionalText(udev_device_get_sysattr_value(usb, "bDeviceClass"));
+  facts.baseStationMark = OptionalText(udev_device_get_property_value(usb, kBaseStationProperty));
+  return facts;
+}
+
+}  // namespace
+
 int RestartUsbDevices(std::uint16_t vendorId, std::uint16_t productId, const DeviceLog& log) {
+  return PowerCycleUsbDevices(vendorId, productId, /*baseStationsOnly=*/false, log).restarted;
+}
+
+UsbRestartOutcome PowerCycleUsbDevices(std::uint16_t vendorId, std::uint16_t productId,
+                                       bool baseStationsOnly, const DeviceLog& log) {
+  UsbRestartOutcome outcome;
   std::array<char, 8> vendor{};
   std::array<char, 8> product{};
   std::snprintf(vendor.data(), vendor.size(), "%04x", vendorId);
@@ -185,10 +212,9 @@ int RestartUsbDevices(std::uint16_t vendorId, std::uint16_t productId, const Dev
     Emit(log, LogLevel::kError,
          FormatLine("USB devices %s could not be listed through udev: nothing restarted.", ids)
              .str());
-    return 0;
+    outcome.listed = false;
+    return outcome;
   }
-  int restarted = 0;
-  int found = 0;
   udev_list_entry* entry = nullptr;
   udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(listing.get())) {
     const UdevPtr<udev_device> usb(
@@ -196,8 +222,17 @@ int RestartUsbDevices(std::uint16_t vendorId, std::uint16_t productId, const Dev
     if (!usb) continue;
     const char* type = udev_device_get_devtype(usb.get());
     if (type == nullptr || std::string_view(type) != "usb_device") continue;
-    ++found;
+    ++outcome.matching;
     const std::string path = Text(udev_device_get_syspath(usb.get()));
+    if (const PowerCycleVerdict verdict = JudgePowerCycle(FactsOf(usb.get()), baseStationsOnly);
+        verdict != PowerCycleVerdict::Allowed) {
+      Emit(log, LogLevel::kError,
+           FormatLine("Refused to power-cycle USB device %s at %s: %s.", ids, path,
+                      PowerCycleVerdictText(verdict))
+               .str());
+      ++outcome.refused;
+      continue;
+    }
     const std::string attribute = path + "/authorized";
     int error = WriteAttribute(attribute, "0");
     if (error == 0) {
@@ -211,7 +246,7 @@ int RestartUsbDevices(std::uint16_t vendorId, std::uint16_t productId, const Dev
       }
       Emit(log, LogLevel::kLifecycle,
            FormatLine("Restarted USB device %s at %s: authorized 0, then 1.", ids, path).str());
-      ++restarted;
+      ++outcome.restarted;
       continue;
     }
     Emit(log, LogLevel::kError,
@@ -241,15 +276,15 @@ int RestartUsbDevices(std::uint16_t vendorId, std::uint16_t productId, const Dev
     } else {
       Emit(log, LogLevel::kLifecycle,
            FormatLine("Reset USB device %s through %s.", ids, node).str());
-      ++restarted;
+      ++outcome.restarted;
     }
     ::close(fd);
   }
-  if (found == 0) {
+  if (outcome.matching == 0) {
     Emit(log, LogLevel::kDetail,
          FormatLine("No USB device %s is attached: nothing to restart.", ids).str());
   }
-  return restarted;
+  return outcome;
 }
 
 // ---------------------------------------------------------------------------------------------

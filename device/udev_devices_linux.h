@@ -31,11 +31,24 @@ std::vector<UsbSerialPort> ListUsbSerialPorts(const DeviceLog& log);
 // A tty `device` as a candidate, or nothing when it is none.
 std::optional<UsbSerialPort> DescribeUsbSerialPort(udev_device* device);
 
-// Power-cycles every attached USB device with these ids, the Linux counterpart of disabling and
-// enabling it on Windows: "0" and then "1" written to its sysfs "authorized" attribute (the
-// kernel unbinds its drivers and enumerates it anew); when that cannot be done, a
-// USBDEVFS_RESET on its /dev/bus/usb node. Each step and each failure (no permission, not found)
-// is logged. Returns how many devices were restarted one way or the other.
+// What came of a power cycle of the USB devices with some ids.
+struct UsbRestartOutcome {
+  bool listed = true;  // false: udev could not list the USB devices (logged)
+  int matching = 0;    // attached USB devices with the ids
+  int refused = 0;     // of them, left alone by JudgePowerCycle (usb_power_cycle_rules.h)
+  int restarted = 0;   // of them, power-cycled one way or the other
+};
+
+// Power-cycles every attached USB device with these ids that JudgePowerCycle allows (never a
+// root hub or a hub; with `baseStationsOnly`, only what the installed udev rule marks as a base
+// station), the Linux counterpart of disabling and enabling it on Windows: "0" and then "1"
+// written to its sysfs "authorized" attribute (the kernel unbinds its drivers and enumerates it
+// anew); when that cannot be done, a USBDEVFS_RESET on its /dev/bus/usb node. Each step, each
+// device left alone and each failure (no permission, not found) is logged.
+UsbRestartOutcome PowerCycleUsbDevices(std::uint16_t vendorId, std::uint16_t productId,
+                                       bool baseStationsOnly, const DeviceLog& log);
+
+// PowerCycleUsbDevices of any device with the ids (hubs aside); how many were restarted.
 int RestartUsbDevices(std::uint16_t vendorId, std::uint16_t productId, const DeviceLog& log);
 
 // Watches udev (netlink, subsystem tty, and usb for removals) for base station candidates that

@@ -42,9 +42,13 @@ std::optional<std::string> ControlGroupOf(std::int32_t processId) {
 }  // namespace
 
 LinuxRebooterSystem::LinuxRebooterSystem(Clock& clock, std::ostream& err, std::string unit)
-    : clock_(clock), err_(err), unit_(std::move(unit)), units_([this](const std::string& line) {
-        err_ << line << "\n" << std::flush;
-      }) {}
+    : clock_(clock),
+      err_(err),
+      unit_(std::move(unit)),
+      units_([this](const std::string& line) { err_ << line << "\n"
+                                                    << std::flush; }),
+      controlGroups_([this](const std::string& line) { err_ << line << "\n"
+                                                            << std::flush; }) {}
 
 std::optional<std::string> LinuxRebooterSystem::ActiveState() {
   return units_.UnitProperty(unit_, "ActiveState");
@@ -66,7 +70,7 @@ void LinuxRebooterSystem::StopService() {
   const auto start = clock_.Now();
   const std::optional<std::string> state = ActiveState();
   if (state && IsDown(*state)) return;
-  controlGroup_ = units_.UnitProperty(unit_, "ControlGroup").value_or("");
+  controlGroup_ = controlGroups_.Read(unit_).value_or("");
   if (!units_.Stop(unit_)) return;
   WaitWhile([](const std::string& now) { return !IsDown(now); }, start, kStopLimit);
 }
@@ -145,11 +149,16 @@ RebooterSystem::DeviceRestart LinuxRebooterSystem::RestartDevices(std::uint32_t 
   DeviceRestart restart;
   // USB ids have 16 bits: larger ones name no device.
   if (vendorId > 0xFFFFU || productId > 0xFFFFU) return restart;
-  restart.restarted = RestartUsbDevices(
+  const UsbRestartOutcome outcome = PowerCycleUsbDevices(
       static_cast<std::uint16_t>(vendorId), static_cast<std::uint16_t>(productId),
-      [this](int /*level*/, const std::string& line) { err_ << line << "\n"
-                                                            << std::flush; });
-  restart.devices = restart.restarted;
+      /*baseStationsOnly=*/true, [this](int /*level*/, const std::string& line) {
+        err_ << line << "\n" << std::flush;
+      });
+  restart.devices = outcome.matching;
+  restart.refused = outcome.refused;
+  restart.restarted = outcome.restarted;
+  if (!outcome.listed) restart.reason = "the USB devices could not be listed through udev";
+  restart.listed = outcome.listed;
   return restart;
 }
 

@@ -8,12 +8,13 @@
 
 #include "base/clock.h"
 #include "rebooter/rebooter.h"
+#include "rebooter/service_control_group_linux.h"
 #include "service/systemd_units_linux.h"
 
 namespace Pellux {
 
 // The rebooter's system on Linux: the daemon's unit through systemd's manager on the system bus,
-// the daemon's process through a pidfd, the base station through sysfs (RestartUsbDevices). Each
+// the daemon's process through a pidfd, the base station through sysfs (PowerCycleUsbDevices). Each
 // failed call is one line on `err` with the call, its code (errno, or the bus error's name) and
 // its text. Called from the rebooter's one thread; waits run on `clock`.
 class LinuxRebooterSystem final : public RebooterSystem {
@@ -30,8 +31,8 @@ class LinuxRebooterSystem final : public RebooterSystem {
   LinuxRebooterSystem(Clock& clock, std::ostream& err, std::string unit = kServiceUnit);
 
   // StopUnit (mode "replace") unless the unit is inactive or failed already, then waits until
-  // it is, at most kStopLimit. Notes the unit's control group first: only a process in it is
-  // ever ended.
+  // it is, at most kStopLimit. Notes the unit's control group first (ServiceControlGroup): only
+  // a process in it is ever ended.
   void StopService() override;
   // ActiveState "active" is running.
   std::optional<bool> ServiceRunning() override;
@@ -39,8 +40,9 @@ class LinuxRebooterSystem final : public RebooterSystem {
   // before the stop), then a wait for it to be gone. A process that is not there, or not the
   // unit's, is NotOpened: the rebooter runs as root, and the process id comes from outside.
   Termination TerminateProcess(std::int32_t processId) override;
-  // RestartUsbDevices: "0" then "1" to each matching device's "authorized", its lines on `err`.
-  // Only the devices restarted are counted, so none restarted reads as none found.
+  // PowerCycleUsbDevices of base stations only: "0" then "1" to the "authorized" of each device
+  // with the ids that the installed udev rule marks as a base station, never a hub; its lines
+  // (each device left alone among them) on `err`.
   DeviceRestart RestartDevices(std::uint32_t vendorId, std::uint32_t productId) override;
   // StartUnit (mode "replace"), then waits while the unit is activating, at most kStartLimit.
   void StartService() override;
@@ -58,6 +60,7 @@ class LinuxRebooterSystem final : public RebooterSystem {
   std::ostream& err_;
   const std::string unit_;
   SystemdUnits units_;
+  ServiceControlGroup controlGroups_;
   // The unit's control group while it ran; empty when it did not run or could not be read.
   std::string controlGroup_;
 };

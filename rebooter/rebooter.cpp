@@ -16,27 +16,35 @@ std::optional<std::string> RestartBaseStation(const RebooterArguments& arguments
   clock.Sleep(kDeviceSettleTime);
   if (restart.restarted > 0) return std::nullopt;
   if (restart.devices == 0) return std::string(kDeviceNotFoundReason);
+  if (restart.refused == restart.devices) return std::string(kNoBaseStationReason);
   return restart.reason.empty() ? std::string(kPropertyChangeFailedReason) : restart.reason;
 }
 
 }  // namespace
 
-void RunRebooter(const RebooterArguments& arguments, RebooterSystem& system, Clock& clock,
+bool RunRebooter(const RebooterArguments& arguments, RebooterSystem& system, Clock& clock,
                  std::ostream& out, std::ostream& err) {
+  bool failed = false;
   system.StopService();
-  if (system.ServiceRunning().value_or(false)) err << kRebooterStopFailedText << std::flush;
+  if (system.ServiceRunning().value_or(false)) {
+    err << kRebooterStopFailedText << std::flush;
+    failed = true;
+  }
   if (arguments.terminateProcess &&
       system.TerminateProcess(arguments.processId) == RebooterSystem::Termination::StillActive) {
     err << FormatLine(kRebooterNotTerminatedFormat, arguments.processId).str() << std::flush;
+    failed = true;
   }
   if (arguments.restartDevice) {
     if (const auto failure = RestartBaseStation(arguments, system, clock)) {
       err << FormatLine(kRebooterRestartFailedFormat, failure->c_str()).str() << std::flush;
+      failed = true;
     }
   }
   system.StartService();
   const bool running = system.ServiceRunning().value_or(false);
   out << FormatLine(kRebooterFinalFormat, running ? "running" : "stopped").str() << std::flush;
+  return running && !failed;
 }
 
 std::string UsbDeviceInstancePrefix(std::uint32_t vendorId, std::uint32_t productId) {

@@ -27,12 +27,13 @@ class RebooterSystem {
   // Ends the process `processId` with exit code 0. NotOpened: there was no such process to end
   // (it may have ended already), which is no failure.
   virtual Termination TerminateProcess(std::int32_t processId) = 0;
-  // Restarts every USB device with these ids.
+  // Restarts every USB device with these ids that may be restarted.
   struct DeviceRestart {
     bool listed = true;  // false: the devices could not be listed; `reason` says why
     int devices = 0;     // how many were listed
     int restarted = 0;   // how many of them restarted
     std::string reason;  // why the last one that failed did
+    int refused = 0;     // how many of them are no base station and were left alone (Linux)
   };
   virtual DeviceRestart RestartDevices(std::uint32_t vendorId, std::uint32_t productId) = 0;
   // The service program's start procedure: start, then wait while start-pending.
@@ -48,6 +49,8 @@ inline constexpr const char* kRebooterRestartFailedFormat = "Failed to restart b
 inline constexpr const char* kRebooterFinalFormat = "The Pellux Data Uploader service is %s.\n";
 inline constexpr const char* kDeviceNotFoundReason = "device not found";
 inline constexpr const char* kPropertyChangeFailedReason = "property change installation failed";
+// Every device with the ids was left alone, as none is a base station.
+inline constexpr const char* kNoBaseStationReason = "no base station has these ids";
 
 // The pause after the devices were restarted, before the service is started again: the base
 // station needs it to come back.
@@ -55,8 +58,10 @@ inline constexpr std::chrono::milliseconds kDeviceSettleTime{2000};
 
 // The whole recovery, in order: stop the service, check that it stopped, end its process, restart
 // the base station (and wait for it to come back), start the service, and tell its state on
-// `out`. Failures go to `err`, one line each, and never end the sequence.
-void RunRebooter(const RebooterArguments& arguments, RebooterSystem& system, Clock& clock,
+// `out`. Failures go to `err`, one line each, and never end the sequence. True when nothing
+// failed and the service runs at the end (the Linux program's exit code; the Windows one always
+// exits 0).
+bool RunRebooter(const RebooterArguments& arguments, RebooterSystem& system, Clock& clock,
                  std::ostream& out, std::ostream& err);
 
 // The device instance prefix Windows lists the base station's USB devices under:

@@ -59,11 +59,4 @@ std::optional<RebooterArguments> ParseRebooterInstance(const std::string& instan
   return arguments;
 }
 
-std::optional<RebooterArguments> ReadRebooterCommandLine(const std::vector<std::string>& words) {
-  if (words.size() == 1 && words[0].find('-') != std::string::npos) {
-    return ParseRebooterInstance(words[0]);
-  }
-  return ParseRebooterArguments(words);
-}
-
 }  // namespace Pellux

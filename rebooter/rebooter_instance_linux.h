@@ -3,7 +3,6 @@
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "rebooter/rebooter_arguments.h"
 
@@ -25,10 +24,5 @@ std::string RebooterUnitName(std::uint16_t vendorId, std::uint16_t productId,
 // digits without a leading zero, at least 2 (never init) and at most 2147483647. Anything else
 // gives nothing.
 std::optional<RebooterArguments> ParseRebooterInstance(const std::string& instance);
-
-// The rebooter's command line without the program's name: one word holding a '-' is a unit
-// instance (strictly, as above); otherwise the three plain words, read as on Windows. Nothing when
-// an instance was refused.
-std::optional<RebooterArguments> ReadRebooterCommandLine(const std::vector<std::string>& words);
 
 }  // namespace Pellux

@@ -21,6 +21,7 @@
 #include "base/log_level.h"
 #include "rebooter/linux_rebooter_system_linux.h"
 #include "rebooter/rebooter.h"
+#include "rebooter/rebooter_command_line_linux.h"
 #include "rebooter/rebooter_instance_linux.h"
 #include "service/daemon_relauncher_linux.h"
 #include "sim/virtual_clock.h"
@@ -32,8 +33,9 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr const char* kUnitObject = "/org/freedesktop/systemd1/unit/pellux_service";
 constexpr const char* kUnitInterface = "org.freedesktop.systemd1.Unit";
+constexpr const char* kServiceInterface = "org.freedesktop.systemd1.Service";
+const std::string kUnitObject = SystemdUnitObject("pellux.service");
 
 std::string ReadFile(const std::string& path) {
   std::ifstream file(path);
@@ -75,21 +77,25 @@ class LinuxRebooterTest : public ::testing::Test {
     ASSERT_TRUE(world.Ready());
     ASSERT_TRUE(system.Ready());
     ASSERT_TRUE(system.AddSystemdUnit("pellux.service"));
-    // dbusmock's unit has no control group of its own.
-    ASSERT_GE(sd_bus_call_method(system.Bus(), "org.freedesktop.systemd1", kUnitObject, kMock,
-                                 "AddProperty", nullptr, nullptr, "ssv", kUnitInterface,
-                                 "ControlGroup", "s", ""),
-              0);
-    SetUnit({{"ActiveState", "active"}, {"ControlGroup", OwnControlGroup()}});
+    SetUnit({{"ActiveState", "active"}});
+    SetService({{"ControlGroup", OwnControlGroup()}});
   }
 
-  // Sets text properties of the mocked pellux.service.
+  // Sets text properties of the mocked pellux.service: its state on the Unit interface, its
+  // control group on the Service interface, where systemd keeps them.
   void SetUnit(const std::vector<std::pair<std::string, std::string>>& properties) {
+    SetProperties(kUnitInterface, properties);
+  }
+  void SetService(const std::vector<std::pair<std::string, std::string>>& properties) {
+    SetProperties(kServiceInterface, properties);
+  }
+  void SetProperties(const char* interface,
+                     const std::vector<std::pair<std::string, std::string>>& properties) {
     sd_bus_message* call = nullptr;
     ASSERT_GE(sd_bus_message_new_method_call(system.Bus(), &call, "org.freedesktop.systemd1",
-                                             kUnitObject, kMock, "UpdateProperties"),
+                                             kUnitObject.c_str(), kMock, "UpdateProperties"),
               0);
-    sd_bus_message_append(call, "s", kUnitInterface);
+    sd_bus_message_append(call, "s", interface);
     sd_bus_message_open_container(call, 'a', "{sv}");
     for (const auto& [name, value] : properties) {
       sd_bus_message_append(call, "{sv}", name.c_str(), "s", value.c_str());
@@ -169,6 +175,88 @@ TEST_F(LinuxRebooterTest, WithoutTheStationItSaysDeviceNotFoundAndStillStartsThe
   EXPECT_TRUE(CalledInOrder("StopUnit", "StartUnit")) << system.Calls();
 }
 
+TEST_F(LinuxRebooterTest, AListedStationThatCannotBeCycledIsNoMissingDevice) {
+  const std::string station = AddStation();
+  // An attribute that cannot be written; the fake node takes no USB reset either.
+  const std::string attribute = RealPath(station) + "/authorized";
+  ::unlink(attribute.c_str());
+  ASSERT_EQ(::mkdir(attribute.c_str(), 0755), 0);
+  LinuxRebooterSystem backend(clock, err);
+  RebooterArguments arguments = StationAndProcess(0);
+  arguments.terminateProcess = false;
+  EXPECT_FALSE(RunRebooter(arguments, backend, clock, out, err));
+  EXPECT_NE(err.str().find("Failed to restart base station:  property change installation "
+                           "failed\n"),
+            std::string::npos)
+      << err.str();
+  EXPECT_EQ(err.str().find("device not found"), std::string::npos) << err.str();
+  EXPECT_NE(err.str().find("write 0(" + station + "/authorized) failed"), std::string::npos)
+      << err.str();
+}
+
+TEST_F(LinuxRebooterTest, OnlyMarkedBaseStationsArePowerCycledAndNeverAHub) {
+  const std::string rootHub = world.AddUsbDevice("", "usb7", "1d6b", "0002", "1", "09");
+  struct Row {
+    const char* name;
+    const char* vendor;
+    const char* product;
+    std::string parent;  // empty: no USB parent
+    const char* deviceNumber;
+    const char* deviceClass;
+    const char* mark;  // PELLUX_BASE_STATION, nullptr for none
+    const char* told;  // in the refusal line; empty: cycled
+  };
+  const Row rows[] = {
+      {"a marked station", "10c4", "84c4", rootHub, "2", "00", "1", ""},
+      {"the ids without the mark", "10c4", "84c5", rootHub, "3", "00", nullptr,
+       "not marked as a base station"},
+      {"a mark other than 1", "10c4", "84c6", rootHub, "4", "00", "yes",
+       "not marked as a base station"},
+      {"a mark with a blank", "10c4", "84c7", rootHub, "5", "00", "1 ",
+       "not marked as a base station"},
+      {"a marked root hub", "1d6b", "0003", "", "1", "09", "1", "a root hub"},
+      {"a marked device without a USB parent", "1d6b", "0004", "", "6", "00", "1", "a root hub"},
+      {"a marked device numbered 1", "abcd", "0001", rootHub, "1", "00", "1", "a root hub"},
+      {"a marked hub", "05e3", "0610", rootHub, "7", "09", "1", "a hub"},
+      {"a marked device without a number", "abcd", "0002", rootHub, "", "00", "1",
+       "a device whose number or class cannot be read"},
+      {"a marked device with a hostile number", "abcd", "0003", rootHub, "2a", "00", "1",
+       "a device whose number or class cannot be read"},
+      {"a marked device without a class", "abcd", "0004", rootHub, "9", "", "1",
+       "a device whose number or class cannot be read"},
+  };
+  int index = 0;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    std::vector<const char*> properties;
+    if (row.mark != nullptr) properties = {"PELLUX_BASE_STATION", row.mark};
+    const std::string device =
+        world.AddUsbDevice(row.parent, "dev" + std::to_string(++index), row.vendor, row.product,
+                           row.deviceNumber, row.deviceClass, properties);
+    AttributeWrites authorized(RealPath(device) + "/authorized");
+    ASSERT_TRUE(authorized.Ok());
+    err.str("");
+    LinuxRebooterSystem backend(clock, err);
+    const RebooterSystem::DeviceRestart restart =
+        backend.RestartDevices(static_cast<std::uint32_t>(std::stoul(row.vendor, nullptr, 16)),
+                               static_cast<std::uint32_t>(std::stoul(row.product, nullptr, 16)));
+    EXPECT_EQ(restart.devices, 1);
+    if (*row.told == '\0') {
+      EXPECT_EQ(restart.restarted, 1) << err.str();
+      EXPECT_EQ(restart.refused, 0);
+      EXPECT_EQ(authorized.Written(), "01");
+    } else {
+      EXPECT_EQ(restart.restarted, 0);
+      EXPECT_EQ(restart.refused, 1);
+      EXPECT_EQ(authorized.Written(), "") << "left alone";
+      EXPECT_NE(err.str().find(std::string("Refused to power-cycle USB device ") + row.vendor +
+                               ":" + row.product + " at " + device + ": " + row.told),
+                std::string::npos)
+          << err.str();
+    }
+  }
+}
+
 TEST_F(LinuxRebooterTest, AUnitThatDoesNotGoDownIsGivenUpAfterThirtySeconds) {
   // systemd takes the stop, but the unit's state stays what the row says; only "active" counts
   // as still running, whatever else the bus may say.
@@ -181,10 +269,9 @@ TEST_F(LinuxRebooterTest, AUnitThatDoesNotGoDownIsGivenUpAfterThirtySeconds) {
     SCOPED_TRACE(row.state);
     SetUnit({{"ActiveState", "active"}});
     ReplaceManagerMethod(
-        "StopUnit",
-        std::string("objects['/org/freedesktop/systemd1/unit/pellux_service'].UpdateProperties("
-                    "'org.freedesktop.systemd1.Unit', {'ActiveState': '") +
-            row.state + "'})\nret = '/org/freedesktop/systemd1/job/1'");
+        "StopUnit", "objects['" + kUnitObject +
+                        "'].UpdateProperties('org.freedesktop.systemd1.Unit', {'ActiveState': '" +
+                        row.state + "'})\nret = '/org/freedesktop/systemd1/job/1'");
     err.str("");
     VirtualClock time;
     LinuxRebooterSystem backend(time, err);
@@ -208,10 +295,10 @@ TEST_F(LinuxRebooterTest, AUnitThatDoesNotGoDownIsGivenUpAfterThirtySeconds) {
 }
 
 TEST_F(LinuxRebooterTest, AStartThatHangsInActivatingIsBoundedAndReadsAsStopped) {
-  ReplaceManagerMethod("StartUnit",
-                       "objects['/org/freedesktop/systemd1/unit/pellux_service'].UpdateProperties("
-                       "'org.freedesktop.systemd1.Unit', {'ActiveState': 'activating'})\n"
-                       "ret = '/org/freedesktop/systemd1/job/2'");
+  ReplaceManagerMethod(
+      "StartUnit", "objects['" + kUnitObject +
+                       "'].UpdateProperties('org.freedesktop.systemd1.Unit', "
+                       "{'ActiveState': 'activating'})\nret = '/org/freedesktop/systemd1/job/2'");
   LinuxRebooterSystem backend(clock, err);
   RunRebooter({}, backend, clock, out, err);
   EXPECT_EQ(out.str(), "The Pellux Data Uploader service is stopped.\n");
@@ -242,7 +329,8 @@ TEST_F(LinuxRebooterTest, OnlyAProcessOfTheUnitsControlGroupIsEnded) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     err.str("");
-    SetUnit({{"ActiveState", "active"}, {"ControlGroup", row.unitGroup}});
+    SetUnit({{"ActiveState", "active"}});
+    SetService({{"ControlGroup", row.unitGroup}});
     Victim process;
     std::int32_t processId = row.processId;
     if (row.processExists) {
@@ -281,7 +369,9 @@ TEST_F(LinuxRebooterTest, BusRefusalsAreToldWithTheErrorsNameAndTheSequenceGoesO
         "StartUnit(missing.service) failed: "}) {
     EXPECT_NE(err.str().find(call), std::string::npos) << call << "\n" << err.str();
   }
-  EXPECT_NE(err.str().find("org.freedesktop.DBus.Python.KeyError"), std::string::npos) << err.str();
+  EXPECT_NE(err.str().find("org.freedesktop.systemd1.NoSuchUnit: Unit missing.service not loaded."),
+            std::string::npos)
+      << err.str();
   EXPECT_EQ(clock.TotalSlept(), 0ms);
 }
 
@@ -308,11 +398,34 @@ TEST_F(LinuxRebooterTest, TheProgramTakesItsUnitInstanceAndRefusesAForgedOne) {
   EXPECT_EQ(authorized.Written(), "01");
   EXPECT_TRUE(CalledInOrder("StopUnit", "StartUnit")) << system.Calls();
 
+  // A run that fails says so in its exit status: the root hub's ids are refused.
+  world.AddUsbDevice("", "usb9", "1d6b", "0002", "1", "09");
+  Victim again;
+  EXPECT_EQ(run("1d6b-2-" + std::to_string(again.Pid())), 1);
+  EXPECT_NE(ReadFile(folder + "/err").find("Refused to power-cycle USB device 1d6b:0002"),
+            std::string::npos)
+      << ReadFile(folder + "/err");
+  EXPECT_NE(ReadFile(folder + "/err")
+                .find("Failed to restart base station:  no base station has these ids\n"),
+            std::string::npos)
+      << ReadFile(folder + "/err");
+  EXPECT_EQ(ReadFile(folder + "/out"), "The Pellux Data Uploader service is running.\n");
+
   const std::string before = system.Calls();
   EXPECT_EQ(run("10c4-84c4-1"), 1);
   EXPECT_EQ(ReadFile(folder + "/err"),
             "Refused unit instance \"10c4-84c4-1\": expected <vendor id>-<product id>-<process "
             "id>\n");
+  EXPECT_TRUE(ReadFile(folder + "/out").empty());
+  EXPECT_EQ(system.Calls(), before) << "nothing was asked of systemd";
+
+  // The help on standard output; an unknown word is a usage error on standard error.
+  EXPECT_EQ(run("--help"), 0);
+  EXPECT_EQ(ReadFile(folder + "/out"), RebooterUsage());
+  EXPECT_TRUE(ReadFile(folder + "/err").empty());
+  EXPECT_EQ(run("--reboot-everything"), 2);
+  EXPECT_EQ(ReadFile(folder + "/err"),
+            std::string("rebooter: unknown option \"--reboot-everything\"\n") + RebooterUsage());
   EXPECT_TRUE(ReadFile(folder + "/out").empty());
   EXPECT_EQ(system.Calls(), before) << "nothing was asked of systemd";
   std::filesystem::remove_all(folder);

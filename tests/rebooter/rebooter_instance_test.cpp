@@ -71,36 +71,7 @@ TEST(RebooterInstanceTest, AnythingButTheExactFormIsRefused) {
   };
   for (const std::string& instance : refused) {
     EXPECT_FALSE(ParseRebooterInstance(instance).has_value()) << ::testing::PrintToString(instance);
-    if (instance.find('-') != std::string::npos) {
-      EXPECT_FALSE(ReadRebooterCommandLine({instance}).has_value())
-          << ::testing::PrintToString(instance);
-    }
   }
-}
-
-TEST(RebooterInstanceTest, PlainWordsAreReadAsOnWindowsAndOneWordWithADashIsAnInstance) {
-  const auto plain = ReadRebooterCommandLine({"fcf", "1004", "1234"});
-  ASSERT_TRUE(plain.has_value());
-  EXPECT_EQ(plain->vendorId, 0xFCFU);
-  EXPECT_EQ(plain->processId, 1234);
-
-  // The Windows reading is lenient: "0x", signs and trailing garbage.
-  const auto lenient = ReadRebooterCommandLine({"0x0fcf", "1004zz", "-5"});
-  ASSERT_TRUE(lenient.has_value());
-  EXPECT_EQ(lenient->productId, 0x1004U);
-  EXPECT_EQ(lenient->processId, -5);
-
-  const auto instance = ReadRebooterCommandLine({"fcf-1004-1234"});
-  ASSERT_TRUE(instance.has_value());
-  EXPECT_EQ(instance->vendorId, 0xFCFU);
-  EXPECT_EQ(instance->productId, 0x1004U);
-  EXPECT_EQ(instance->processId, 1234);
-  EXPECT_FALSE(ReadRebooterCommandLine({"fcf-1004-1"}).has_value());
-
-  // No words: only the stop and the start.
-  const auto none = ReadRebooterCommandLine({});
-  ASSERT_TRUE(none.has_value());
-  EXPECT_FALSE(none->restartDevice || none->terminateProcess);
 }
 
 }  // namespace

@@ -109,6 +109,7 @@ struct Outcome {
   std::vector<std::string> steps;
   std::string out;
   std::string err;
+  bool succeeded = false;
 };
 
 class RebooterTest : public ::testing::Test {
@@ -116,8 +117,8 @@ class RebooterTest : public ::testing::Test {
   Outcome RunWith(const std::vector<std::string>& words) {
     std::ostringstream out;
     std::ostringstream err;
-    RunRebooter(ParseRebooterArguments(words), system, clock, out, err);
-    return {system.steps, out.str(), err.str()};
+    const bool succeeded = RunRebooter(ParseRebooterArguments(words), system, clock, out, err);
+    return {system.steps, out.str(), err.str(), succeeded};
   }
   VirtualClock clock{std::chrono::system_clock::time_point{} + 1000h};
   ScriptedSystem system{clock};
@@ -130,6 +131,7 @@ TEST_F(RebooterTest, AllThreeWordsStopEndRestartPauseAndStartInThatOrder) {
                                       "restart 4047 4100 @0", "start @2000", "query @2000"}));
   EXPECT_EQ(run.out, "The Pellux Data Uploader service is running.\n");
   EXPECT_EQ(run.err, "");
+  EXPECT_TRUE(run.succeeded);
 }
 
 TEST_F(RebooterTest, FewerWordsLeaveOutTheTerminationAndThenTheRestart) {
@@ -153,6 +155,36 @@ TEST_F(RebooterTest, EveryFailureIsOneLineAndTheSequenceGoesOn) {
             "Failed to restart base station:  device not found\n");
   EXPECT_EQ(run.out, "The Pellux Data Uploader service is stopped.\n");
   EXPECT_EQ(run.steps.back(), "query @2000");  // the pause was kept without a device
+  EXPECT_FALSE(run.succeeded);
+}
+
+TEST_F(RebooterTest, AnyFailureMakesTheRunFail) {
+  struct Row {
+    const char* name;
+    std::optional<bool> runningAfterStop;
+    RebooterSystem::Termination termination;
+    bool deviceRestarted;
+    std::optional<bool> runningAfterStart;
+    bool succeeded;
+  };
+  using Termination = RebooterSystem::Termination;
+  const Row rows[] = {
+      {"every step", false, Termination::Ended, true, true, true},
+      {"no process to end", false, Termination::NotOpened, true, true, true},
+      {"the stop did not take", true, Termination::Ended, true, true, false},
+      {"the process lives on", false, Termination::StillActive, true, true, false},
+      {"no device restarted", false, Termination::Ended, false, true, false},
+      {"the service did not start", false, Termination::Ended, true, false, false},
+      {"the service could not be asked", false, Termination::Ended, true, std::nullopt, false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    system.running = row.runningAfterStop;
+    system.termination = row.termination;
+    system.restart = {true, 1, row.deviceRestarted ? 1 : 0, ""};
+    system.runningAfterStart = row.runningAfterStart;
+    EXPECT_EQ(RunWith({"fcf", "1004", "77"}).succeeded, row.succeeded);
+  }
 }
 
 TEST_F(RebooterTest, TheRestartsVerdict) {
@@ -168,6 +200,17 @@ TEST_F(RebooterTest, TheRestartsVerdict) {
        "Failed to restart base station:  property change installation failed\n",
        2000},
       {{true, 0, 0, ""}, "Failed to restart base station:  device not found\n", 2000},
+      // Listed but none restarted is never "device not found", whatever the backend's reason.
+      {{true, 1, 0, ""},
+       "Failed to restart base station:  property change installation failed\n",
+       2000},
+      // Devices with the ids that are no base station were left alone.
+      {{true, 2, 0, "", 2},
+       "Failed to restart base station:  no base station has these ids\n",
+       2000},
+      {{true, 2, 0, "", 1},
+       "Failed to restart base station:  property change installation failed\n",
+       2000},
       // A list that could not be made fails at once, without the pause.
       {{false, 0, 0, "[0x0000000d]: The data is invalid"},
        "Failed to restart base station:  [0x0000000d]: The data is invalid\n",

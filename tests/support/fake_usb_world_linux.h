@@ -12,6 +12,7 @@
 #include <array>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 namespace Pellux {
 
@@ -53,6 +54,9 @@ class FakeUsbWorld {
     std::string productText = "ANT USB Stick";
     std::string serialProperty = "4021337";
     bool withNode = true;  // the tty has a device node /dev/<tty>
+    // What the installed udev rule gives a base station's USB device (PELLUX_BASE_STATION=1);
+    // nullptr leaves the property out.
+    const char* baseStationMark = "1";
   };
 
   // A stick with the USB device `usbName` on its bus `bus`, and unless `ttyName` is empty its
@@ -67,8 +71,10 @@ class FakeUsbWorld {
     Stick stick;
     stick.usb = TakeText(umockdev_testbed_add_device(
         testbed_, "usb", usbName.c_str(), busPath.c_str(), "idVendor", texts.vendor, "idProduct",
-        texts.product, "busnum", "1", "devnum", "2", "authorized", "1", nullptr, "DEVTYPE",
-        "usb_device", "DEVNAME", "/dev/bus/usb/001/002", nullptr));
+        texts.product, "busnum", "1", "devnum", "2", "bDeviceClass", "00", "authorized", "1",
+        nullptr, "DEVTYPE", "usb_device", "DEVNAME", "/dev/bus/usb/001/002",
+        texts.baseStationMark != nullptr ? "PELLUX_BASE_STATION" : nullptr, texts.baseStationMark,
+        nullptr));
     if (!texts.serialAttribute.empty()) {
       umockdev_testbed_set_attribute(testbed_, stick.usb.c_str(), "serial",
                                      texts.serialAttribute.c_str());
@@ -88,6 +94,28 @@ class FakeUsbWorld {
         texts.serialProperty.c_str(), "ID_VENDOR_ID", texts.vendor, "ID_MODEL_ID", texts.product,
         texts.withNode ? "DEVNAME" : nullptr, node.c_str(), nullptr));
     return stick;
+  }
+
+  // A USB device other than a stick, below `parent` (empty: at the top, as a root hub hangs on
+  // its host controller), with its ids, device number, class and udev properties (name, value,
+  // ...); attributes left empty are left out. Its sysfs path.
+  std::string AddUsbDevice(const std::string& parent, const std::string& name, const char* vendor,
+                           const char* product, const char* deviceNumber, const char* deviceClass,
+                           const std::vector<const char*>& properties = {}) {
+    const std::string path = TakeText(umockdev_testbed_add_device(
+        testbed_, "usb", name.c_str(), parent.empty() ? nullptr : parent.c_str(), "idVendor",
+        vendor, "idProduct", product, "busnum", "1", "authorized", "1", nullptr, "DEVTYPE",
+        "usb_device", nullptr));
+    if (*deviceNumber != '\0') {
+      umockdev_testbed_set_attribute(testbed_, path.c_str(), "devnum", deviceNumber);
+    }
+    if (*deviceClass != '\0') {
+      umockdev_testbed_set_attribute(testbed_, path.c_str(), "bDeviceClass", deviceClass);
+    }
+    for (std::size_t i = 0; i + 1 < properties.size(); i += 2) {
+      umockdev_testbed_set_property(testbed_, path.c_str(), properties[i], properties[i + 1]);
+    }
+    return path;
   }
 
   // Takes the stick out, with the tty's and then the USB device's "remove" uevents.
