@@ -26,6 +26,22 @@ ServiceSwitch ParseServiceSwitch(const std::vector<std::string>& arguments) {
   }
 }
 
+DaemonCommand ParseDaemonCommandLine(const std::vector<std::string>& arguments) {
+  if (arguments.size() < 2) return DaemonCommand::kRunDaemon;
+  const std::string& first = arguments[1];
+  if (first == "--help" || first == "-h" || first == "/?" || first == "-?") {
+    return DaemonCommand::kHelp;
+  }
+  if (first == "--version") return DaemonCommand::kVersion;
+  switch (ParseServiceSwitch(arguments)) {
+    case ServiceSwitch::kRunService:
+    case ServiceSwitch::kUsage:
+      return DaemonCommand::kUsageError;
+    default:
+      return DaemonCommand::kSwitch;
+  }
+}
+
 std::string ServiceUsageText(const std::string& program) {
   return FormatLine(
              "Usage:  %s [/SWITCH] [mode]\n\nSwitches:\n/I\tInstall service\n/S\tStart service\n"

@@ -13,6 +13,14 @@ enum class ServiceSwitch { kRunService, kInstall, kStart, kStop, kUninstall, kVe
 // `arguments` are the whole command line, the program's own path first.
 ServiceSwitch ParseServiceSwitch(const std::vector<std::string>& arguments);
 
+// What the Linux daemon's command line asks for. The daemon runs only with no argument at all:
+// a word it does not know is a usage error, never a second daemon. "--help" and "-h" are what a
+// Linux user types; the switches are the Windows program's (ParseServiceSwitch), where "/?"
+// asks for the usage and an unknown letter is a usage error.
+enum class DaemonCommand { kRunDaemon, kSwitch, kHelp, kVersion, kUsageError };
+
+DaemonCommand ParseDaemonCommandLine(const std::vector<std::string>& arguments);
+
 // The usage text, with `program` (the first command line word) in it.
 std::string ServiceUsageText(const std::string& program);
 

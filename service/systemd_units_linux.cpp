@@ -2,7 +2,9 @@
 
 #include <systemd/sd-bus.h>
 
+#include <cstdint>
 #include <cstdlib>
+#include <map>
 
 #include "base/log_format.h"
 #include "base/system_error.h"
@@ -49,22 +51,110 @@ bool Reload(const std::string& unit, const SystemdUnits::Problem& problem) {
       });
 }
 
-}  // namespace
-
-bool SystemdUnits::Start(const std::string& unit) {
-  return CallManager("StartUnit", unit, problem_,
-                     [&](sd_bus* bus, sd_bus_error* error, sd_bus_message** reply) {
-                       return sd_bus_call_method(bus, kDestination, kPath, kManager, "StartUnit",
-                                                 error, reply, "ss", unit.c_str(), "replace");
-                     });
+// The results of the jobs that ended while a caller waits for one of them: JobRemoved carries
+// the job's id, its object path, the unit and the result ("done", "canceled", "timeout",
+// "failed", "dependency", "skipped").
+int OnJobRemoved(sd_bus_message* message, void* context, sd_bus_error* /*error*/) {
+  auto& ended = *static_cast<std::map<std::string, std::string>*>(context);
+  std::uint32_t id = 0;
+  const char* path = nullptr;
+  const char* unit = nullptr;
+  const char* result = nullptr;
+  if (sd_bus_message_read(message, "uoss", &id, &path, &unit, &result) >= 0) {
+    ended[path] = result;
+  }
+  return 0;
 }
 
-bool SystemdUnits::Stop(const std::string& unit) {
-  return CallManager("StopUnit", unit, problem_,
-                     [&](sd_bus* bus, sd_bus_error* error, sd_bus_message** reply) {
-                       return sd_bus_call_method(bus, kDestination, kPath, kManager, "StopUnit",
-                                                 error, reply, "ss", unit.c_str(), "replace");
-                     });
+}  // namespace
+
+bool SystemdUnits::RunJob(const char* method, const std::string& unit, Wait wait) {
+  sd_bus* bus = nullptr;
+  const int opened = sd_bus_open_system(&bus);
+  if (opened < 0) {
+    problem_(SystemCallFailure("sd_bus_open_system", "", static_cast<unsigned long>(-opened)));
+    return false;
+  }
+  std::map<std::string, std::string> ended;
+  sd_bus_slot* slot = nullptr;
+  sd_bus_error error = SD_BUS_ERROR_NULL;
+  sd_bus_message* reply = nullptr;
+  const auto finish = [&](bool done) {
+    sd_bus_error_free(&error);
+    sd_bus_message_unref(reply);
+    sd_bus_slot_unref(slot);
+    sd_bus_flush_close_unref(bus);
+    return done;
+  };
+  if (wait == Wait::kResult) {
+    // The match is in place before the job exists, so that its end cannot be missed; systemd
+    // sends job signals once someone has subscribed.
+    const int matched = sd_bus_match_signal(bus, &slot, kDestination, kPath, kManager,
+                                            "JobRemoved", OnJobRemoved, &ended);
+    if (matched < 0) {
+      problem_(SystemCallFailure("sd_bus_match_signal", "JobRemoved",
+                                 static_cast<unsigned long>(-matched)));
+      return finish(false);
+    }
+    sd_bus_call_method(bus, kDestination, kPath, kManager, "Subscribe", &error, nullptr, "");
+    sd_bus_error_free(&error);
+  }
+  int called = sd_bus_call_method(bus, kDestination, kPath, kManager, method, &error, &reply, "ss",
+                                  unit.c_str(), "replace");
+  const char* job = nullptr;
+  if (called >= 0) called = sd_bus_message_read(reply, "o", &job);
+  if (called < 0) {
+    problem_(FormatLine("%s(%s) failed: %s: %s", method, unit,
+                        error.name != nullptr ? error.name : "(no name)",
+                        error.message != nullptr
+                            ? error.message
+                            : SystemErrorText(static_cast<unsigned long>(-called)))
+                 .str());
+    return finish(false);
+  }
+  if (wait == Wait::kQueued) return finish(true);
+
+  const std::string jobPath = job;
+  const auto deadline = std::chrono::steady_clock::now() + kJobLimit;
+  while (ended.count(jobPath) == 0) {
+    const int processed = sd_bus_process(bus, nullptr);
+    if (processed < 0) {
+      problem_(SystemCallFailure("sd_bus_process", jobPath, static_cast<unsigned long>(-processed)));
+      return finish(false);
+    }
+    if (processed > 0) continue;
+    const auto left = deadline - std::chrono::steady_clock::now();
+    if (left <= std::chrono::steady_clock::duration::zero()) {
+      problem_(FormatLine("%s(%s): job %s did not end within %d s", method, unit, jobPath,
+                          static_cast<long long>(kJobLimit.count()))
+                   .str());
+      return finish(false);
+    }
+    const int waited = sd_bus_wait(
+        bus, static_cast<std::uint64_t>(
+                 std::chrono::duration_cast<std::chrono::microseconds>(left).count()));
+    if (waited < 0) {
+      problem_(SystemCallFailure("sd_bus_wait", jobPath, static_cast<unsigned long>(-waited)));
+      return finish(false);
+    }
+  }
+  const std::string& result = ended[jobPath];
+  if (result != "done") {
+    problem_(FormatLine("%s(%s): the job ended \"%s\"; see \"systemctl status %s\" and "
+                        "\"journalctl -u %s\"",
+                        method, unit, result, unit, unit)
+                 .str());
+    return finish(false);
+  }
+  return finish(true);
+}
+
+bool SystemdUnits::Start(const std::string& unit, Wait wait) {
+  return RunJob("StartUnit", unit, wait);
+}
+
+bool SystemdUnits::Stop(const std::string& unit, Wait wait) {
+  return RunJob("StopUnit", unit, wait);
 }
 
 bool SystemdUnits::Enable(const std::string& unit) {

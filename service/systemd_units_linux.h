@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <optional>
 #include <string>
@@ -15,10 +16,18 @@ namespace Pellux {
 class SystemdUnits {
  public:
   using Problem = std::function<void(const std::string& line)>;
+  // How long a start or stop is waited for when its result is wanted (systemctl waits as long as
+  // the unit's own time-outs; ours are 90 s to start and 15 s to stop).
+  static constexpr std::chrono::seconds kJobLimit{180};
+
+  // What Start and Stop wait for: the manager's acceptance of the job (a program that stops its
+  // own unit must not wait for that), or the job's end (JobRemoved), which must be "done".
+  enum class Wait { kQueued, kResult };
+
   explicit SystemdUnits(Problem problem) : problem_(std::move(problem)) {}
 
-  bool Start(const std::string& unit);
-  bool Stop(const std::string& unit);
+  bool Start(const std::string& unit, Wait wait = Wait::kQueued);
+  bool Stop(const std::string& unit, Wait wait = Wait::kQueued);
   bool Enable(const std::string& unit);
   bool Disable(const std::string& unit);
   // A text property of the unit, such as its ActiveState ("active", "activating",
@@ -27,6 +36,8 @@ class SystemdUnits {
   std::optional<std::string> UnitProperty(const std::string& unit, const std::string& property);
 
  private:
+  bool RunJob(const char* method, const std::string& unit, Wait wait);
+
   Problem problem_;
 };
 

@@ -28,10 +28,28 @@ namespace {
 
 constexpr const char* kUnit = "pellux.service";
 
+// The usage of the Linux program: its switches act on the unit through systemd.
+std::string DaemonUsageText(const std::string& program) {
+  return FormatLine(
+             "Usage:  %s [SWITCH]\n\n"
+             "Without a switch the uploader runs in the foreground, as pellux.service runs it.\n\n"
+             "Switches (\"-\" or \"/\", any case):\n"
+             "/I\tEnable pellux.service\n"
+             "/S\tStart pellux.service and wait until it runs\n"
+             "/P\tStop pellux.service and wait until it has stopped\n"
+             "/U\tDisable pellux.service\n"
+             "/V, --version\tDisplay version information\n"
+             "/?, -h, --help\tDisplay this help\n\n"
+             "Exit status: 0 done, 1 failed (the reason on standard error), 2 usage error.\n",
+             program)
+      .str();
+}
+
 void PrintProblem(const std::string& line) {
   std::cerr << line << "\n";
 }
 
+// What a switch did, as its exit code: 0 done, 1 failed (told on the error stream).
 int RunSwitch(ServiceSwitch which, const std::string& program) {
   SystemdUnits units(PrintProblem);
   bool done = true;
@@ -40,11 +58,12 @@ int RunSwitch(ServiceSwitch which, const std::string& program) {
       done = units.Enable(kUnit);
       break;
     case ServiceSwitch::kStart:
-      done = units.Start(kUnit);
+      // Started means running, as systemctl has it: the job's end is waited for.
+      done = units.Start(kUnit, SystemdUnits::Wait::kResult);
       if (done) std::cerr << kServiceStartedText;
       break;
     case ServiceSwitch::kStop:
-      done = units.Stop(kUnit);
+      done = units.Stop(kUnit, SystemdUnits::Wait::kResult);
       break;
     case ServiceSwitch::kUninstall:
       done = units.Disable(kUnit);
@@ -53,11 +72,11 @@ int RunSwitch(ServiceSwitch which, const std::string& program) {
       std::cout << FormatLine("Version %s\n", ProgramVersion::OfThisProgram().text);
       break;
     default:
-      std::cout << ServiceUsageText(program);
+      std::cout << DaemonUsageText(program);
       break;
   }
   if (!done) std::cerr << ServiceSwitchFailureText(which);
-  return 0;
+  return done ? 0 : 1;
 }
 
 int RunDaemon() {
@@ -101,14 +120,21 @@ int RunDaemon() {
 
 int main(int argc, char** argv) {
   const std::vector<std::string> arguments(argv, argv + argc);
-  // The Windows switches take one letter; "--help" is what a Linux user types.
-  if (arguments.size() == 2 && (arguments[1] == "--help" || arguments[1] == "-h")) {
-    std::cout << Pellux::ServiceUsageText(arguments[0]);
-    return 0;
+  const std::string program = arguments.empty() ? "uplinker" : arguments[0];
+  switch (Pellux::ParseDaemonCommandLine(arguments)) {
+    case Pellux::DaemonCommand::kRunDaemon:
+      return Pellux::RunDaemon();
+    case Pellux::DaemonCommand::kSwitch:
+      return Pellux::RunSwitch(Pellux::ParseServiceSwitch(arguments), program);
+    case Pellux::DaemonCommand::kHelp:
+      std::cout << Pellux::DaemonUsageText(program);
+      return 0;
+    case Pellux::DaemonCommand::kVersion:
+      return Pellux::RunSwitch(Pellux::ServiceSwitch::kVersion, program);
+    case Pellux::DaemonCommand::kUsageError:
+      break;
   }
-  const Pellux::ServiceSwitch which = Pellux::ParseServiceSwitch(arguments);
-  if (which != Pellux::ServiceSwitch::kRunService) {
-    return Pellux::RunSwitch(which, arguments.empty() ? "uplinker" : arguments[0]);
-  }
-  return Pellux::RunDaemon();
+  std::cerr << Pellux::FormatLine("%s: unknown argument \"%s\"\n", program, arguments[1]).str()
+            << Pellux::DaemonUsageText(program);
+  return 2;
 }

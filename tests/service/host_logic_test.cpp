@@ -49,6 +49,35 @@ TEST(ServiceCommandLine, OnlyATwoCharacterFirstArgumentIsASwitch) {
   EXPECT_EQ(ServiceSwitchFailureText(ServiceSwitch::kVersion), "");
 }
 
+// The Linux daemon runs only when given nothing: any word it does not know is a usage error,
+// not a second daemon started beside the first.
+TEST(ServiceCommandLine, TheDaemonRunsOnlyWithoutArguments) {
+  const struct {
+    std::vector<std::string> arguments;
+    DaemonCommand expected;
+  } cases[] = {
+      {{"uplinker"}, DaemonCommand::kRunDaemon},
+      {{"uplinker", "/S"}, DaemonCommand::kSwitch},
+      {{"uplinker", "-p"}, DaemonCommand::kSwitch},
+      {{"uplinker", "/v"}, DaemonCommand::kSwitch},
+      {{"uplinker", "--help"}, DaemonCommand::kHelp},
+      {{"uplinker", "-h"}, DaemonCommand::kHelp},
+      {{"uplinker", "/?"}, DaemonCommand::kHelp},
+      {{"uplinker", "--version"}, DaemonCommand::kVersion},
+      {{"uplinker", "/x"}, DaemonCommand::kUsageError},
+      {{"uplinker", "--verbose"}, DaemonCommand::kUsageError},
+      {{"uplinker", "install"}, DaemonCommand::kUsageError},
+      {{"uplinker", ""}, DaemonCommand::kUsageError},
+      {{"uplinker", "/II"}, DaemonCommand::kUsageError},
+      {{"uplinker", "setup", "/I"}, DaemonCommand::kUsageError},
+      {{"uplinker", "--help=x"}, DaemonCommand::kUsageError},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(ParseDaemonCommandLine(c.arguments), c.expected)
+        << ::testing::PrintToString(c.arguments);
+  }
+}
+
 DeviceEvent Interface(std::uint32_t type, const std::u16string& name) {
   return {type, 0x1234, DeviceEvent::kInterfaceDeviceType, name};
 }

@@ -150,27 +150,35 @@ TEST_F(UplinkerProcessTest, SwitchesGoToSystemdsManager) {
   MockedSystemBus system("switches", "systemd", "org.freedesktop.systemd1");
   ASSERT_TRUE(system.Ready());
   ASSERT_TRUE(system.AddSystemdUnit("pellux.service"));
-  // Each switch: what it prints on its error stream.
+  // Each switch: its exit code and what it prints on its error stream.
   const auto run = [](const std::string& which) {
     ChildProgram program({PELLUX_UPLINKER_PATH, which});
     std::string err;
     while (const auto line = program.ReadLine(ChildProgram::Stream::kErr, 10s)) err += *line + "\n";
-    EXPECT_EQ(program.Stop(), 0) << which;
-    return err;
+    return std::make_pair(program.Stop(), err);
   };
-  EXPECT_EQ(run("/i"), "");
-  EXPECT_EQ(run("-S"), "The Pellux Data Uploader service has started.\n");
-  EXPECT_EQ(run("/P"), "");
-  EXPECT_EQ(run("/U"), "");
+  using Outcome = std::pair<int, std::string>;
+  EXPECT_EQ(run("/i"), Outcome(0, ""));
+  EXPECT_EQ(run("-S"), Outcome(0, "The Pellux Data Uploader service has started.\n"));
+  EXPECT_EQ(run("/P"), Outcome(0, ""));
+  EXPECT_EQ(run("/U"), Outcome(0, ""));
   const std::string calls = system.Calls();
   for (const char* call : {"EnableUnitFiles", "StartUnit \"pellux.service\"",
                            "StopUnit \"pellux.service\"", "DisableUnitFiles"}) {
     EXPECT_NE(calls.find(call), std::string::npos) << call << "\n" << calls;
   }
-  // With no systemd to ask, a switch fails with the reason and the failure message.
+  // A word the program does not know is a usage error: no daemon starts.
+  for (const char* word : {"--bogus", "/X", "setup"}) {
+    const auto [code, err] = run(word);
+    EXPECT_EQ(code, 2) << word;
+    EXPECT_NE(err.find("unknown argument"), std::string::npos) << err;
+    EXPECT_NE(err.find("Usage:"), std::string::npos) << err;
+  }
+  // With no systemd to ask, a switch fails with the reason, the failure message and exit 1.
   unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
   setenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/pellux/bus", 1);
-  const std::string failed = run("/P");
+  const auto [code, failed] = run("/P");
+  EXPECT_EQ(code, 1);
   EXPECT_NE(failed.find("sd_bus_open_system failed: errno 2"), std::string::npos) << failed;
   EXPECT_NE(failed.find("The Pellux Data Uploader service failed to stop.\n"), std::string::npos);
 }
