@@ -17,11 +17,14 @@
 namespace Pellux {
 namespace {
 
-sigset_t StopSignals() {
+// The signals the daemon's own loop takes: SIGTERM and SIGINT stop it, SIGHUP (systemctl
+// reload) makes the engine read its settings again.
+sigset_t LoopSignals() {
   sigset_t signals;
   sigemptyset(&signals);
   sigaddset(&signals, SIGTERM);
   sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGHUP);
   return signals;
 }
 
@@ -60,8 +63,11 @@ LinuxDaemon::~LinuxDaemon() {
 }
 
 void LinuxDaemon::BlockStopSignals() {
-  const sigset_t signals = StopSignals();
+  const sigset_t signals = LoopSignals();
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  // A peer that closes its end (a UI client gone before its reply) is an error of that write,
+  // never the end of the daemon.
+  signal(SIGPIPE, SIG_IGN);
 }
 
 void LinuxDaemon::Log(const std::string& text, int level) {
@@ -97,10 +103,11 @@ void LinuxDaemon::Heartbeat(bool watchdog) {
 }
 
 int LinuxDaemon::Run() {
-  const sigset_t signals = StopSignals();
+  const sigset_t signals = LoopSignals();
   const int signalDescriptor = signalfd(-1, &signals, SFD_CLOEXEC);
   if (signalDescriptor < 0) {
-    Log(SystemCallFailure("signalfd", "SIGTERM, SIGINT", LastSystemError()), LogLevel::kError);
+    Log(SystemCallFailure("signalfd", "SIGTERM, SIGINT, SIGHUP", LastSystemError()),
+        LogLevel::kError);
   }
 
   // A second daemon leaves the running one alone: its socket, its base station, its log.
@@ -132,10 +139,14 @@ int LinuxDaemon::Run() {
     }
     if (ready > 0 && (waits[0].revents & POLLIN) != 0) {
       signalfd_siginfo received{};
-      if (read(signalDescriptor, &received, sizeof received) == sizeof received) {
-        Log(received.ssi_signo == SIGINT ? "SIGINT received" : "SIGTERM received",
-            LogLevel::kLifecycle);
+      if (read(signalDescriptor, &received, sizeof received) != sizeof received) continue;
+      if (received.ssi_signo == SIGHUP) {
+        Log("SIGHUP received: reading the settings again", LogLevel::kLifecycle);
+        Engine().ProcessAction(0, "refresh", "settings", false, kNoContext);
+        continue;
       }
+      Log(received.ssi_signo == SIGINT ? "SIGINT received" : "SIGTERM received",
+          LogLevel::kLifecycle);
       break;
     }
     if (ready > 0 && (waits[1].revents & POLLIN) != 0) break;

@@ -22,10 +22,11 @@ namespace Pellux {
 // user interface) and the service pipe on its Unix socket, run in the foreground under systemd
 // (Type=notify) or by hand. It says READY=1 once started, keeps a readable STATUS= and, when
 // systemd watches it, sends WATCHDOG=1 from the engine's own event loop with the engine's lock
-// held, so that a wedged engine stops the heartbeat and is restarted. SIGTERM and SIGINT stop it.
+// held, so that a wedged engine stops the heartbeat and is restarted. SIGTERM and SIGINT stop it;
+// SIGHUP makes the engine read its settings again; SIGPIPE is ignored.
 //
-// Threads: build, Run and destroy on the program's main thread, which must have SIGTERM and
-// SIGINT blocked (BlockStopSignals) before any thread is made, so that Run alone takes them.
+// Threads: build, Run and destroy on the program's main thread, which must have SIGTERM, SIGINT
+// and SIGHUP blocked (BlockStopSignals) before any thread is made, so that Run alone takes them.
 // Apply may be called from any thread (the hotplug monitor's, the sleep watcher's).
 class LinuxDaemon {
  public:
@@ -51,7 +52,8 @@ class LinuxDaemon {
   LinuxDaemon& operator=(const LinuxDaemon&) = delete;
   ~LinuxDaemon();
 
-  // Blocks SIGTERM and SIGINT in the calling thread (and the threads it makes later).
+  // Blocks SIGTERM, SIGINT and SIGHUP in the calling thread (and the threads it makes later), and
+  // ignores SIGPIPE in the whole process.
   static void BlockStopSignals();
 
   // Opens the activity log, starts the service pipe and a standard session, tells systemd it is

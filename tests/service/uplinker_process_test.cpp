@@ -110,19 +110,28 @@ TEST_F(UplinkerProcessTest, UploadsAnswersTheUiSleepsAndWakesAndStopsOnSigterm) 
                 .rfind("base station: open\n", 0),
             0u);
 
-  // The system sleeps: the station is let go before the inhibitor is, and taken on the wake.
-  const auto prepare = [&](bool suspending) {
-    return sd_bus_call_method(system.Bus(), "org.freedesktop.login1", "/org/freedesktop/login1",
-                              kMock, "EmitSignal", nullptr, nullptr, "sssav",
-                              "org.freedesktop.login1.Manager", "PrepareForSleep", "b", 1, "b",
-                              suspending ? 1 : 0) >= 0;
-  };
   const auto logged = [&](const std::string& text) {
     std::string log;
     for (const auto& entry : std::filesystem::directory_iterator(folder / "logs")) {
       log += ReadFile(entry.path());
     }
     return log.find(text) != std::string::npos;
+  };
+  // A reload (SIGHUP) reads the settings again; a broken pipe (SIGPIPE) ends nothing.
+  ASSERT_TRUE(uplinker.Signal(SIGHUP));
+  EXPECT_TRUE(Eventually([&] { return logged("SIGHUP received: reading the settings again"); }));
+  EXPECT_TRUE(Eventually([&] { return logged("Restoring client settings..."); }));
+  ASSERT_TRUE(uplinker.Signal(SIGPIPE));
+  EXPECT_EQ(PelluxctlStatus((folder / "run" / "service.sock").string(), "@pellux-uplinker-test")
+                .rfind("base station: open\n", 0),
+            0u);
+
+  // The system sleeps: the station is let go before the inhibitor is, and taken on the wake.
+  const auto prepare = [&](bool suspending) {
+    return sd_bus_call_method(system.Bus(), "org.freedesktop.login1", "/org/freedesktop/login1",
+                              kMock, "EmitSignal", nullptr, nullptr, "sssav",
+                              "org.freedesktop.login1.Manager", "PrepareForSleep", "b", 1, "b",
+                              suspending ? 1 : 0) >= 0;
   };
   EXPECT_NE(system.Calls().find("Inhibit \"sleep\""), std::string::npos) << system.Calls();
   ASSERT_TRUE(prepare(true));

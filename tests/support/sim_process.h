@@ -70,6 +70,9 @@ class SimProcess {
     }
   }
 
+  // Sends `signal` to it; false when it has already been reaped or the signal was refused.
+  bool Signal(int signal) const { return child_ > 0 && ::kill(child_, signal) == 0; }
+
   // Waits for it to end by itself; its exit status (-1 when a signal ended it).
   int Wait() {
     if (child_ <= 0) return status_;

@@ -49,7 +49,15 @@ TEST_F(PelluxctlTest, PagesGoToANewTemporaryFolderByDefault) {
   const std::string path = text.substr(at + 16, text.find('\n', at) - at - 16);
   EXPECT_EQ(path.find("reply"), std::string::npos) << path;
   EXPECT_TRUE(std::filesystem::exists(path)) << path;
-  std::filesystem::remove_all(std::filesystem::path(path).parent_path());
+  // The folder is the user's alone, and made new (mkdtemp's random part, not a time).
+  const std::filesystem::path folder = std::filesystem::path(path).parent_path();
+  struct stat made {};
+  ASSERT_EQ(lstat(folder.c_str(), &made), 0);
+  EXPECT_TRUE(S_ISDIR(made.st_mode));
+  EXPECT_EQ(made.st_mode & 07777, 0700U);
+  EXPECT_EQ(made.st_uid, geteuid());
+  EXPECT_EQ(folder.filename().string().size(), std::string("pelluxctl-XXXXXX").size()) << folder;
+  std::filesystem::remove_all(folder);
 }
 
 TEST_F(PelluxctlTest, AServiceThatNeverAnswersIsAClearError) {

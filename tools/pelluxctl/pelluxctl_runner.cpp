@@ -5,12 +5,14 @@
 #include <fstream>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <thread>
 #include <utility>
 #include <vector>
 
+#include "tools/pelluxctl/private_folder.h"
 #include "ui/channel/ui_message.h"
 #include "ui/log/local_time.h"
 
@@ -185,10 +187,15 @@ class Session {
   bool PrepareFolder() {
     folder_ = options_.html;
     if (folder_.empty()) {
-      // A new folder named after the time, never after the reply name (which may be a path).
-      const auto stamp = std::chrono::system_clock::now().time_since_epoch().count();
-      folder_ = (std::filesystem::temp_directory_path() / ("pelluxctl-" + std::to_string(stamp)))
-                    .string();
+      // A new folder of our own, never named after the reply name (which may be a path).
+      std::string why;
+      const std::optional<std::string> made = MakePrivateFolder(why);
+      if (!made) {
+        io_.err << "pelluxctl: cannot make a folder for pages: " << why << "\n";
+        return false;
+      }
+      folder_ = *made;
+      return true;
     }
     std::error_code error;
     std::filesystem::create_directories(folder_, error);

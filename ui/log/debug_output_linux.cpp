@@ -40,7 +40,8 @@ class StandardErrorOutput final : public DebugOutput {
 class JournalOutput final : public DebugOutput {
  public:
   void Write(const std::string& text, int level, Context context) override {
-    const std::vector<std::string> fields = JournalFields(text, level, context);
+    const std::vector<std::string> fields =
+        JournalFields(text, level, context, program_invocation_short_name);
     std::vector<iovec> parts;
     parts.reserve(fields.size());
     for (const auto& field : fields) {

@@ -44,10 +44,12 @@ int JournalPriority(int level) {
   }
 }
 
-std::vector<std::string> JournalFields(const std::string& text, int level, Context context) {
+std::vector<std::string> JournalFields(const std::string& text, int level, Context context,
+                                       const std::string& identifier) {
   std::vector<std::string> fields = {
       "MESSAGE=" + text,
       "PRIORITY=" + std::to_string(JournalPriority(level)),
+      "SYSLOG_IDENTIFIER=" + identifier,
       "PELLUX_LEVEL=" + std::to_string(level),
   };
   if (context != kNoContext) fields.push_back("PELLUX_CONTEXT=" + context->name);

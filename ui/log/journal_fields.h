@@ -15,10 +15,13 @@ namespace Pellux {
 // A level outside 0..8 is taken as info.
 int JournalPriority(int level);
 
-// The fields of one journal entry: MESSAGE, PRIORITY, PELLUX_LEVEL with our own level, and
-// PELLUX_CONTEXT with the reply channel's name when the line has a context. Values are taken as
-// they are (line breaks included); the journal stores them whole.
-std::vector<std::string> JournalFields(const std::string& text, int level, Context context);
+// The fields of one journal entry: MESSAGE, PRIORITY, SYSLOG_IDENTIFIER with `identifier` (the
+// program's name, which "journalctl -t" looks for; the journal sets none of its own for an entry
+// sent directly), PELLUX_LEVEL with our own level, and PELLUX_CONTEXT with the reply channel's
+// name when the line has a context. Values are taken as they are (line breaks included); the
+// journal stores them whole.
+std::vector<std::string> JournalFields(const std::string& text, int level, Context context,
+                                       const std::string& identifier);
 
 // What the process knows about where its standard error goes, as systemd documents it.
 struct JournalHints {
