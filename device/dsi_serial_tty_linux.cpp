@@ -31,16 +31,25 @@ int PollMilliseconds(std::chrono::milliseconds duration) {
   return static_cast<int>(std::max<std::chrono::milliseconds::rep>(0, duration.count()));
 }
 
-// A hint for the log beside the system's words, for the failures a user can mend.
-const char* OpenHint(int error) {
+void CloseQuietly(int fd) {
+  if (fd >= 0) ::close(fd);
+}
+
+}  // namespace
+
+const char* DSISerialTTY::OpenFailureHint(int error) {
   switch (error) {
     case ENOENT:
     case ENODEV:
     case ENXIO:
       return " (not found: unplugged, or a wrong SerialPort setting?)";
     case EACCES:
+      return " (no permission: the service's user pellux opens a tty of the group pellux, which "
+             "60-pellux.rules gives the base station only; for another adapter add a udev line "
+             "as the README's SerialPort section shows)";
     case EPERM:
-      return " (no permission: is the service's user in the tty's group, dialout on Debian?)";
+      return " (not allowed: pellux.service opens only ttyUSB and ttyACM devices (DeviceAllow); "
+             "for another kind add a drop-in as the README's SerialPort section shows)";
     case EBUSY:
     case EWOULDBLOCK:
       return " (in use by another program)";
@@ -48,12 +57,6 @@ const char* OpenHint(int error) {
       return "";
   }
 }
-
-void CloseQuietly(int fd) {
-  if (fd >= 0) ::close(fd);
-}
-
-}  // namespace
 
 DSISerialTTY::ReadFailure DSISerialTTY::ClassifyReadFailure(int error) {
   switch (error) {
@@ -507,7 +510,7 @@ void DSISerialTTY::Log(int level, const std::string& line) const {
 
 void DSISerialTTY::LogFailure(const char* call, const std::string& subject, int error) const {
   Log(LogLevel::kError,
-      SystemCallFailure(call, subject, static_cast<unsigned long>(error)) + OpenHint(error));
+      SystemCallFailure(call, subject, static_cast<unsigned long>(error)) + OpenFailureHint(error));
 }
 
 }  // namespace Pellux

@@ -53,6 +53,13 @@ class DSISerialTTY final : public DSISerial {
   };
   static ReadFailure ClassifyReadFailure(int error);
 
+  // What the log adds to a failed open's system words, for the failures a user can mend (empty
+  // for the rest). Under pellux.service a refused open is either the unit's device list
+  // (DeviceAllow: ttyUSB and ttyACM only, EPERM) or the tty's group (pellux, which
+  // 60-pellux.rules gives the base station, EACCES): the hint names which, and where the README
+  // tells how to add an adapter.
+  static const char* OpenFailureHint(int error);
+
   // `ports` is asked for the device list whenever a device number must be resolved (Open,
   // AutoInit, GetDeviceUSBInfo); `log` takes the transport's lines.
   DSISerialTTY(UsbSerialPortLister ports, DeviceLog log, Options options);

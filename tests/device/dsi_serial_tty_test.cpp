@@ -9,6 +9,8 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <string>
+#include <vector>
 
 #include "device/dsi_serial_tty_linux.h"
 #include "tests/device/dsi_serial_contract.h"
@@ -301,6 +303,30 @@ TEST(TtyReadFailureTest, TellsAGoneDeviceFromAFailedRead) {
   EXPECT_EQ(DSISerialTTY::ClassifyReadFailure(EBADF), Failure::Fatal);
   EXPECT_EQ(DSISerialTTY::ClassifyReadFailure(EFAULT), Failure::Fatal);
   EXPECT_EQ(DSISerialTTY::ClassifyReadFailure(ENOMEM), Failure::Fatal);
+}
+
+TEST(TtyOpenFailureTest, TheHintNamesWhatTheServiceUnitAllows) {
+  struct Row {
+    int error;
+    std::vector<std::string> parts;  // each in the hint; none: no hint
+  };
+  const Row rows[] = {
+      {EACCES, {"group pellux", "60-pellux.rules", "udev line", "SerialPort"}},
+      {EPERM, {"ttyUSB and ttyACM", "DeviceAllow", "drop-in", "SerialPort"}},
+      {ENOENT, {"not found"}},
+      {EBUSY, {"in use"}},
+      {EIO, {}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.error);
+    const std::string hint = DSISerialTTY::OpenFailureHint(row.error);
+    EXPECT_EQ(hint.empty(), row.parts.empty()) << hint;
+    for (const std::string& part : row.parts) {
+      EXPECT_NE(hint.find(part), std::string::npos) << part << " in " << hint;
+    }
+    // A group the unit cannot give would not help.
+    EXPECT_EQ(hint.find("dialout"), std::string::npos) << hint;
+  }
 }
 
 TEST_F(TtyTest, AHungUpPortIsReportedUnreadableNotFailed) {
