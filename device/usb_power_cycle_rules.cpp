@@ -1,5 +1,6 @@
 #include "device/usb_power_cycle_rules.h"
 
+#include <algorithm>
 #include <string_view>
 
 namespace Pellux {
@@ -7,19 +8,13 @@ namespace {
 
 bool AllDecimal(std::string_view text) {
   if (text.empty() || text.size() > 3) return false;
-  for (const char c : text) {
-    if (c < '0' || c > '9') return false;
-  }
-  return true;
+  return std::ranges::all_of(text, [](char c) { return c >= '0' && c <= '9'; });
 }
 
 bool AllHexadecimal(std::string_view text) {
-  for (const char c : text) {
-    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'))) {
-      return false;
-    }
-  }
-  return !text.empty();
+  return !text.empty() && std::ranges::all_of(text, [](char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+  });
 }
 
 }  // namespace
