@@ -131,7 +131,12 @@ bool PXService::Init() {
 
 bool PXService::Run() {
   Listen();
-  Engine().ProcessAction(0, "init", "standard", false, kNoContext);
+  {
+    // A stop that came first has shut the engine down: no session after it. Held through the
+    // action, so that a stop coming now hands "shutdown" after it.
+    std::lock_guard guard(listenMutex_);
+    if (!stopping_) Engine().ProcessAction(0, "init", "standard", false, kNoContext);
+  }
   // Until OnStop: the listener's retries, when it could not start.
   mainQueue_.run();
   return true;
@@ -139,15 +144,19 @@ bool PXService::Run() {
 
 void PXService::OnStop() {
   Log("SERVICE STOP EVENT", LogLevel::kUserInput);
-  Engine().ProcessAction(0, "shutdown", "", false, kNoContext);
-  if (notification_ != nullptr && UnregisterDeviceNotification(notification_) != 0) {
-    notification_ = nullptr;
-  }
+  // The UI channel closes before the engine shuts down: a UI message handled after "shutdown"
+  // (or the UI watchdog firing then) would start a session again, reopening the base station.
+  // Stopping the pipe cancels the UI watchdog and waits for a message being handled.
   {
     std::lock_guard guard(listenMutex_);
     stopping_ = true;
     listenRetry_->Cancel();
     pipe_.Stop();
+  }
+  Log("UI: The UI channel is closed", LogLevel::kUserInput);
+  Engine().ProcessAction(0, "shutdown", "", false, kNoContext);
+  if (notification_ != nullptr && UnregisterDeviceNotification(notification_) != 0) {
+    notification_ = nullptr;
   }
   mainWork_.reset();
   mainQueue_.stop();

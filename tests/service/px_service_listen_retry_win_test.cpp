@@ -206,6 +206,36 @@ TEST_F(PelluxServiceListenRetry, ASquattedPipeIsReportedRetriedEveryTenSecondsAn
   EXPECT_TRUE(NothingListensAt(name_));
 }
 
+// The stop closes the UI channel (and its watchdog) before the engine hears "shutdown": no UI
+// message can come between them and start a session again.
+TEST_F(PelluxServiceListenRetry, TheStopClosesTheUiChannelBeforeTheEngineShutsDown) {
+  StartService();
+  ASSERT_TRUE(Eventually([&] {
+    return Log().find("Processing action 'init'") != std::string::npos;
+  })) << Log();
+  StopService();
+  const std::string log = Log();
+  const auto closed = log.find("UI: The UI channel is closed");
+  const auto shutdown = log.find("Processing action 'shutdown'");
+  ASSERT_NE(closed, std::string::npos) << log;
+  ASSERT_NE(shutdown, std::string::npos) << log;
+  EXPECT_LT(closed, shutdown) << log;
+  EXPECT_EQ(log.find("Processing action", shutdown + 1), std::string::npos)
+      << "nothing after the shutdown\n"
+      << log;
+  EXPECT_TRUE(NothingListensAt(name_));
+}
+
+// A stop that comes before service main has handed "init" leaves the engine shut down.
+TEST_F(PelluxServiceListenRetry, AStopBeforeTheFirstSessionStartsNone) {
+  StartService();
+  StopService();
+  const std::string log = Log();
+  const auto shutdown = log.find("Processing action 'shutdown'");
+  ASSERT_NE(shutdown, std::string::npos) << log;
+  EXPECT_EQ(log.find("Processing action", shutdown + 1), std::string::npos) << log;
+}
+
 TEST_F(PelluxServiceListenRetry, AStopEndsTheTries) {
   // A name made first with no limit of instances: Wine lets the service add its own beside it.
   HANDLE squatter = Squat(name_, PIPE_UNLIMITED_INSTANCES);
