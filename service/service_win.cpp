@@ -121,8 +121,10 @@ bool Service::Install() {
       PrintProblem(SystemCallFailure("ChangeServiceConfig2A", name_.c_str(), GetLastError()));
     }
   }
+  const bool recovers = SetRecoveryActions(service);
   CloseServiceHandle(service);
   CloseServiceHandle(manager);
+  if (!recovers) return false;
 
   const FixedText<256> keyPath(std::string(kEventLogKey) + name_.c_str());
   HKEY key = nullptr;
@@ -146,6 +148,32 @@ bool Service::Install() {
   return true;
 }
 
+bool Service::SetRecoveryActions(SC_HANDLE service) {
+  SC_ACTION actions[kRestarts];
+  for (SC_ACTION& action : actions) action = {SC_ACTION_RESTART, kRestartDelayMs};
+  SERVICE_FAILURE_ACTIONSA failure{};
+  failure.dwResetPeriod = kFailureResetPeriodS;
+  failure.cActions = kRestarts;
+  failure.lpsaActions = actions;
+  if (ChangeServiceConfig2A(service, SERVICE_CONFIG_FAILURE_ACTIONS, &failure) == 0) {
+    PrintProblem(SystemCallFailure("ChangeServiceConfig2A(SERVICE_CONFIG_FAILURE_ACTIONS)",
+                                   name_.c_str(), GetLastError()));
+    return false;
+  }
+  // A stop with a non-zero exit code counts as a failure too, not only a crash. A system that
+  // does not know the setting (Windows before Vista, and Wine, which answers "invalid
+  // parameter") counts crashes only: no failure of the install.
+  SERVICE_FAILURE_ACTIONS_FLAG flag{TRUE};
+  if (ChangeServiceConfig2A(service, SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, &flag) == 0) {
+    const DWORD code = GetLastError();
+    if (code == ERROR_INVALID_LEVEL || code == ERROR_INVALID_PARAMETER) return true;
+    PrintProblem(SystemCallFailure("ChangeServiceConfig2A(SERVICE_CONFIG_FAILURE_ACTIONS_FLAG)",
+                                   name_.c_str(), code));
+    return false;
+  }
+  return true;
+}
+
 bool Service::Uninstall() {
   SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
   if (manager == nullptr) {
@@ -158,6 +186,9 @@ bool Service::Uninstall() {
     CloseServiceHandle(manager);
     return false;
   }
+  // A running service is stopped first: deleted while it runs, it would stay until it stopped
+  // by itself, and its program could not be removed.
+  StopInstalledService(name_.c_str(), *clock_, PrintProblem);
   const bool deleted = DeleteService(service) != 0;
   if (deleted) {
     ReportServiceEvent(EVENTLOG_INFORMATION_TYPE, kEventRemoved);
@@ -167,6 +198,14 @@ bool Service::Uninstall() {
   }
   CloseServiceHandle(service);
   CloseServiceHandle(manager);
+  if (deleted) {
+    const FixedText<256> keyPath(std::string(kEventLogKey) + name_.c_str());
+    const LONG removed = RegDeleteKeyA(HKEY_LOCAL_MACHINE, keyPath.c_str());
+    if (removed != ERROR_SUCCESS && removed != ERROR_FILE_NOT_FOUND) {
+      PrintProblem(
+          SystemCallFailure("RegDeleteKeyA", keyPath.c_str(), static_cast<DWORD>(removed)));
+    }
+  }
   return deleted;
 }
 
@@ -208,6 +247,18 @@ void Service::UpdateStatus(DWORD state, bool report, const DWORD* exitCode) {
   if (report && handle != nullptr) SetServiceStatus(handle, &copy);
 }
 
+void Service::SetFailureExitCode(DWORD code) {
+  std::lock_guard guard(statusMutex_);
+  if (code == NO_ERROR) {
+    status_.dwWin32ExitCode = ERROR_SERVICE_SPECIFIC_ERROR;
+    status_.dwServiceSpecificExitCode = kFailedExitCode;
+  } else {
+    status_.dwWin32ExitCode = code;
+  }
+  status_.dwCheckPoint = 0;
+  status_.dwWaitHint = 0;
+}
+
 void Service::ReportCurrentStatus() {
   SERVICE_STATUS copy{};
   SERVICE_STATUS_HANDLE handle = nullptr;
@@ -240,10 +291,10 @@ void Service::Main() {
     const DWORD none = 0;
     UpdateStatus(SERVICE_RUNNING, false, &none);
     running_.store(true);
-    Run();
+    if (!Run()) SetFailureExitCode(GetLastError());
   } else {
     ReportServiceEvent(EVENTLOG_ERROR_TYPE, kEventInitFailed);
-    UpdateStatus(SERVICE_START_PENDING, false, &initError);
+    SetFailureExitCode(initError);
   }
   UpdateStatus(SERVICE_STOPPED, true);
 }

@@ -25,9 +25,20 @@ class Service {
   static constexpr std::size_t kNameSize = 256;
   static constexpr std::size_t kVersionSize = 64;
   // The status record's service type and accepted controls (stop, shutdown, power event,
-  // session change).
+  // session change: 0xC5; no hardware profile change, which the manager then refuses itself).
   static constexpr DWORD kServiceType = SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS;
-  static constexpr DWORD kControlsAccepted = 0xE1;
+  static constexpr DWORD kControlsAccepted = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN |
+                                             SERVICE_ACCEPT_POWEREVENT |
+                                             SERVICE_ACCEPT_SESSIONCHANGE;
+  static_assert(kControlsAccepted == 0xC5);
+  // The recovery /I sets: the service manager restarts the service kRestartDelay after each of
+  // its first kRestarts failures (a crash, or a stop with a non-zero exit code), and counts
+  // failures afresh after kFailureResetPeriod without one.
+  static constexpr DWORD kRestartDelayMs = 60000;
+  static constexpr int kRestarts = 2;
+  static constexpr DWORD kFailureResetPeriodS = 86400;
+  // The service-specific exit code of a failed start or run whose thread had no system code.
+  static constexpr DWORD kFailedExitCode = 1;
 
   // Adds the service to the process-wide list; throws std::runtime_error("A service by that
   // name has already been created.") when one of that name is there. Opens the event source.
@@ -36,7 +47,8 @@ class Service {
   Service& operator=(const Service&) = delete;
   virtual ~Service();
 
-  // The switches. Each returns whether the operation succeeded.
+  // The switches. Each returns whether the operation succeeded. Install sets the recovery
+  // actions too; Uninstall stops a running service first, and removes the event source.
   bool Install();
   bool Uninstall();
   bool Start();
@@ -57,7 +69,9 @@ class Service {
   [[nodiscard]] bool IsRunning() const { return running_.load(); }
 
  protected:
-  // The service's work: returns only once the service is to stop.
+  // The service's work: returns only once the service is to stop. False: it failed, and the
+  // service stops with a non-zero exit code (so that the recovery actions apply), as it does
+  // when Init fails.
   virtual bool Run() { return true; }
   virtual bool Init() { return true; }
   virtual void OnStop() {}
@@ -87,6 +101,11 @@ class Service {
   // Sets the state (and, when given, the exit code with checkpoint and wait hint 0) and, with
   // `report`, reports the record to the service manager.
   void UpdateStatus(DWORD state, bool report, const DWORD* exitCode = nullptr);
+  // Records a failed start or run: `code` as the exit code, or, when the thread had none, the
+  // service-specific kFailedExitCode.
+  void SetFailureExitCode(DWORD code);
+  // Sets the restart-on-failure actions of the service `service`; false (told) when refused.
+  bool SetRecoveryActions(SC_HANDLE service);
   // Reports the record as it is now.
   void ReportCurrentStatus();
 

@@ -7,7 +7,9 @@
 #include <windows.h>
 
 #include <cstring>
+#include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "service/service_win.h"
@@ -90,6 +92,61 @@ TEST(ServiceReportsInProcess, InstallAndUninstallReportOnlyWithARegisteredSource
     EXPECT_EQ(g_registered, std::vector<std::string>{std::string("(local)/") + kName});
     EXPECT_EQ(g_caught, row.expected);
   }
+}
+
+// The service manager's configuration calls of Install, seen on their way (Wine keeps the
+// failure actions but cannot give them back, and refuses their flag).
+struct Configured {
+  DWORD level;
+  DWORD resetPeriod = 0;
+  std::vector<std::pair<SC_ACTION_TYPE, DWORD>> actions;
+  bool nonCrashFailures = false;
+  bool operator==(const Configured&) const = default;
+};
+std::ostream& operator<<(std::ostream& out, const Configured& configured) {
+  out << "{level " << configured.level << ", reset " << configured.resetPeriod << ",";
+  for (const auto& [type, delay] : configured.actions) out << " (" << type << ", " << delay << ")";
+  return out << ", non-crash " << configured.nonCrashFailures << "}";
+}
+std::vector<Configured> g_configured;
+
+BOOL WINAPI RecordChangeServiceConfig2A(SC_HANDLE service, DWORD level, LPVOID info) {
+  Configured configured{level, 0, {}, false};
+  if (level == SERVICE_CONFIG_FAILURE_ACTIONS) {
+    const auto* failure = static_cast<const SERVICE_FAILURE_ACTIONSA*>(info);
+    configured.resetPeriod = failure->dwResetPeriod;
+    for (DWORD i = 0; i < failure->cActions; ++i) {
+      configured.actions.emplace_back(failure->lpsaActions[i].Type, failure->lpsaActions[i].Delay);
+    }
+  } else if (level == SERVICE_CONFIG_FAILURE_ACTIONS_FLAG) {
+    configured.nonCrashFailures =
+        static_cast<const SERVICE_FAILURE_ACTIONS_FLAG*>(info)->fFailureActionsOnNonCrashFailures;
+  }
+  g_configured.push_back(configured);
+  // The system's own, not through the import table that points here.
+  using Change = BOOL(WINAPI*)(SC_HANDLE, DWORD, LPVOID);
+  const auto real = reinterpret_cast<Change>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleA("advapi32.dll"), "ChangeServiceConfig2A")));
+  return real != nullptr && real(service, level, info);
+}
+
+TEST(ServiceInstallInProcess, InstallAsksToRestartTwiceAfterAMinuteAndCountNonCrashFailures) {
+  g_configured.clear();
+  {
+    const ImportPatch configuring("advapi32.dll", "ChangeServiceConfig2A",
+                                  reinterpret_cast<void*>(&RecordChangeServiceConfig2A));
+    ASSERT_TRUE(configuring.Patched());
+    Service service("PelluxRecoveryProbe", "Pellux Recovery Probe", "Recovers.");
+    ASSERT_TRUE(service.Install());
+    EXPECT_TRUE(service.Uninstall());
+  }
+  EXPECT_EQ(g_configured,
+            (std::vector<Configured>{{SERVICE_CONFIG_DESCRIPTION, 0, {}, false},
+                                     {SERVICE_CONFIG_FAILURE_ACTIONS,
+                                      86400,
+                                      {{SC_ACTION_RESTART, 60000}, {SC_ACTION_RESTART, 60000}},
+                                      false},
+                                     {SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, 0, {}, true}}));
 }
 
 }  // namespace

@@ -35,6 +35,33 @@ DWORD StateOfService() {
   return queried ? status.dwCurrentState : 0;
 }
 
+struct ExitCodes {
+  DWORD win32 = 0;
+  DWORD specific = 0;
+  bool operator==(const ExitCodes&) const = default;
+};
+std::ostream& operator<<(std::ostream& out, const ExitCodes& codes) {
+  return out << "{" << codes.win32 << ", " << codes.specific << "}";
+}
+ExitCodes QueryExitCode(SC_HANDLE service) {
+  SERVICE_STATUS status{};
+  if (QueryServiceStatus(service, &status) == 0) {
+    ADD_FAILURE() << "QueryServiceStatus: " << GetLastError();
+    return {};
+  }
+  return {status.dwWin32ExitCode, status.dwServiceSpecificExitCode};
+}
+
+bool EventSourceRegistered() {
+  HKEY key = nullptr;
+  const LONG opened = RegOpenKeyExA(
+      HKEY_LOCAL_MACHINE,
+      "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\PelluxSampleService", 0,
+      KEY_READ, &key);
+  if (opened == ERROR_SUCCESS) RegCloseKey(key);
+  return opened == ERROR_SUCCESS;
+}
+
 std::string Notes() {
   std::ifstream file(ProgramPath() + ".notes");
   return std::string(std::istreambuf_iterator<char>(file), {});
@@ -116,13 +143,17 @@ TEST(ServiceSwitches, InstallStartControlStopAndUninstallUnderTheServiceManager)
   SERVICE_STATUS status{};
   EXPECT_NE(ControlService(service, 128, &status), 0);
   EXPECT_NE(ControlService(service, 129, &status), 0);
-  EXPECT_EQ(status.dwControlsAccepted, 0xE1u);
+  EXPECT_EQ(status.dwControlsAccepted, 0xC5u)
+      << "stop, shutdown, power event, session change; no hardware profile change";
+  EXPECT_EQ(ControlService(service, SERVICE_CONTROL_HARDWAREPROFILECHANGE, &status), 0)
+      << "refused by the manager, never handed to the service";
 
   const Ran stopped = RunProgram("/P");
   EXPECT_EQ(stopped.exitCode, 0u);
   EXPECT_EQ(stopped.err, "");
   EXPECT_EQ(StateOfService(), static_cast<DWORD>(SERVICE_STOPPED));
   EXPECT_EQ(Notes(), "init\nrun\nuser 128\nuser 129\nstop\nrun ends\n");
+  EXPECT_EQ(QueryExitCode(service), (ExitCodes{NO_ERROR, 0}));
   EXPECT_EQ(RunProgram("/P").err, "") << "stopping a stopped service is no failure";
 
   CloseServiceHandle(service);
@@ -152,6 +183,55 @@ TEST(ServiceList, NamesAreKeptTruncatedAndASecondServiceOfTheSameNameIsRefused) 
   }
   Service again(longName, "display", "");  // the name is free once the first is gone
   EXPECT_STREQ(again.Version(), PELLUX_VERSION_TEXT);
+}
+
+}  // namespace
+}  // namespace Pellux
+
+namespace Pellux {
+namespace {
+
+// What an administrator expects of /I and /U: a start or run that failed ends with a non-zero exit
+// code, and /U takes the running service down and leaves no event source behind.
+TEST(ServiceAdministration, AFailureEndsWithAnExitCodeAndUninstallStopsAndRemovesEverything) {
+  DeleteFileA((ProgramPath() + ".notes").c_str());
+  ASSERT_EQ(RunProgram("/I").err, "");
+  SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+  SC_HANDLE service = OpenServiceA(manager, kName, SERVICE_ALL_ACCESS);
+  ASSERT_NE(service, nullptr);
+  // The recovery actions themselves: Wine keeps them but cannot give them back, so their test
+  // records the calls (service_reports_in_process_win_test.cpp).
+
+  // Failed starts and runs, with no system code of their own: the service-specific code 1.
+  struct Case {
+    const char* marker;
+    const char* notes;
+  };
+  for (const Case& failing :
+       {Case{".fail-init", "init\n"}, Case{".fail-run", "init\nrun\nstop\nrun ends\n"}}) {
+    SCOPED_TRACE(failing.marker);
+    DeleteFileA((ProgramPath() + ".notes").c_str());
+    std::ofstream(ProgramPath() + failing.marker) << "\n";
+    RunProgram("/S");
+    RunProgram("/P");
+    DeleteFileA((ProgramPath() + failing.marker).c_str());
+    EXPECT_EQ(StateOfService(), static_cast<DWORD>(SERVICE_STOPPED));
+    EXPECT_EQ(Notes(), failing.notes);
+    EXPECT_EQ(QueryExitCode(service),
+              (ExitCodes{ERROR_SERVICE_SPECIFIC_ERROR, Service::kFailedExitCode}));
+  }
+
+  // /U while it runs: stopped first, then gone with its event source.
+  DeleteFileA((ProgramPath() + ".notes").c_str());
+  ASSERT_EQ(RunProgram("/S").err, "The Pellux Data Uploader service has started.\n");
+  ASSERT_EQ(StateOfService(), static_cast<DWORD>(SERVICE_RUNNING));
+  ASSERT_TRUE(EventSourceRegistered());
+  CloseServiceHandle(service);
+  CloseServiceHandle(manager);
+  EXPECT_EQ(RunProgram("/U").err, "");
+  EXPECT_EQ(Notes(), "init\nrun\nstop\nrun ends\n");
+  EXPECT_EQ(StateOfService(), 0u);
+  EXPECT_FALSE(EventSourceRegistered());
 }
 
 }  // namespace
