@@ -20,11 +20,6 @@ struct ServiceHandleCloser {
 };
 using ScHandle = std::unique_ptr<std::remove_pointer_t<SC_HANDLE>, ServiceHandleCloser>;
 
-struct HandleCloser {
-  void operator()(HANDLE handle) const { CloseHandle(handle); }
-};
-using Handle = std::unique_ptr<std::remove_pointer_t<HANDLE>, HandleCloser>;
-
 struct DeviceListCloser {
   void operator()(HDEVINFO list) const { SetupDiDestroyDeviceInfoList(list); }
 };
@@ -57,7 +52,48 @@ void WinRebooterSystem::Problem(const std::string& line) {
   err_ << line << "\n" << std::flush;
 }
 
+void WinRebooterSystem::HandleCloser::operator()(void* handle) const {
+  CloseHandle(handle);
+}
+
+void WinRebooterSystem::OpenServiceProcess() {
+  serviceProcess_.reset();
+  serviceProcessId_ = 0;
+  const ScHandle manager(OpenSCManagerA(nullptr, nullptr, GENERIC_READ));
+  if (!manager) {
+    Problem(SystemCallFailure("OpenSCManagerA", "", GetLastError()));
+    return;
+  }
+  const ScHandle service(OpenServiceA(manager.get(), serviceName_.c_str(), SERVICE_QUERY_STATUS));
+  if (!service) {
+    Problem(SystemCallFailure("OpenServiceA", serviceName_, GetLastError()));
+    return;
+  }
+  SERVICE_STATUS_PROCESS status{};
+  DWORD needed = 0;
+  if (QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
+                           sizeof status, &needed) == 0) {
+    Problem(SystemCallFailure("QueryServiceStatusEx", serviceName_, GetLastError()));
+    return;
+  }
+  // A stopped service has no process (id 0).
+  if (status.dwProcessId == 0) return;
+  // Reading the exit code needs the query right as well: with terminate and synchronize alone,
+  // GetExitCodeProcess is refused and a process still active could never be seen. (The full
+  // query right, which Windows before Vista knows too.)
+  HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE,
+                               status.dwProcessId);
+  if (process == nullptr) {
+    Problem(SystemCallFailure("OpenProcess", "process " + std::to_string(status.dwProcessId),
+                              GetLastError()));
+    return;
+  }
+  serviceProcess_.reset(process);
+  serviceProcessId_ = status.dwProcessId;
+}
+
 void WinRebooterSystem::StopService() {
+  OpenServiceProcess();
   StopInstalledService(serviceName_, clock_, [this](const std::string& line) { Problem(line); });
 }
 
@@ -85,23 +121,27 @@ std::optional<bool> WinRebooterSystem::ServiceRunning() {
 
 RebooterSystem::Termination WinRebooterSystem::TerminateProcess(std::int32_t processId) {
   const auto id = static_cast<DWORD>(processId);
-  if (id == GetCurrentProcessId()) return Termination::NotOpened;
-  // Reading the exit code needs the query right as well: with terminate and synchronize alone,
-  // GetExitCodeProcess is refused and the check below could never see STILL_ACTIVE. (The full
-  // query right, which Windows before Vista knows too.)
-  const Handle process(
-      OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, id));
-  // Most often the process has ended already: nothing to do, and nothing to tell.
-  if (!process) return Termination::NotOpened;
+  if (!serviceProcess_ || id != serviceProcessId_) {
+    Problem("Process " + std::to_string(id) + " is not the " + serviceName_ + " service's process" +
+            (serviceProcess_ ? " (" + std::to_string(serviceProcessId_) + ")" : std::string()) +
+            ": it is not ended");
+    return Termination::NotOpened;
+  }
+  HANDLE process = serviceProcess_.get();
   const std::string subject = "process " + std::to_string(id);
-  if (::TerminateProcess(process.get(), 0) == 0) {
+  // Most often the process has ended with the stop: nothing to do, and nothing to tell.
+  const DWORD already = WaitForSingleObject(process, 0);
+  if (already == WAIT_OBJECT_0) return Termination::NotOpened;
+  if (already == WAIT_FAILED)
+    Problem(SystemCallFailure("WaitForSingleObject", subject, GetLastError()));
+  if (::TerminateProcess(process, 0) == 0) {
     Problem(SystemCallFailure("TerminateProcess", subject, GetLastError()));
-  } else if (WaitForSingleObject(process.get(), static_cast<DWORD>(kTerminationWait.count())) ==
+  } else if (WaitForSingleObject(process, static_cast<DWORD>(kTerminationWait.count())) ==
              WAIT_FAILED) {
     Problem(SystemCallFailure("WaitForSingleObject", subject, GetLastError()));
   }
   DWORD exitCode = 0;
-  if (GetExitCodeProcess(process.get(), &exitCode) == 0) {
+  if (GetExitCodeProcess(process, &exitCode) == 0) {
     Problem(SystemCallFailure("GetExitCodeProcess", subject, GetLastError()));
     return Termination::Ended;
   }

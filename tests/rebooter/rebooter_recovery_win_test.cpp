@@ -181,15 +181,18 @@ TEST_F(RebooterTest, WithoutArgumentsItOnlyStopsAndStartsTheService) {
   EXPECT_NE(now, service_);
 }
 
-TEST_F(RebooterTest, TheProcessItIsGivenEndsWithExitCodeZero) {
+// Started with the id of a process that is not the service's (the id the service gave may
+// belong to another process by the time the service has stopped), the rebooter ends nothing.
+TEST_F(RebooterTest, AProcessThatIsNotTheServicesIsNeverEnded) {
   const PROCESS_INFORMATION bystander = StartBystander();
   const Ran ran = Rebooter("fcf 1004 " + std::to_string(bystander.dwProcessId));
-  EXPECT_EQ(ran.err, kNoDevice);  // and no "Failed to terminate parent process"
   EXPECT_EQ(ran.out, kRunning);
-  ASSERT_EQ(WaitForSingleObject(bystander.hProcess, 0), static_cast<DWORD>(WAIT_OBJECT_0));
-  DWORD exitCode = 1;
-  GetExitCodeProcess(bystander.hProcess, &exitCode);
-  EXPECT_EQ(exitCode, 0u);
+  EXPECT_EQ(ran.err, "Process " + std::to_string(bystander.dwProcessId) +
+                         " is not the Pellux service's process (" + std::to_string(service_) +
+                         "): it is not ended\n" + kNoDevice);
+  EXPECT_EQ(WaitForSingleObject(bystander.hProcess, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+  EXPECT_TRUE(ProcessEnded(service_));
+  TerminateProcess(bystander.hProcess, 1);
   CloseHandle(bystander.hProcess);
   CloseHandle(bystander.hThread);
 }
