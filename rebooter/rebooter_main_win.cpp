@@ -1,13 +1,15 @@
 // rebooter64.exe (64-bit Windows) and rebooter.exe (32-bit Windows), one source: started by the
 // "Pellux" service when its base station has gone silent, with the station's vendor and product
 // id (hexadecimal) and the service's process id (decimal). A windowless program: what it says
-// is only seen where its output streams are redirected. Its exit code is always 0.
+// is only seen where its output streams are redirected, so a recovery that failed is also
+// reported to the event log under the service's event source. Its exit code is always 0.
 
 #include <windows.h>
 // CommandLineToArgvW
 #include <shellapi.h>
 
 #include <iostream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -15,6 +17,7 @@
 #include "base/system_error.h"
 #include "rebooter/rebooter.h"
 #include "rebooter/rebooter_arguments.h"
+#include "rebooter/rebooter_event_report_win.h"
 #include "rebooter/win_rebooter_system_win.h"
 #include "service/service_name.h"
 
@@ -47,8 +50,18 @@ std::vector<std::string> ArgumentWords() {
 
 int main() {
   Pellux::SystemClock& clock = Pellux::SystemClock::Instance();
-  Pellux::WinRebooterSystem system(Pellux::kPelluxServiceName, clock, std::cerr);
-  Pellux::RunRebooter(Pellux::ParseRebooterArguments(ArgumentWords()), system, clock, std::cout,
-                      std::cerr);
+  // What the run says is kept for the event report, then written to the streams.
+  std::ostringstream said;
+  std::ostringstream failures;
+  Pellux::WinRebooterSystem system(Pellux::kPelluxServiceName, clock, failures);
+  const bool recovered = Pellux::RunRebooter(Pellux::ParseRebooterArguments(ArgumentWords()),
+                                             system, clock, said, failures);
+  std::cerr << failures.str() << std::flush;
+  std::cout << said.str() << std::flush;
+  if (!recovered) {
+    Pellux::ReportRecoveryFailure(Pellux::kPelluxServiceName,
+                                  Pellux::RecoveryFailureText(failures.str() + said.str()),
+                                  std::cerr);
+  }
   return 0;
 }

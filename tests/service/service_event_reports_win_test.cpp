@@ -2,10 +2,11 @@
 // and for the real uplinker.exe (copies in a folder of their own). Wine's event log takes reports
 // but cannot be read back, so they are read from Wine's debug channels instead: the advapi stub's
 // note of each ReportEventA (type, category, event id, number of strings) and the event log
-// channel's line with each string. run-under-own-wineserver.sh gives this program a wineserver of
-// its own, so that the service the service manager starts writes those lines into the file named by
-// PELLUX_WINE_DEBUG_FILE. Wine's RegisterEventSourceA cannot fail: the source that could not be
-// registered is made in this process instead (service_reports_in_process_win_test.cpp).
+// channel's line with each string (the channel cuts a long one, marking it with "...").
+// run-under-own-wineserver.sh gives this program a wineserver of its own, so that the service the
+// service manager starts writes those lines into the file named by PELLUX_WINE_DEBUG_FILE. Wine's
+// RegisterEventSourceA cannot fail: the source that could not be registered is made in this process
+// instead (service_reports_in_process_win_test.cpp).
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -65,7 +66,7 @@ std::vector<Report> ReportsIn(const std::string& lines) {
       R"re(^([0-9a-f]+):fixme:advapi:ReportEventA \([0-9A-Fa-f]+,0x([0-9a-f]+),0x([0-9a-f]+),)re"
       R"re(0x([0-9a-f]+),[0-9A-Fa-f]+,0x([0-9a-f]+),.*)re");
   static const std::regex kString(
-      R"re(^([0-9a-f]+):(trace|warn|err):eventlog:ReportEventW L"(.*)"$)re");
+      R"re(^([0-9a-f]+):(trace|warn|err):eventlog:ReportEventW L"(.*)"(\.\.\.)?$)re");
   std::vector<Report> reports;
   std::map<std::string, std::size_t> lastOfThread;
   std::istringstream in(lines);
@@ -96,7 +97,7 @@ TEST(EventReportParsing, NotesAndStringsArePairedByThread) {
       "0180:fixme:advapi:ReportEventA (00000000CAFE4242,0x0001,0x0000,0x00000068,"
       "0000000000000000,0x0001,0x00000000,000000000020FBD0,0000000000000000): stub\n"
       "0174:fixme:advapi:ReportEventW (00000000CAFE4242,0x0004,0x0000,0x00000064,...): stub\n"
-      "0180:err:eventlog:ReportEventW L\"Other\"\n"
+      "0180:err:eventlog:ReportEventW L\"Other\"...\n"
       "0174:trace:eventlog:ReportEventW L\"Sample\"\n"
       "0190:trace:eventlog:ReportEventW L\"nobody's\"\n"
       "0174:trace:eventlog:ServiceMain starting Event Log Service\n"
@@ -201,6 +202,26 @@ TEST_F(ServiceEventReports, AFailedInitReportsItAndNoStart) {
   EXPECT_EQ(ReportsSince(from, 3),
             (std::vector<Report>{Event(kInformation, 100, sample), Event(kError, 104, sample),
                                  Event(kInformation, 101, sample)}));
+}
+
+// The rebooter (its copy beside this program) runs windowless: a recovery that failed is seen in
+// the event log too. With no "Pellux" service and no base station (Wine lists no USB devices),
+// nothing of the recovery works; one that stops and starts the service is told nowhere.
+TEST_F(ServiceEventReports, AFailedRecoveryIsReportedByTheRebooter) {
+  const std::size_t from = DebugLines().size();
+  const Ran ran = RunProgramAt(ProgramBeside("rebooter64.exe"), "10C4 84C4 2147483000");
+  EXPECT_THAT(ran.err, testing::HasSubstr("Failed to restart base station:  device not found\n"));
+  const std::vector<Report> reports = ReportsSince(from, 1);
+  ASSERT_EQ(reports.size(), 1U);
+  EXPECT_EQ(reports[0].type, kError);
+  EXPECT_EQ(reports[0].id, 112U);
+  ASSERT_EQ(reports[0].stringCount, 2U);
+  ASSERT_EQ(reports[0].strings.size(), 2U);
+  EXPECT_EQ(reports[0].strings[0], "Pellux");
+  // Wine's channel shows only the beginning of the text: the run's first failure.
+  EXPECT_THAT(reports[0].strings[1],
+              testing::StartsWith("OpenServiceA(Pellux) failed: error 1060 (Service does not "
+                                  "exist) [0x00000424]; "));
 }
 
 }  // namespace
