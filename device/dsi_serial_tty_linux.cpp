@@ -407,10 +407,12 @@ bool DSISerialTTY::WriteBytes(const std::uint8_t* data, std::size_t size) {
 void DSISerialTTY::ReadLoop(int fd, int stop, int notify, DSISerialCallback* callback) {
   std::array<std::uint8_t, 4096> buffer{};
   int goneReports = 0;
-  const int interval = PollMilliseconds(options_.pollInterval);
+  // Bytes, Close and a failed write each wake the thread through a descriptor: the time-out is
+  // only a last resort should Close's wake-up not have been written, not a tick of its own.
+  constexpr int kLastResortMs = 60000;
   while (!stopping_.load()) {
     std::array<pollfd, 3> waits{{{fd, POLLIN, 0}, {stop, POLLIN, 0}, {notify, POLLIN, 0}}};
-    const int ready = ::poll(waits.data(), waits.size(), interval);
+    const int ready = ::poll(waits.data(), waits.size(), kLastResortMs);
     if (ready < 0) {
       const int error = errno;
       if (ClassifyReadFailure(error) == ReadFailure::Retry) continue;

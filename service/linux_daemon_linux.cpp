@@ -7,10 +7,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
 
 #include "base/log_format.h"
 #include "base/log_level.h"
 #include "base/system_error.h"
+#include "service/activity_output.h"
 #include "service/daemon_status.h"
 #include "ui/channel/unix_socket_linux.h"
 
@@ -34,32 +36,50 @@ LinuxDaemon::LinuxDaemon(Pieces pieces)
     : clock_(pieces.clock),
       statusInterval_(pieces.statusInterval),
       socketPath_(pieces.socketPath),
-      uploader_({.settings = pieces.settings,
-                 .devices = pieces.devices,
-                 .clock = pieces.clock,
-                 .makeUserInterface =
-                     [this, &pieces](SettingsStore& settings, NetworkWorkerPool& pool) {
-                       auto made = std::make_unique<LinuxUserInterface>(
-                           settings, pool, AnswersToEngine(), pieces.clock, pieces.programFolder,
-                           std::move(pieces.output), std::move(pieces.logFolder),
-                           std::move(pieces.relauncher));
-                       ui_ = made.get();
-                       return made;
-                     },
-                 .httpLog = {},
-                 .httpLimits = {},
-                 .radioTiming = {},
-                 .identifiers = nullptr}),
+      activityEvent_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
+      uploader_(
+          {.settings = pieces.settings,
+           .devices = pieces.devices,
+           .clock = pieces.clock,
+           .makeUserInterface =
+               [this, &pieces](SettingsStore& settings, NetworkWorkerPool& pool) {
+                 auto output = std::make_unique<ActivityOutput>(
+                     pieces.output ? std::move(pieces.output) : DebugOutput::CreateForPlatform(),
+                     [this] { OnActivity(); });
+                 auto made = std::make_unique<LinuxUserInterface>(
+                     settings, pool, AnswersToEngine(), pieces.clock, pieces.programFolder,
+                     std::move(output), std::move(pieces.logFolder), std::move(pieces.relauncher));
+                 ui_ = made.get();
+                 return made;
+               },
+           // What the transport says of an exchange (a failure, its reason) reaches the log:
+           // the engine itself only learns that the exchange failed.
+           .httpLog = [this](const std::string& line) { Log(line, LogLevel::kError); },
+           .httpLimits = {},
+           .radioTiming = {},
+           .identifiers = nullptr}),
       control_(uploader_.Engine()),
       pipe_(control_, *ui_, pieces.clock, ui_->MakeListener(pieces.socketPath)),
       notifier_([this](const std::string& line) { Log(line, LogLevel::kError); }),
       stopEvent_(eventfd(0, EFD_CLOEXEC)) {
   if (stopEvent_ < 0) Log(SystemCallFailure("eventfd", "", LastSystemError()), LogLevel::kError);
+  if (activityEvent_ < 0) {
+    Log(SystemCallFailure("eventfd", "activity", LastSystemError()), LogLevel::kError);
+  }
 }
 
 LinuxDaemon::~LinuxDaemon() {
   pipe_.Stop();
   if (stopEvent_ >= 0) close(stopEvent_);
+  if (activityEvent_ >= 0) close(activityEvent_);
+}
+
+void LinuxDaemon::OnActivity() {
+  // One wake-up for a burst of lines: only the first line after a refresh writes the event. A
+  // failed write is not logged, which would come back here; the next heartbeat refreshes.
+  if (statusDue_.exchange(true) || activityEvent_ < 0) return;
+  const std::uint64_t one = 1;
+  (void)!write(activityEvent_, &one, sizeof one);
 }
 
 void LinuxDaemon::BlockStopSignals() {
@@ -129,13 +149,27 @@ int LinuxDaemon::Run() {
   notifier_.Notify("READY=1");
   Heartbeat(heartbeat.has_value());
 
-  const auto interval = heartbeat ? std::min(*heartbeat, statusInterval_) : statusInterval_;
+  // Two things wake the loop besides signals and Stop: the watchdog's heartbeat, when systemd
+  // asks for one, and a status refresh after the engine has logged, at most every
+  // statusInterval_. Idle, with no watchdog, it sleeps until a signal.
+  using Steady = std::chrono::steady_clock;
+  const auto never = Steady::time_point::max();
+  auto nextWatchdog = heartbeat ? Steady::now() + *heartbeat : never;
+  auto lastStatus = Steady::now();
   while (!stopAsked_.load()) {
-    pollfd waits[2] = {{signalDescriptor, POLLIN, 0}, {stopEvent_, POLLIN, 0}};
-    const int ready = poll(waits, 2, static_cast<int>(interval.count()));
+    auto wake = nextWatchdog;
+    if (statusDue_.load()) wake = std::min(wake, lastStatus + statusInterval_);
+    int timeoutMs = -1;
+    if (wake != never) {
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(wake - Steady::now()).count();
+      timeoutMs = static_cast<int>(std::clamp<long long>(left, 0, 24LL * 3600 * 1000));
+    }
+    pollfd waits[3] = {
+        {signalDescriptor, POLLIN, 0}, {stopEvent_, POLLIN, 0}, {activityEvent_, POLLIN, 0}};
+    const int ready = poll(waits, 3, timeoutMs);
     if (ready < 0 && errno != EINTR) {
       Log(SystemCallFailure("poll", "stop signals", LastSystemError()), LogLevel::kError);
-      clock_.Sleep(interval);
+      clock_.Sleep(statusInterval_);
     }
     if (ready > 0 && (waits[0].revents & POLLIN) != 0) {
       signalfd_siginfo received{};
@@ -150,7 +184,19 @@ int LinuxDaemon::Run() {
       break;
     }
     if (ready > 0 && (waits[1].revents & POLLIN) != 0) break;
-    Heartbeat(heartbeat.has_value());
+    if (ready > 0 && (waits[2].revents & POLLIN) != 0) {
+      std::uint64_t count = 0;
+      (void)!read(activityEvent_, &count, sizeof count);
+    }
+    const auto now = Steady::now();
+    const bool watchdogDue = now >= nextWatchdog;
+    const bool statusDue = statusDue_.load() && now >= lastStatus + statusInterval_;
+    if (!watchdogDue && !statusDue) continue;
+    // The heartbeat refreshes the status too: what was logged until now is in it.
+    statusDue_.store(false);
+    lastStatus = now;
+    if (watchdogDue) nextWatchdog = now + *heartbeat;
+    Heartbeat(watchdogDue);
   }
 
   stopAsked_.store(true);

@@ -41,7 +41,9 @@ class LinuxDaemon {
     // Null: the platform's (the journal under systemd, else standard error; the logs directory).
     std::unique_ptr<DebugOutput> output;
     std::unique_ptr<LogFolder> logFolder;
-    // How often STATUS= is refreshed when systemd does not ask for a heartbeat.
+    // STATUS= is refreshed after the engine has logged something, at most this often; with
+    // nothing logged, only with the watchdog's heartbeat (and never without a watchdog), so that
+    // an idle daemon wakes for nothing of its own.
     std::chrono::milliseconds statusInterval{5000};
     // What the session engine's watchdog relaunch does (DaemonRelauncher); empty: nothing.
     LinuxUserInterface::Relauncher relauncher;
@@ -74,10 +76,16 @@ class LinuxDaemon {
   void Log(const std::string& text, int level);
   // Posts the heartbeat to the engine's loop: WATCHDOG=1 (when asked for) and STATUS=.
   void Heartbeat(bool watchdog);
+  // A line was logged: the status is refreshed soon. Any thread.
+  void OnActivity();
 
   Clock& clock_;
   const std::chrono::milliseconds statusInterval_;
   const std::string socketPath_;
+  // Before the engine, whose lines reach OnActivity from its constructor on: set by OnActivity,
+  // cleared by Run when it refreshes the status; the event wakes Run's wait.
+  std::atomic<bool> statusDue_{false};
+  const int activityEvent_;
   LinuxUserInterface* ui_ = nullptr;
   Uploader uploader_;
   EngineSessionControl control_;

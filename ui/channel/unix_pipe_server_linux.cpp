@@ -243,7 +243,8 @@ UnixPipeServer::ReadState UnixPipeServer::ReadFrom(Client& client) {
 
 int UnixPipeServer::ExpireClients() {
   const auto now = SteadyClock::now();
-  int waitMs = kLongestWaitMs;
+  // With nobody connected there is nothing to time: the loop sleeps until a client or Stop.
+  int waitMs = -1;
   for (auto client = clients_.begin(); client != clients_.end();) {
     const auto idleEnd = client->lastRead + limits_.idleTimeout;
     const auto wholeEnd = client->started + limits_.clientTimeout;
@@ -259,7 +260,8 @@ int UnixPipeServer::ExpireClients() {
       client = clients_.erase(client);
       continue;
     }
-    waitMs = std::min(waitMs, MillisecondsUntil(std::min(idleEnd, wholeEnd), now) + 1);
+    const int untilThis = MillisecondsUntil(std::min(idleEnd, wholeEnd), now) + 1;
+    waitMs = waitMs < 0 ? untilThis : std::min(waitMs, untilThis);
     ++client;
   }
   return waitMs;

@@ -75,7 +75,8 @@ class UnixPipeServer final : public PipeServer {
   void AcceptAll(Messages& messages);
   // Reads what `client` has sent so far.
   ReadState ReadFrom(Client& client);
-  // Drops the clients past their time-outs; the time until the next one's, at most a second.
+  // Drops the clients past their time-outs; the time until the next one's, at most a second, or
+  // -1 (no time-out) when nobody is connected.
   int ExpireClients();
   void LogLimited(const UiSender& sender, const char* what, int level, const std::string& line);
 
