@@ -89,8 +89,8 @@ bool SystemdUnits::RunJob(const char* method, const std::string& unit, Wait wait
   if (wait == Wait::kResult) {
     // The match is in place before the job exists, so that its end cannot be missed; systemd
     // sends job signals once someone has subscribed.
-    const int matched = sd_bus_match_signal(bus, &slot, kDestination, kPath, kManager,
-                                            "JobRemoved", OnJobRemoved, &ended);
+    const int matched = sd_bus_match_signal(bus, &slot, kDestination, kPath, kManager, "JobRemoved",
+                                            OnJobRemoved, &ended);
     if (matched < 0) {
       problem_(SystemCallFailure("sd_bus_match_signal", "JobRemoved",
                                  static_cast<unsigned long>(-matched)));
@@ -116,10 +116,11 @@ bool SystemdUnits::RunJob(const char* method, const std::string& unit, Wait wait
 
   const std::string jobPath = job;
   const auto deadline = std::chrono::steady_clock::now() + kJobLimit;
-  while (ended.count(jobPath) == 0) {
+  while (!ended.contains(jobPath)) {
     const int processed = sd_bus_process(bus, nullptr);
     if (processed < 0) {
-      problem_(SystemCallFailure("sd_bus_process", jobPath, static_cast<unsigned long>(-processed)));
+      problem_(
+          SystemCallFailure("sd_bus_process", jobPath, static_cast<unsigned long>(-processed)));
       return finish(false);
     }
     if (processed > 0) continue;
@@ -130,9 +131,9 @@ bool SystemdUnits::RunJob(const char* method, const std::string& unit, Wait wait
                    .str());
       return finish(false);
     }
-    const int waited = sd_bus_wait(
-        bus, static_cast<std::uint64_t>(
-                 std::chrono::duration_cast<std::chrono::microseconds>(left).count()));
+    const int waited =
+        sd_bus_wait(bus, static_cast<std::uint64_t>(
+                             std::chrono::duration_cast<std::chrono::microseconds>(left).count()));
     if (waited < 0) {
       problem_(SystemCallFailure("sd_bus_wait", jobPath, static_cast<unsigned long>(-waited)));
       return finish(false);

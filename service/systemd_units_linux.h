@@ -10,9 +10,9 @@ namespace Pellux {
 // The daemon program's switches in systemd terms, over the system bus (sd-bus) to systemd's
 // manager: start and stop the unit, enable and disable it (then reload the manager, as
 // systemctl does), and read a unit's state. Each returns whether systemd accepted the request; a
-// refusal is told to `problem` with the bus error's name and text. One thread at a time (the
-// daemon's main thread for the switches, the engine's for its relaunch, the rebooter's only one):
-// each call opens a connection of its own.
+// refusal, or a job that did not end "done" when its end was waited for, is told to `problem` with
+// the bus error's name and text. One thread at a time (the daemon's main thread for the switches,
+// the engine's for its relaunch, the rebooter's only one): each call opens a connection of its own.
 class SystemdUnits {
  public:
   using Problem = std::function<void(const std::string& line)>;

@@ -176,6 +176,18 @@ TEST_F(UplinkerProcessTest, SwitchesGoToSystemdsManager) {
                            "StopUnit \"pellux.service\"", "DisableUnitFiles"}) {
     EXPECT_NE(calls.find(call), std::string::npos) << call << "\n" << calls;
   }
+  // A start whose job ends otherwise than "done" has not started anything: said, and exit 1.
+  ASSERT_GE(
+      sd_bus_call_method(system.Bus(), "org.freedesktop.systemd1", "/org/freedesktop/systemd1",
+                         kMock, "SetNextJobResult", nullptr, nullptr, "s", "failed"),
+      0);
+  const auto [startCode, startErr] = run("/S");
+  EXPECT_EQ(startCode, 1);
+  EXPECT_NE(startErr.find("StartUnit(pellux.service): the job ended \"failed\""), std::string::npos)
+      << startErr;
+  EXPECT_NE(startErr.find("The Pellux Data Uploader service failed to start.\n"),
+            std::string::npos);
+  EXPECT_EQ(startErr.find("has started"), std::string::npos) << startErr;
   // A word the program does not know is a usage error: no daemon starts.
   for (const char* word : {"--bogus", "/X", "setup"}) {
     const auto [code, err] = run(word);

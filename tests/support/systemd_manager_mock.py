@@ -28,6 +28,7 @@ NO_SUCH_UNIT = 'org.freedesktop.systemd1.NoSuchUnit'
 
 def load(mock, _parameters):
     mock.next_job_id = 1
+    mock.next_job_result = 'done'
     mock.units = {}
     mock.AddProperties(MAIN_IFACE, {'Version': '252', 'Virtualization': ''})
 
@@ -53,14 +54,17 @@ def unit_object(mock, name, verb):
 
 
 def queue_job(mock, name):
-    '''A job that ends at once: JobNew, then JobRemoved with "done", after the reply.'''
+    '''A job that ends at once: JobNew, then JobRemoved with its result ("done" unless
+    SetNextJobResult said otherwise), after the reply.'''
     job_id = mock.next_job_id
     mock.next_job_id += 1
     job_path = f'{MAIN_OBJ}/job/{job_id}'
+    result = mock.next_job_result
+    mock.next_job_result = 'done'
 
     def announce():
         mock.EmitSignal(MAIN_IFACE, 'JobNew', 'uos', [job_id, job_path, name])
-        mock.EmitSignal(MAIN_IFACE, 'JobRemoved', 'uoss', [job_id, job_path, name, 'done'])
+        mock.EmitSignal(MAIN_IFACE, 'JobRemoved', 'uoss', [job_id, job_path, name, result])
         return False
 
     GLib.idle_add(announce)
@@ -111,6 +115,17 @@ def DisableUnitFiles(self, _files, _runtime):
 @dbus.service.method(MAIN_IFACE, in_signature='', out_signature='')
 def Reload(self):
     pass
+
+
+@dbus.service.method(MAIN_IFACE, in_signature='', out_signature='')
+def Subscribe(self):
+    '''Job signals go out once a client has subscribed; the mock sends them anyway.'''
+
+
+@dbus.service.method(MOCK_IFACE, in_signature='s')
+def SetNextJobResult(self, result):
+    '''The result ("failed", "timeout", ...) the next job ends with; later ones end "done".'''
+    self.next_job_result = str(result)
 
 
 @dbus.service.method(MOCK_IFACE, in_signature='s')
