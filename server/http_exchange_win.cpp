@@ -166,8 +166,8 @@ class WinInetExchange final : public HttpExchange {
 
     const WinInetRequestPlan plan = PlanWinInetRequest(request.secure, proxy);
     RequestHandle call(live_);
-    if (!call.Reset(HttpOpenRequestA(connection.Get(), request.method.c_str(),
-                                     request.path.c_str(), nullptr, nullptr, nullptr, plan.flags, 0),
+    if (!call.Reset(HttpOpenRequestA(connection.Get(), request.method.c_str(), request.path.c_str(),
+                                     nullptr, nullptr, nullptr, plan.flags, 0),
                     AbortFlag())) {
       return Fail("HttpOpenRequestA", request, result);
     }
@@ -182,10 +182,10 @@ class WinInetExchange final : public HttpExchange {
           "error %lu: %s [0x%08lx]; the request goes without any authentication",
           static_cast<unsigned long>(code), SystemErrorTextFrom("wininet.dll", code),
           static_cast<unsigned long>(code));
-      if (!call.Reset(HttpOpenRequestA(connection.Get(), request.method.c_str(),
-                                       request.path.c_str(), nullptr, nullptr, nullptr,
-                                       plan.flags | INTERNET_FLAG_NO_AUTH, 0),
-                      AbortFlag())) {
+      if (!call.Reset(
+              HttpOpenRequestA(connection.Get(), request.method.c_str(), request.path.c_str(),
+                               nullptr, nullptr, nullptr, plan.flags | INTERNET_FLAG_NO_AUTH, 0),
+              AbortFlag())) {
         return Fail("HttpOpenRequestA", request, result);
       }
     }

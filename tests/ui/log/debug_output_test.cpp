@@ -102,8 +102,9 @@ TEST(JournalFieldsTest, EntryCarriesTheTextWholeTheLevelAndTheContext) {
   EXPECT_THAT(JournalFields("two\nlines 100% %s", 7, &pipe, "uplinker"),
               ElementsAre("MESSAGE=two\nlines 100% %s", "PRIORITY=4", "SYSLOG_IDENTIFIER=uplinker",
                           "PELLUX_LEVEL=7", R"(PELLUX_CONTEXT=\\.\pipe\Pellux)"));
-  EXPECT_THAT(JournalFields("", 8, kNoContext, "rebooter"),
-              ElementsAre("MESSAGE=", "PRIORITY=5", "SYSLOG_IDENTIFIER=rebooter", "PELLUX_LEVEL=8"));
+  EXPECT_THAT(
+      JournalFields("", 8, kNoContext, "rebooter"),
+      ElementsAre("MESSAGE=", "PRIORITY=5", "SYSLOG_IDENTIFIER=rebooter", "PELLUX_LEVEL=8"));
 }
 
 TEST(JournalFieldsTest, JournalIsUsedOnlyWhenStandardErrorIsItsStreamOrTheUnitHasNoStream) {
