@@ -42,6 +42,20 @@ struct USBDeviceHandleSI::Shared {
     if (wasEmpty) dataReady.notify_all();
   }
 
+  // The bridge's part of closing: clear the flow control and flush both buffers; unless either
+  // says the handle is invalid, reset the bridge (with `reset`) and close it, which cancels a
+  // read still pending (the library lets go of the overlapped record there). Run by the last
+  // owner of the device handle: the closer, or a receive thread it left behind, once that is
+  // back from the library.
+  void CloseDevice(bool reset) const {
+    const SiApi::Status flow = silabs->SI_SetFlowControl(device, 0, 0, 0, 0, 0, FALSE);
+    const SiApi::Status flush = silabs->SI_FlushBuffers(device, TRUE, TRUE);
+    if (flow != SiApi::kInvalidHandle && flush != SiApi::kInvalidHandle) {
+      if (reset) manufacturing->CP210x_Reset(device);
+      silabs->SI_Close(device);
+    }
+  }
+
   std::unique_ptr<SiLabsLibrary> silabs;
   std::unique_ptr<CMLibrary> manufacturing;
   HANDLE device = nullptr;
@@ -62,6 +76,10 @@ struct USBDeviceHandleSI::Shared {
   std::uint64_t interrupts = 0;
   bool threadEnded = false;
   std::condition_variable threadEndedCondition;
+  // Set by a closer that left the thread behind: the thread closes the device on its way out,
+  // with the closer's reset flag.
+  bool closeLeftToThread = false;
+  bool closeWithReset = false;
 };
 
 USBDeviceHandleSI::USBDeviceHandleSI(const USBDeviceSI& device, std::uint32_t baud)
@@ -142,13 +160,18 @@ void USBDeviceHandleSI::Receive(const std::shared_ptr<Shared>& shared) {
       break;
     }
   }
+  bool closeDevice = false;
+  bool reset = false;
   {
     std::lock_guard guard(s.mutex);
     s.closed = true;
     s.threadEnded = true;
+    closeDevice = s.closeLeftToThread;
+    reset = s.closeWithReset;
   }
   s.dataReady.notify_all();
   s.threadEndedCondition.notify_all();
+  if (closeDevice) s.CloseDevice(reset);
   --runningReceiveThreads;
 }
 
@@ -174,13 +197,18 @@ bool USBDeviceHandleSI::AwaitPendingRead(Shared& s) {
   return true;
 }
 
-void USBDeviceHandleSI::StopReceiveThread() {
+bool USBDeviceHandleSI::StopReceiveThread(bool reset) {
   Shared& s = *shared_;
   s.stopping.store(true);
   SetEvent(s.stopEvent);
   std::unique_lock lock(s.mutex);
   const bool ended =
       s.threadEndedCondition.wait_for(lock, kThreadStopWait, [&s] { return s.threadEnded; });
+  if (!ended) {
+    // Decided under the lock the thread ends under: it has not ended, so it will see this.
+    s.closeLeftToThread = true;
+    s.closeWithReset = reset;
+  }
   lock.unlock();
   if (ended) {
     thread_.join();
@@ -189,6 +217,7 @@ void USBDeviceHandleSI::StopReceiveThread() {
     abandoned_.store(true);
     thread_.detach();
   }
+  return ended;
 }
 
 void USBDeviceHandleSI::Close(bool reset, Clock& clock) {
@@ -196,22 +225,17 @@ void USBDeviceHandleSI::Close(bool reset, Clock& clock) {
   if (!open_) return;
   open_ = false;
   Shared& s = *shared_;
-  StopReceiveThread();
+  const bool threadEnded = StopReceiveThread(reset);
   {
     std::lock_guard queueGuard(s.mutex);
     s.closed = true;
   }
   s.dataReady.notify_all();
 
-  const SiLabsLibrary& si = *s.silabs;
   cts_ = rts_ = dtr_ = dsr_ = dcd_ = 0;
-  const SiApi::Status flow = si.SI_SetFlowControl(s.device, cts_, rts_, dtr_, dsr_, dcd_, FALSE);
-  const SiApi::Status flush = si.SI_FlushBuffers(s.device, TRUE, TRUE);
-  if (flow != SiApi::kInvalidHandle && flush != SiApi::kInvalidHandle) {
-    if (reset) s.manufacturing->CP210x_Reset(s.device);
-    // Cancels a read still pending: the library lets go of the overlapped record here.
-    si.SI_Close(s.device);
-  }
+  // A thread left behind may still be inside SI_Read on this handle: it closes the device
+  // itself once it is back.
+  if (threadEnded) s.CloseDevice(reset);
   if (reset) clock.Sleep(kResetSleep);
 }
 

@@ -27,7 +27,9 @@ namespace Pellux {
 // freeze the process): it is left to end by itself. Everything it touches (the libraries, the
 // device handle's overlapped record and byte, the events, the queue) is in a block it owns a
 // share of, freed only when the last owner lets go, so the abandoned thread can never touch
-// freed memory; once it comes back from the library it sees the stop and ends.
+// freed memory; once it comes back from the library it sees the stop and ends. The device handle
+// itself is closed by its last user: by Close when the thread has ended, else by the abandoned
+// thread on its way out, so that SI_Close never runs while SI_Read is inside the library.
 class USBDeviceHandleSI final : public USBDeviceHandle {
  public:
   static constexpr DWORD kWriteTimeoutMs = 3000;
@@ -48,7 +50,8 @@ class USBDeviceHandleSI final : public USBDeviceHandle {
 
   // Stops the receive thread (see the class comment), clears the flow control and flushes both
   // buffers; unless either said the handle is invalid, resets the bridge (with `reset`) and
-  // closes it. With `reset`, then sleeps 1750 ms on `clock`. Later calls do nothing.
+  // closes it (left to an abandoned thread, which does the same when it is back). With `reset`,
+  // then sleeps 1750 ms on `clock`. Later calls do nothing.
   void Close(bool reset, Clock& clock);
 
   Result Write(const std::uint8_t* data, std::uint32_t size, std::uint32_t& written) override;
@@ -73,7 +76,9 @@ class USBDeviceHandleSI final : public USBDeviceHandle {
 
   USBDeviceHandleSI(const USBDeviceSI& device, std::uint32_t baud);
   bool OpenDevice();
-  void StopReceiveThread();
+  // True when the thread ended; false when it was left behind, with the device's close (and
+  // `reset`) handed to it.
+  bool StopReceiveThread(bool reset);
   static void Receive(const std::shared_ptr<Shared>& shared);
   // One pending read: waits for it in slices, probing the device between them. True when
   // exactly one byte came (and was queued).

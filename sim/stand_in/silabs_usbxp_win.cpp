@@ -87,6 +87,8 @@ class OpenDevice final : public DSISerialCallback {
   std::vector<std::uint8_t> stream;
   std::atomic<std::uint64_t> streamLeft{0};
   std::size_t streamAt = 0;
+  // SI_Read calls on this handle that are inside the library now.
+  std::atomic<int> readsInside{0};
 };
 
 struct Counters {
@@ -99,6 +101,9 @@ struct Counters {
   std::atomic<std::uint64_t> cancelledPending{0};
   std::atomic<std::uint64_t> probes{0};
   std::atomic<std::uint64_t> failedProbes{0};
+  // SI_Close calls made while an SI_Read on the same handle was still inside the library: a
+  // real driver frees what that read uses.
+  std::atomic<std::uint64_t> closesDuringRead{0};
   std::atomic<std::uint64_t> bytesWritten{0};
   std::atomic<std::uint64_t> bytesRead{0};
 };
@@ -283,6 +288,7 @@ json DeviceState(const Device& device) {
   state["cancelledPending"] = c.cancelledPending.load();
   state["probes"] = c.probes.load();
   state["failedProbes"] = c.failedProbes.load();
+  state["closesDuringRead"] = c.closesDuringRead.load();
   state["bytesWritten"] = c.bytesWritten.load();
   state["bytesRead"] = c.bytesRead.load();
   if (device.station) {
@@ -538,6 +544,7 @@ Si::Status WINAPI SI_Close(HANDLE handle) {
   StandIn::Record(bus, "SI_Close");
   const auto open = StandIn::FindHandle(bus, handle);
   if (!open) return Si::kInvalidHandle;
+  if (open->readsInside.load() > 0) ++open->device.counters.closesDuringRead;
   StandIn::CloseHandleLocked(bus, open);
   return Si::kSuccess;
 }
@@ -549,6 +556,14 @@ Si::Status WINAPI SI_Read(HANDLE handle, LPVOID buffer, DWORD toRead, LPDWORD by
   Si::Status status = Si::kSuccess;
   std::shared_ptr<StandIn::OpenDevice> open = StandIn::Enter(handle, "SI_Read", "", status);
   if (!open) return status;
+  // Counted while inside, whichever way the call leaves.
+  struct Inside {
+    explicit Inside(std::atomic<int>& count) : reads(count) { ++reads; }
+    Inside(const Inside&) = delete;
+    Inside& operator=(const Inside&) = delete;
+    ~Inside() { --reads; }
+    std::atomic<int>& reads;
+  } const inside(open->readsInside);
   StandIn::Device& device = open->device;
   DWORD hang = 0;
   DWORD readTimeout = 0;
