@@ -20,14 +20,20 @@ void PrintProblem(const std::string& line) {
 int RunPelluxProgram(BaseStationDevices& devices, const std::vector<std::string>& arguments,
                      Clock& clock) {
   ApplyDefaultLanguage(PrintProblem);
-  LoadResourceModule(PrintProblem);
-  RegistrySettingsStore settings(PrintProblem);
-  PXService service({.settings = settings,
-                     .devices = devices,
-                     .clock = clock,
-                     .programFolder = "",
-                     .pipeName = NamedPipeServer::kServiceName});
-  return RunServiceProgram(service, arguments, std::cout, std::cerr);
+  const HMODULE resources = LoadResourceModule(PrintProblem);
+  int exitCode = 0;
+  {
+    RegistrySettingsStore settings(PrintProblem);
+    PXService service({.settings = settings,
+                       .devices = devices,
+                       .clock = clock,
+                       .programFolder = "",
+                       .pipeName = NamedPipeServer::kServiceName,
+                       .resources = resources});
+    exitCode = RunServiceProgram(service, arguments, std::cout, std::cerr);
+  }
+  if (resources != nullptr) FreeLibrary(resources);
+  return exitCode;
 }
 
 }  // namespace Pellux

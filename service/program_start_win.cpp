@@ -52,8 +52,9 @@ HMODULE LoadResourceModule(void (*problem)(const std::string& line)) {
   file =
       file.substr(0, file.find_last_of(L"\\/") + 1) + std::wstring(kModule.begin(), kModule.end());
   if (GetFileAttributesW(file.c_str()) == INVALID_FILE_ATTRIBUTES) return nullptr;
-  const HMODULE module = LoadLibraryW(file.c_str());
-  if (module == nullptr) problem(SystemCallFailure("LoadLibraryW", kModule, GetLastError()));
+  const HMODULE module = LoadLibraryExW(file.c_str(), nullptr,
+                                        LOAD_LIBRARY_AS_IMAGE_RESOURCE | LOAD_LIBRARY_AS_DATAFILE);
+  if (module == nullptr) problem(SystemCallFailure("LoadLibraryExW", kModule, GetLastError()));
   return module;
 }
 

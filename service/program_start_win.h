@@ -13,9 +13,11 @@ namespace Pellux {
 // Problems go to `problem` (the program's error stream).
 void ApplyDefaultLanguage(void (*problem)(const std::string& line));
 
-// Loads "UplinkerResources.dll" from the program's own folder only (never searched for, so no
-// copy elsewhere on the search path is taken); null when it is not there. A module that is there
-// but cannot be loaded is told to `problem` with the system's reason.
+// Maps "UplinkerResources.dll" from the program's own folder only (never searched for, so no
+// copy elsewhere on the search path is taken) as an image resource: its code never runs, and
+// only the string table (given this handle) reads from it. Null when it is not there. A module
+// that is there but cannot be mapped is told to `problem` with the system's reason. The caller
+// frees the handle with FreeLibrary once nothing reads from it.
 HMODULE LoadResourceModule(void (*problem)(const std::string& line));
 
 }  // namespace Pellux

@@ -26,7 +26,7 @@ PXService::PXService(Pieces pieces)
                      [this, &pieces](SettingsStore& settings, NetworkWorkerPool& pool) {
                        auto made = std::make_unique<WinUserInterface>(
                            settings, pool, AnswersToEngine(), pieces.clock, pieces.programFolder,
-                           std::move(pieces.logFolder));
+                           std::move(pieces.logFolder), pieces.resources);
                        ui_ = made.get();
                        return made;
                      },

@@ -56,6 +56,9 @@ class PXService : public Service {
     std::string pipeName = NamedPipeServer::kServiceName;
     // Where the activity log is kept; null: the system's folder (ProgramData).
     std::unique_ptr<LogFolder> logFolder = nullptr;
+    // The resource module the string table reads (mapped as an image resource); null: this
+    // program's own table.
+    HMODULE resources = nullptr;
   };
 
   // What `pieces` refers to must outlive the service.

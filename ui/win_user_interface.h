@@ -19,7 +19,7 @@ namespace Pellux {
 // The parts only the Windows service has, made before the bridge that is given them.
 struct WinUserInterfaceParts {
   WinUserInterfaceParts(const std::string& givenFolder, std::unique_ptr<LogFolder> folder,
-                        NamedPipeReplyChannel::Log replyLog);
+                        NamedPipeReplyChannel::Log replyLog, HMODULE resources);
 
   NamedPipeReplyChannel replies;
   WinAuthority authority;
@@ -47,12 +47,13 @@ class WinUserInterface final : private WinUserInterfaceParts, public ServiceUser
   static constexpr std::size_t kMaxTemplateBytes = 64 * 1024;
 
   // `programFolder` holds html_templates\ and the rebooter programs; empty means this
-  // program's own folder. `folder` null means the all-users application data folder. `settings`,
-  // `pool` and `clock` must outlive the interface.
+  // program's own folder. `folder` null means the all-users application data folder.
+  // `resources` is the module the message texts are read from (WinMessageStrings). `settings`,
+  // `pool`, `clock` and `resources` must outlive the interface.
   WinUserInterface(SettingsStore& settings, NetworkWorkerPool& pool,
                    NetworkWorkerPool::Completion answers, const Clock& clock,
                    const std::string& programFolder = "",
-                   std::unique_ptr<LogFolder> folder = nullptr);
+                   std::unique_ptr<LogFolder> folder = nullptr, HMODULE resources = nullptr);
 
   // The listener at the pipe `name` for the service pipe, logging through this interface.
   std::unique_ptr<PipeServer> MakeListener(const std::string& name = NamedPipeServer::kServiceName,

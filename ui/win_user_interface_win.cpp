@@ -52,8 +52,9 @@ std::string ReadTemplate(const std::string& path, std::string& problem) {
 
 WinUserInterfaceParts::WinUserInterfaceParts(const std::string& givenFolder,
                                              std::unique_ptr<LogFolder> folder,
-                                             NamedPipeReplyChannel::Log replyLog)
+                                             NamedPipeReplyChannel::Log replyLog, HMODULE resources)
     : replies(std::move(replyLog)),
+      strings(resources),
       logFolder(folder != nullptr ? std::move(folder) : LogFolder::CreateForPlatform()),
       debug(DebugOutput::CreateForPlatform()) {
   ownFolder = givenFolder.empty() ? WinUserInterface::ProgramFolder(templateProblem) : givenFolder;
@@ -65,10 +66,10 @@ WinUserInterfaceParts::WinUserInterfaceParts(const std::string& givenFolder,
 WinUserInterface::WinUserInterface(SettingsStore& settings, NetworkWorkerPool& pool,
                                    NetworkWorkerPool::Completion answers, const Clock& clock,
                                    const std::string& programFolder,
-                                   std::unique_ptr<LogFolder> folder)
+                                   std::unique_ptr<LogFolder> folder, HMODULE resources)
     : WinUserInterfaceParts(
           programFolder, std::move(folder),
-          [this](const std::string& line, int level) { Log(line, level, kNoContext); }),
+          [this](const std::string& line, int level) { Log(line, level, kNoContext); }, resources),
       ServiceUserInterface(Parts{settings, pool, replies, authority, strings, std::move(answers),
                                  errorTemplate, templateProblem, *logFolder, *debug, clock,
                                  ProgramVersion::OfThisProgram().text}) {}

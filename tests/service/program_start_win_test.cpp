@@ -1,5 +1,5 @@
 // The service program's start under Wine: the default language refined by the user's nation,
-// and the resource module taken from the program's own folder only.
+// and the resource module taken from the program's own folder only, as an image resource.
 
 #include "service/program_start_win.h"
 
@@ -9,6 +9,8 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+
+#include "ui/win_message_strings_win.h"
 
 namespace Pellux {
 namespace {
@@ -93,11 +95,17 @@ TEST(ProgramStart, ResourceModuleIsTakenFromTheProgramsFolderOnly) {
 
   std::filesystem::copy_file(PELLUX_RESOURCE_DLL, beside,
                              std::filesystem::copy_options::overwrite_existing);
+  // Mapped as an image resource: its code never runs (its entry point would mark this process)
+  // and it is no module of the process, but the string table reads from the handle.
+  SetEnvironmentVariableA("PELLUX_RESOURCES_CODE_RAN", nullptr);
   const HMODULE module = LoadResourceModule(NoProblem);
   ASSERT_NE(module, nullptr);
-  char loaded[MAX_PATH] = {};
-  GetModuleFileNameA(module, loaded, MAX_PATH);
-  EXPECT_TRUE(std::filesystem::equivalent(loaded, beside)) << loaded;
+  char ran[8] = {};
+  EXPECT_EQ(GetEnvironmentVariableA("PELLUX_RESOURCES_CODE_RAN", ran, sizeof ran), 0U)
+      << "the resource module's code ran";
+  EXPECT_EQ(GetModuleHandleA("UplinkerResources.dll"), nullptr);
+  EXPECT_EQ(WinMessageStrings(module).Text(101), "From the resources library: 101");
+  EXPECT_EQ(WinMessageStrings(module).Text(103), "") << "its table only, gaps and all";
   FreeLibrary(module);
 
   // A file of that name that is no module is told with the system's reason, and not used.
@@ -105,7 +113,7 @@ TEST(ProgramStart, ResourceModuleIsTakenFromTheProgramsFolderOnly) {
   std::ofstream(beside) << "not a module\n";
   told.clear();
   EXPECT_EQ(LoadResourceModule(Tell), nullptr);
-  EXPECT_NE(told.find("LoadLibraryW(UplinkerResources.dll) failed: error "), std::string::npos)
+  EXPECT_NE(told.find("LoadLibraryExW(UplinkerResources.dll) failed: error "), std::string::npos)
       << told;
   std::filesystem::remove(beside);
   std::filesystem::remove_all(elsewhere);
