@@ -10,12 +10,17 @@ namespace Pellux {
 // for, and boost::format asks for every character of a format. Two threads formatting their
 // first lines at once would both write that cache; filling it once, before any line is bound,
 // leaves only reads.
-inline bool FillNarrowCache() {
-  const auto& ctype = std::use_facet<std::ctype<char>>(std::locale());
-  for (int c = 0; c < 256; ++c) {
-    (void)ctype.narrow(static_cast<char>(c), 0);
-  }
-  return true;
+// One fill for the whole program: a static of this non-template inline function is a single
+// object, where one in FormatLine would be one per instantiation.
+inline void FillNarrowCacheOnce() {
+  static const bool filled = [] {
+    const auto& ctype = std::use_facet<std::ctype<char>>(std::locale());
+    for (int c = 0; c < 256; ++c) {
+      (void)ctype.narrow(static_cast<char>(c), 0);
+    }
+    return true;
+  }();
+  (void)filled;
 }
 
 // Binds printf-style arguments to one of our own constant formats. Outside text (server
@@ -23,8 +28,7 @@ inline bool FillNarrowCache() {
 // printed as it stands. Argument-count mistakes do not throw: the line is still logged.
 template <typename... Args>
 boost::format FormatLine(const char* format, const Args&... args) {
-  static const bool kNarrowCacheFilled = FillNarrowCache();
-  (void)kNarrowCacheFilled;
+  FillNarrowCacheOnce();
   boost::format line(format);
   line.exceptions(boost::io::all_error_bits &
                   ~(boost::io::too_many_args_bit | boost::io::too_few_args_bit));
