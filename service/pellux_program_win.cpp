@@ -7,6 +7,7 @@
 #include "service/px_service_win.h"
 #include "service/service_program_win.h"
 #include "ui/settings/registry_settings_store_win.h"
+#include "ui/settings/settings_report_relay.h"
 
 namespace Pellux {
 namespace {
@@ -23,13 +24,17 @@ int RunPelluxProgram(BaseStationDevices& devices, const std::vector<std::string>
   const HMODULE resources = LoadResourceModule(PrintProblem);
   int exitCode = 0;
   {
-    RegistrySettingsStore settings(PrintProblem);
+    // The service has no error stream: the store's reports go to the activity log and the
+    // debugger output once the service has opened its log.
+    SettingsReportRelay reports;
+    RegistrySettingsStore settings(reports.Reporter());
     PXService service({.settings = settings,
                        .devices = devices,
                        .clock = clock,
                        .programFolder = "",
                        .pipeName = NamedPipeServer::kServiceName,
-                       .resources = resources});
+                       .resources = resources,
+                       .settingsReports = &reports});
     exitCode = RunServiceProgram(service, arguments, std::cout, std::cerr);
   }
   if (resources != nullptr) FreeLibrary(resources);

@@ -19,6 +19,7 @@ namespace Pellux {
 PXService::PXService(Pieces pieces)
     : Service(kName, kDisplayName, kDescription),
       clock_(pieces.clock),
+      settingsReports_(pieces.settingsReports),
       uploader_({.settings = pieces.settings,
                  .devices = pieces.devices,
                  .clock = pieces.clock,
@@ -30,7 +31,9 @@ PXService::PXService(Pieces pieces)
                        ui_ = made.get();
                        return made;
                      },
-                 .httpLog = {},
+                 // What the transport says of an exchange (a failure, its reason) reaches the
+                 // log: the engine itself only learns that the exchange failed.
+                 .httpLog = [this](const std::string& line) { Log(line, LogLevel::kError); },
                  .httpLimits = {},
                  .radioTiming = {},
                  .identifiers = nullptr}),
@@ -41,6 +44,7 @@ PXService::PXService(Pieces pieces)
       listenRetry_(pieces.clock.CreateTimer(mainQueue_.get_executor())) {}
 
 PXService::~PXService() {
+  if (settingsReports_ != nullptr) settingsReports_->SendTo(nullptr);
   {
     std::lock_guard guard(listenMutex_);
     stopping_ = true;
@@ -111,6 +115,11 @@ bool PXService::Init() {
   if (!ui_->Activity().Open() && ui_->Activity().IsActive()) {
     ReportServiceEvent(EVENTLOG_WARNING_TYPE, kEventActivityLogRefused,
                        ui_->Activity().OpenFailure());
+  }
+  // The settings problems met so far (the engine read its settings when it was made) and from
+  // now on: a service has no error stream.
+  if (settingsReports_ != nullptr) {
+    settingsReports_->SendTo([this](const std::string& line) { Log(line, LogLevel::kError); });
   }
   DEV_BROADCAST_DEVICEINTERFACE_A filter{};
   filter.dbcc_size = 32;

@@ -18,6 +18,7 @@
 #include "service/service_win.h"
 #include "ui/channel/service_pipe.h"
 #include "ui/log/log_folder.h"
+#include "ui/settings/settings_report_relay.h"
 #include "ui/settings/settings_store.h"
 #include "ui/win_user_interface.h"
 
@@ -59,6 +60,10 @@ class PXService : public Service {
     // The resource module the string table reads (mapped as an image resource); null: this
     // program's own table.
     HMODULE resources = nullptr;
+    // Where the settings store's reports are held until the activity log is open (Init); they go
+    // to the activity log and the debugger output from then on, until the service is destroyed.
+    // Null: the store reports elsewhere.
+    SettingsReportRelay* settingsReports = nullptr;
   };
 
   // What `pieces` refers to must outlive the service.
@@ -96,6 +101,7 @@ class PXService : public Service {
   void Listen();
 
   Clock& clock_;
+  SettingsReportRelay* const settingsReports_;
   WinUserInterface* ui_ = nullptr;
   Uploader uploader_;
   EngineSessionControl control_;

@@ -11,7 +11,7 @@ void LoadText(UserInterface& ui, const char* name, std::string& value) {
   std::string stored = ui.ReadStringSetting(kSettingsSection, name, std::string());
   if (!stored.empty()) {
     value = std::move(stored);
-  } else {
+  } else if (!ui.SettingUnusable(kSettingsSection, name, SettingsStore::Kind::kText)) {
     ui.WriteStringSetting(kSettingsSection, name, value);
   }
 }
@@ -25,7 +25,11 @@ bool LoadNumber(UserInterface& ui, const char* name, T& value) {
     value = static_cast<T>(static_cast<std::uint32_t>(stored));
     return true;
   }
-  ui.WriteIntSetting(kSettingsSection, name, static_cast<std::uint32_t>(value));
+  // A value there but unusable (of the other type, say) is left for an administrator to mend;
+  // the value in use stays.
+  if (!ui.SettingUnusable(kSettingsSection, name, SettingsStore::Kind::kNumber)) {
+    ui.WriteIntSetting(kSettingsSection, name, static_cast<std::uint32_t>(value));
+  }
   return false;
 }
 

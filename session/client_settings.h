@@ -32,11 +32,12 @@ struct ClientSettings {
   std::string osName;
   std::string clientId;
 
-  // Reads every stored value in a fixed order. A value that is missing, of the wrong type, an
-  // empty text or the number 0xFFFFFFFF keeps the value in use and is written back, so the store
-  // always shows what the engine uses. A stored "PingInterval" also becomes `livePingInterval`,
-  // the engine's ping interval in use; a missing one is written back from the setting, never
-  // from the live value.
+  // Reads every stored value in a fixed order. A value that is missing, an empty text or the
+  // number 0xFFFFFFFF keeps the value in use and is written back, so the store always shows what
+  // the engine uses. A value there but unusable (of the wrong type, say: the store reports it)
+  // keeps the value in use too, but is left as it is for an administrator to mend. A stored
+  // "PingInterval" also becomes `livePingInterval`, the engine's ping interval in use; a missing
+  // one is written back from the setting, never from the live value.
   void Load(UserInterface& ui, std::int32_t& livePingInterval);
 };
 

@@ -46,6 +46,12 @@ class UserInterface : public LogSink {
                                std::uint32_t value);
   virtual bool WriteStringSetting(const std::string& section, const std::string& name,
                                   const std::string& value);
+  // Whether the value is there but does not read as `kind` (SettingsStore::HoldsUnusable): a
+  // default is then not written over it.
+  [[nodiscard]] bool SettingUnusable(const std::string& section, const std::string& name,
+                                     SettingsStore::Kind kind) {
+    return settings_.HoldsUnusable(section, name, kind);
+  }
   // Restarts the service and power-cycles the base station; the base version does nothing.
   virtual bool Relaunch(std::uint16_t vendorId, std::uint16_t productId);
   virtual std::string GetOsDescription() = 0;

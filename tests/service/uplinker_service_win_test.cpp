@@ -50,6 +50,13 @@ TEST(UplinkerServiceTest, TheRealProgramUploadsThroughTheBridgeLibraryAnswersAnd
       {{"DSI_SiUSBXp_3_1.DLL",
         {{{"command", "attach"}, {"serial", "7703155"}, {"stationSerial", 7703155}}}},
        {"libusb0.dll", {{{"command", "bus"}, {"busses", nlohmann::json::array()}}}}});
+  // A value there but unusable: the service has no error stream, so the store's report is in the
+  // activity log, and the value is left as it is (the default is in use).
+  constexpr const char* kTracker = "Software\\Pellux\\Tracker";
+  const std::string unusable("15 s", 5);
+  ASSERT_EQ(RegSetKeyValueA(HKEY_LOCAL_MACHINE, kTracker, "SleepPeriod", REG_SZ, unusable.data(),
+                            static_cast<DWORD>(unusable.size())),
+            ERROR_SUCCESS);
   const auto logsBefore = ActivityLogFiles();
 
   ASSERT_EQ(Uplinker("/I").err, "");
@@ -84,6 +91,19 @@ TEST(UplinkerServiceTest, TheRealProgramUploadsThroughTheBridgeLibraryAnswersAnd
   EXPECT_LT(log.find("LINKED! [standard beacon]"), log.find("Upload complete.")) << log;
   EXPECT_NE(log.find("SERVICE STOP EVENT"), std::string::npos) << log;
   EXPECT_LT(log.find("SERVICE STOP EVENT"), log.find("<<< APPLICATION TERMINATED >>>"));
+  EXPECT_NE(log.find("\\Tracker\\SleepPeriod is REG_SZ of 5 bytes, not a REG_DWORD: it reads as "
+                     "unset"),
+            std::string::npos)
+      << log;
+  char stored[16] = {};
+  DWORD size = sizeof stored;
+  DWORD type = REG_NONE;
+  EXPECT_EQ(
+      RegGetValueA(HKEY_LOCAL_MACHINE, kTracker, "SleepPeriod", RRF_RT_ANY, &type, stored, &size),
+      ERROR_SUCCESS);
+  EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+  EXPECT_EQ(std::string(stored), "15 s");
+  RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kTracker, "SleepPeriod");
   EXPECT_EQ(Uplinker("/U").err, "");
 
   const auto upload = server.Requests();

@@ -44,21 +44,27 @@ void ActivityLog::LoadSettings() {
     days = maxDays_;
     maxBytes = maxBytes_;
   }
-  // The store is asked without our lock: it may report a problem through the owner's Log.
+  // The store is asked without our lock: it may report a problem through the owner's Log. A
+  // value there but unusable is left as it is, and the value in use stays.
+  const auto writeBack = [this](const char* name, std::uint32_t value) {
+    if (!settings_.HoldsUnusable(kSection, name, SettingsStore::Kind::kNumber)) {
+      settings_.WriteNumber(kSection, name, value);
+    }
+  };
   if (const auto stored = settings_.ReadNumber(kSection, kEnabledSetting)) {
     enabled = *stored != 0;
   } else {
-    settings_.WriteNumber(kSection, kEnabledSetting, enabled ? 1 : 0);
+    writeBack(kEnabledSetting, enabled ? 1 : 0);
   }
   if (const auto stored = settings_.ReadNumber(kSection, kDaysSetting)) {
     days = static_cast<std::int32_t>(*stored);
   } else {
-    settings_.WriteNumber(kSection, kDaysSetting, static_cast<std::uint32_t>(days));
+    writeBack(kDaysSetting, static_cast<std::uint32_t>(days));
   }
   if (const auto stored = settings_.ReadNumber(kSection, kMaxBytesSetting)) {
     maxBytes = *stored != 0 ? *stored : kDefaultMaxBytes;
   } else {
-    settings_.WriteNumber(kSection, kMaxBytesSetting, maxBytes);
+    writeBack(kMaxBytesSetting, maxBytes);
   }
   const std::lock_guard lock(mutex_);
   enabled_ = enabled;

@@ -60,30 +60,47 @@ std::optional<std::uint32_t> RegistrySettingsStore::ReadNumber(const std::string
                                                                const std::string& name) {
   const auto value = Query(section, name);
   if (!value) return std::nullopt;
-  if (value->type == REG_DWORD && value->size == sizeof(DWORD)) {
-    DWORD number = 0;
-    std::memcpy(&number, value->data.data(), sizeof(number));
-    return number;
-  }
+  if (auto number = AsNumber(*value)) return number;
   ReportUnusable(section, name,
                  NameOfType(value->type) + " of " + std::to_string(value->size) + " bytes",
                  "a REG_DWORD");
   return std::nullopt;
 }
 
+std::optional<std::uint32_t> RegistrySettingsStore::AsNumber(const RawValue& value) {
+  if (value.type != REG_DWORD || value.size != sizeof(DWORD)) return std::nullopt;
+  DWORD number = 0;
+  std::memcpy(&number, value.data.data(), sizeof(number));
+  return number;
+}
+
+std::optional<std::string> RegistrySettingsStore::AsText(const RawValue& value) {
+  if (value.type != REG_SZ) return std::nullopt;
+  // Whoever wrote the value may have left out the terminating NUL, or counted several: only
+  // the bytes the registry reported belong to it, and trailing NULs are no part of the text.
+  std::size_t length = value.size;
+  while (length > 0 && value.data[length - 1] == 0) --length;
+  if (length > kMaxTextBytes) return std::nullopt;
+  return std::string(reinterpret_cast<const char*>(value.data.data()), length);
+}
+
+bool RegistrySettingsStore::HoldsUnusable(const std::string& section, const std::string& name,
+                                          Kind kind) {
+  // Read again by the same rules as ReadNumber and ReadText, which reported what they found.
+  const Key key = OpenSection(section, KEY_READ);
+  if (!key) return true;
+  RawValue value;
+  const LONG status = QueryInto(key.get(), name, value);
+  if (status == ERROR_FILE_NOT_FOUND) return false;
+  if (status != ERROR_SUCCESS) return true;
+  return kind == Kind::kNumber ? !AsNumber(value).has_value() : !AsText(value).has_value();
+}
+
 std::optional<std::string> RegistrySettingsStore::ReadText(const std::string& section,
                                                            const std::string& name) {
   const auto value = Query(section, name);
   if (!value) return std::nullopt;
-  if (value->type == REG_SZ) {
-    // Whoever wrote the value may have left out the terminating NUL, or counted several: only
-    // the bytes the registry reported belong to it, and trailing NULs are no part of the text.
-    std::size_t length = value->size;
-    while (length > 0 && value->data[length - 1] == 0) --length;
-    if (length <= kMaxTextBytes) {
-      return std::string(reinterpret_cast<const char*>(value->data.data()), length);
-    }
-  }
+  if (auto text = AsText(*value)) return text;
   ReportUnusable(section, name,
                  NameOfType(value->type) + " of " + std::to_string(value->size) + " bytes",
                  "a REG_SZ of at most " + std::to_string(kMaxTextBytes) + " bytes");
@@ -122,20 +139,25 @@ RegistrySettingsStore::Key RegistrySettingsStore::OpenSection(const std::string&
   return Key(key);
 }
 
+LONG RegistrySettingsStore::QueryInto(HKEY key, const std::string& name, RawValue& value) {
+  value.size = static_cast<DWORD>(value.data.size());
+  const LONG status =
+      RegQueryValueExA(key, name.c_str(), nullptr, &value.type, value.data.data(), &value.size);
+  // The registry never reports more than the buffer took; distrust it all the same.
+  if (status == ERROR_SUCCESS && value.size > value.data.size()) {
+    value.size = static_cast<DWORD>(value.data.size());
+  }
+  return status;
+}
+
 std::optional<RegistrySettingsStore::RawValue> RegistrySettingsStore::Query(
     const std::string& section, const std::string& name) {
   // Reading needs no more than KEY_READ, which also creates a missing section key.
   const Key key = OpenSection(section, KEY_READ);
   if (!key) return std::nullopt;
   RawValue value;
-  value.size = static_cast<DWORD>(value.data.size());
-  const LONG status = RegQueryValueExA(key.get(), name.c_str(), nullptr, &value.type,
-                                       value.data.data(), &value.size);
-  if (status == ERROR_SUCCESS) {
-    // The registry never reports more than the buffer took; distrust it all the same.
-    if (value.size > value.data.size()) value.size = static_cast<DWORD>(value.data.size());
-    return value;
-  }
+  const LONG status = QueryInto(key.get(), name, value);
+  if (status == ERROR_SUCCESS) return value;
   if (status == ERROR_FILE_NOT_FOUND) return std::nullopt;
   if (status == ERROR_MORE_DATA) {
     ReportUnusable(

@@ -32,6 +32,7 @@ class RegistrySettingsStore final : public SettingsStore {
                    std::uint32_t value) override;
   bool WriteText(const std::string& section, const std::string& name,
                  const std::string& value) override;
+  bool HoldsUnusable(const std::string& section, const std::string& name, Kind kind) override;
 
  private:
   // The size of the buffer values are read into: a REG_SZ of kMaxTextBytes and its NUL.
@@ -52,6 +53,11 @@ class RegistrySettingsStore final : public SettingsStore {
   // The value as stored, or nothing when it is missing, too large for the buffer or cannot be
   // read (the last two reported).
   std::optional<RawValue> Query(const std::string& section, const std::string& name);
+  // RegQueryValueExA into `value`; its status, reported by nobody.
+  static LONG QueryInto(HKEY key, const std::string& name, RawValue& value);
+  // The value as a setting of each kind; nothing when it is not one.
+  static std::optional<std::uint32_t> AsNumber(const RawValue& value);
+  static std::optional<std::string> AsText(const RawValue& value);
   bool Set(const std::string& section, const std::string& name, DWORD type, const BYTE* data,
            DWORD size);
   std::string SectionPath(const std::string& section) const;

@@ -35,6 +35,17 @@ class SettingsStore {
   virtual bool WriteText(const std::string& section, const std::string& name,
                          const std::string& value) = 0;
 
+  enum class Kind { kNumber, kText };
+  // Whether a value of that name is there that does not read as `kind` (of the other type, too
+  // large, or one the store could not look at): present but unusable. A writer of defaults
+  // leaves such a value as it is (its read reported it), so that an administrator's mistake is
+  // seen and mended rather than silently replaced; a missing value is false. This default,
+  // for stores that cannot hold such values, is always false.
+  virtual bool HoldsUnusable(const std::string& /*section*/, const std::string& /*name*/,
+                             Kind /*kind*/) {
+    return false;
+  }
+
   // The store of this platform: the registry under HKEY_LOCAL_MACHINE\Software\Pellux on
   // Windows (`location` is ignored), a JSON file on Linux (`location` is its path, or empty for
   // the default path).

@@ -265,6 +265,9 @@ TEST_P(RegistryMisfitNumberTest, ReadsAsUnsetIsReportedAndStaysInTheRegistry) {
 
   EXPECT_THAT(reported_.Take(), ElementsAre(AllOf(HasSubstr(ValuePath("Tracker", "ServerPort")),
                                                   HasSubstr("reads as unset"))));
+  // There but unusable, which a writer of defaults leaves alone; not reported again.
+  EXPECT_TRUE(store_.HoldsUnusable("Tracker", "ServerPort", SettingsStore::Kind::kNumber));
+  EXPECT_THAT(reported_.Take(), IsEmpty());
   EXPECT_EQ(GetRaw("Tracker", "ServerPort"), before);
 }
 
@@ -294,6 +297,8 @@ TEST_P(RegistryMisfitTextTest, ReadsAsUnsetIsReportedAndStaysInTheRegistry) {
 
   EXPECT_THAT(reported_.Take(), ElementsAre(AllOf(HasSubstr(ValuePath("Tracker", "ServerHost")),
                                                   HasSubstr("reads as unset"))));
+  EXPECT_TRUE(store_.HoldsUnusable("Tracker", "ServerHost", SettingsStore::Kind::kText));
+  EXPECT_THAT(reported_.Take(), IsEmpty());
   EXPECT_EQ(GetRaw("Tracker", "ServerHost"), before);
 }
 
@@ -308,6 +313,30 @@ INSTANTIATE_TEST_SUITE_P(
                       MisfitValue{"TooLongWithNul", REG_SZ, std::string(4096, 'x') + '\0'},
                       MisfitValue{"FarTooLong", REG_SZ, std::string(10000, 'x') + '\0'}),
     LabelOf);
+
+// --- Values that read as what is asked, and missing ones: not unusable.
+
+TEST_F(RegistrySettingsStoreTest, MissingAndReadableValuesAreNotUnusable) {
+  using Kind = SettingsStore::Kind;
+  PutRaw("Tracker", "Number", REG_DWORD, Dword(0xFFFFFFFF));
+  PutRaw("Tracker", "Text", REG_SZ, std::string("\0", 1));
+  PutRaw("Tracker", "Longest", REG_SZ, std::string(4095, 'x') + '\0');
+  const struct {
+    const char* name;
+    Kind kind;
+    bool unusable;
+  } cases[] = {
+      {"Missing", Kind::kNumber, false}, {"Missing", Kind::kText, false},
+      {"Number", Kind::kNumber, false},  {"Number", Kind::kText, true},
+      {"Text", Kind::kText, false},      {"Text", Kind::kNumber, true},
+      {"Longest", Kind::kText, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(store_.HoldsUnusable("Tracker", c.name, c.kind), c.unusable);
+  }
+  EXPECT_THAT(reported_.Take(), IsEmpty());
+}
 
 // --- Calls the registry refuses: reported with the call, code and text; nothing changed.
 
