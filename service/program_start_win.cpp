@@ -39,6 +39,13 @@ void ApplyDefaultLanguage(void (*problem)(const std::string& line)) {
   RegCloseKey(key);
 }
 
+void RestrictLibrarySearch(void (*problem)(const std::string& line)) {
+  if (SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32) == 0) {
+    problem(SystemCallFailure("SetDefaultDllDirectories", "LOAD_LIBRARY_SEARCH_SYSTEM32",
+                              GetLastError()));
+  }
+}
+
 HMODULE LoadResourceModule(void (*problem)(const std::string& line)) {
   constexpr std::string_view kModule = "UplinkerResources.dll";
   std::vector<wchar_t> path(32768);

@@ -13,6 +13,12 @@ namespace Pellux {
 // Problems go to `problem` (the program's error stream).
 void ApplyDefaultLanguage(void (*problem)(const std::string& line));
 
+// Makes every library loaded by name from now on come from the system folder only (not the
+// program's folder, the current one or PATH): the system libraries the program does not import
+// statically (cmake/DelayImports.cmake) are loaded so at their first use. First thing in main.
+// A failure is told to `problem` with the system's reason.
+void RestrictLibrarySearch(void (*problem)(const std::string& line));
+
 // Maps "UplinkerResources.dll" from the program's own folder only (never searched for, so no
 // copy elsewhere on the search path is taken) as an image resource: its code never runs, and
 // only the string table (given this handle) reads from it. Null when it is not there. A module

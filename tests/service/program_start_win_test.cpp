@@ -3,12 +3,16 @@
 
 #include "service/program_start_win.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cctype>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "ui/win_message_strings_win.h"
 
@@ -117,6 +121,88 @@ TEST(ProgramStart, ResourceModuleIsTakenFromTheProgramsFolderOnly) {
       << told;
   std::filesystem::remove(beside);
   std::filesystem::remove_all(elsewhere);
+}
+
+// The system libraries uplinker.exe needs come from the system folder, never from its own. Under
+// Wine a copy of a system library beside a program is never loaded (Wine takes its own first),
+// even without this care; told to prefer such a copy, Wine's own user32 (which imports
+// version.dll, as Windows' does not) loads it. So what is tested is the care itself: the program
+// imports at start only libraries the system keeps in its KnownDLLs (loaded from the system
+// folder whatever the search order), and every library loaded by name afterwards is looked for
+// in the system folder only.
+
+// The lower-case names of the libraries `module` (mapped as an image) imports at start.
+std::vector<std::string> StaticImports(HMODULE module) {
+  const auto* base =
+      reinterpret_cast<const BYTE*>(reinterpret_cast<ULONG_PTR>(module) & ~ULONG_PTR{3});
+  const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+  const IMAGE_DATA_DIRECTORY& directory =
+      nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+  std::vector<std::string> names;
+  if (directory.VirtualAddress == 0) return names;
+  for (const auto* entry =
+           reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + directory.VirtualAddress);
+       entry->Name != 0; ++entry) {
+    std::string name(reinterpret_cast<const char*>(base + entry->Name));
+    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    names.push_back(name);
+  }
+  return names;
+}
+
+TEST(ProgramStart, TheProgramImportsOnlyKnownDllsAtStart) {
+  // Windows' KnownDLLs (HKLM\System\CurrentControlSet\Control\Session Manager\KnownDLLs), and
+  // the C runtime, which is one of them.
+  const std::set<std::string> known = {
+      "advapi32.dll", "clbcatq.dll",  "combase.dll",  "comdlg32.dll", "coml2.dll",    "difxapi.dll",
+      "gdi32.dll",    "gdiplus.dll",  "imagehlp.dll", "imm32.dll",    "kernel32.dll", "msctf.dll",
+      "msvcrt.dll",   "normaliz.dll", "nsi.dll",      "ole32.dll",    "oleaut32.dll", "psapi.dll",
+      "rpcrt4.dll",   "sechost.dll",  "setupapi.dll", "shcore.dll",   "shell32.dll",  "shlwapi.dll",
+      "user32.dll",   "wldap32.dll",  "ws2_32.dll"};
+  const std::filesystem::path program(PELLUX_UPLINKER_PATH);
+  const HMODULE image = LoadLibraryExW(program.wstring().c_str(), nullptr,
+                                       LOAD_LIBRARY_AS_IMAGE_RESOURCE | LOAD_LIBRARY_AS_DATAFILE);
+  ASSERT_NE(image, nullptr) << GetLastError();
+  const std::vector<std::string> imports = StaticImports(image);
+  FreeLibrary(image);
+  EXPECT_THAT(imports, testing::Contains("kernel32.dll")) << "the import table was read";
+  for (const std::string& name : imports) {
+    EXPECT_TRUE(known.contains(name)) << name << " would be looked for beside the program first";
+  }
+}
+
+TEST(ProgramStart, LibrariesLoadedByNameComeFromTheSystemFolderOnly) {
+  // A library of a name the system does not have, beside this program and in the current folder.
+  char self[MAX_PATH] = {};
+  GetModuleFileNameA(nullptr, self, MAX_PATH);
+  const std::filesystem::path beside =
+      std::filesystem::path(self).parent_path() / "pellux-planted-probe.dll";
+  std::filesystem::copy_file(PELLUX_PLANTED_VERSION_DLL, beside,
+                             std::filesystem::copy_options::overwrite_existing);
+  const std::filesystem::path marker = beside.parent_path() / "planted-ran";
+  std::filesystem::remove(marker);
+  // Found by name as long as the usual search order holds.
+  HMODULE found = LoadLibraryA("pellux-planted-probe.dll");
+  ASSERT_NE(found, nullptr) << GetLastError();
+  FreeLibrary(found);
+  ASSERT_TRUE(std::filesystem::exists(marker));
+  std::filesystem::remove(marker);
+
+  RestrictLibrarySearch(NoProblem);
+  found = LoadLibraryA("pellux-planted-probe.dll");
+  const DWORD error = GetLastError();
+  EXPECT_EQ(found, nullptr);
+  EXPECT_EQ(error, static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+  EXPECT_FALSE(std::filesystem::exists(marker));
+  // A system library is still found by name.
+  const HMODULE system = LoadLibraryA("version.dll");
+  EXPECT_NE(system, nullptr) << GetLastError();
+  if (system != nullptr) FreeLibrary(system);
+  if (found != nullptr) FreeLibrary(found);
+  SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
+  std::filesystem::remove(beside);
+  std::filesystem::remove(marker);
 }
 
 }  // namespace
