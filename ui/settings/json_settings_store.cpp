@@ -105,6 +105,28 @@ std::optional<std::string> JsonSettingsStore::ReadText(const std::string& sectio
   return std::nullopt;
 }
 
+bool JsonSettingsStore::HoldsUnusable(const std::string& section, const std::string& name,
+                                      Kind kind) {
+  try {
+    const std::lock_guard lock(mutex_);
+    const auto document = Load();
+    // A file that is there but could not be read: whatever it holds is left as it is.
+    if (!document) return true;
+    const auto sectionEntry = document->find(section);
+    if (sectionEntry == document->end() || !sectionEntry->is_object()) return false;
+    const auto value = sectionEntry->find(name);
+    if (value == sectionEntry->end()) return false;
+    if (kind == Kind::kNumber) {
+      return !(value->is_number_unsigned() && value->get<std::uint64_t>() <= kMaxNumber);
+    }
+    return !(value->is_string() && value->get_ref<const std::string&>().size() <= kMaxTextBytes);
+  } catch (const std::exception& error) {
+    Report("Reading settings value " + section + "/" + name + " from " + path_ +
+           " failed: " + error.what());
+  }
+  return true;
+}
+
 bool JsonSettingsStore::WriteNumber(const std::string& section, const std::string& name,
                                     std::uint32_t value) {
   try {

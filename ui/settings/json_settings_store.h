@@ -44,6 +44,10 @@ class JsonSettingsStore final : public SettingsStore {
                    std::uint32_t value) override;
   bool WriteText(const std::string& section, const std::string& name,
                  const std::string& value) override;
+  // A value of that name that does not read as `kind` (what the reads report as unset); quiet,
+  // since the read that found it has said so. A section that is no object holds nothing: the
+  // next write replaces it, reported.
+  bool HoldsUnusable(const std::string& section, const std::string& name, Kind kind) override;
 
  private:
   // The stored value, or nothing (reported when it is there but unusable). Lock held.

@@ -186,6 +186,21 @@ TEST_F(JsonSettingsStoreTest, MissingFileReadsAsUnsetWithoutCreatingAnything) {
   EXPECT_THAT(reported_.Take(), IsEmpty());
 }
 
+TEST_F(JsonSettingsStoreTest, MissingAndUsableValuesAreNotUnusable) {
+  using Kind = SettingsStore::Kind;
+  EXPECT_FALSE(store_->HoldsUnusable("Tracker", "ServerPort", Kind::kNumber));
+  WriteBytes(SettingsPath(), R"({"Tracker": {"ServerPort": 8001, "ServerHost": "example"},
+                                 "Proxy": 5})");
+  EXPECT_FALSE(store_->HoldsUnusable("Tracker", "ServerPort", Kind::kNumber));
+  EXPECT_FALSE(store_->HoldsUnusable("Tracker", "ServerHost", Kind::kText));
+  EXPECT_FALSE(store_->HoldsUnusable("Tracker", "Missing", Kind::kText));
+  EXPECT_FALSE(store_->HoldsUnusable("Other", "ServerPort", Kind::kNumber));
+  EXPECT_FALSE(store_->HoldsUnusable("Proxy", "Port", Kind::kNumber));
+  EXPECT_TRUE(store_->HoldsUnusable("Tracker", "ServerPort", Kind::kText));
+  EXPECT_TRUE(store_->HoldsUnusable("Tracker", "ServerHost", Kind::kNumber));
+  EXPECT_TRUE(reported_.Take().empty());
+}
+
 TEST_F(JsonSettingsStoreTest, MissingSectionOrValueReadsAsUnsetQuietly) {
   WriteBytes(SettingsPath(), R"({"Tracker": {"ServerPort": 8001}})");
   EXPECT_EQ(store_->ReadNumber("Other", "ServerPort"), std::nullopt);
@@ -258,6 +273,9 @@ TEST_P(JsonMisfitNumberTest, ReadsAsUnsetIsReportedAndStaysInTheFile) {
   EXPECT_THAT(reported_.Take(),
               ElementsAre(AllOf(HasSubstr("Tracker/ServerPort"), HasSubstr(SettingsPath().string()),
                                 HasSubstr("reads as unset"))));
+  // Unusable, not missing: a writer of defaults leaves it for the administrator to mend.
+  EXPECT_TRUE(store_->HoldsUnusable("Tracker", "ServerPort", SettingsStore::Kind::kNumber));
+  EXPECT_TRUE(reported_.Take().empty());
   EXPECT_EQ(ReadBytes(SettingsPath()), contents);
 }
 
@@ -284,6 +302,7 @@ TEST_P(JsonMisfitTextTest, ReadsAsUnsetIsReportedAndStaysInTheFile) {
 
   EXPECT_THAT(reported_.Take(),
               ElementsAre(AllOf(HasSubstr("Tracker/ServerHost"), HasSubstr("reads as unset"))));
+  EXPECT_TRUE(store_->HoldsUnusable("Tracker", "ServerHost", SettingsStore::Kind::kText));
   EXPECT_EQ(ReadBytes(SettingsPath()), contents);
 }
 
