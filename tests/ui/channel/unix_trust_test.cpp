@@ -131,12 +131,19 @@ TEST_F(UnixTrustTest, AnotherUserCannotReconfigureTheServiceWithoutPolkitsYes) {
             0);
   // The poll, handled after the four, is answered: the four have been handled.
   ASSERT_TRUE(Eventually([&] { return hooks.Replies().size() == 1; }));
-  // The four refusals came within a second: one line says so.
-  EXPECT_TRUE(Logged("UI [@x]: P refused for uid 65534"));
+  // The four refusals came within a second: one line says so, of whichever was handled first
+  // (each came on a connection of its own, and the listener serves them side by side).
+  const auto refusals = [&] {
+    const auto lines = hooks.Lines();
+    return std::count_if(lines.begin(), lines.end(), [](const auto& line) {
+      return line.text.starts_with("UI [@x]: ") && line.text.ends_with(" refused for uid 65534");
+    });
+  };
+  EXPECT_EQ(refusals(), 1);
   clock.Advance(1s);
   EXPECT_EQ(AsUser(kNobody, [&] { return Send(path, {"U @x http://evil.example/c"}) ? 0 : 1; }), 0);
-  ASSERT_TRUE(Eventually([&] { return Logged("UI [@x]: U refused for uid 65534"); }));
-  EXPECT_EQ(hooks.Count("UI [@x]: L refused for uid 65534"), 0u);
+  ASSERT_TRUE(Eventually([&] { return refusals() == 2; }));
+  EXPECT_TRUE(Logged("UI [@x]: U refused for uid 65534"));
   const auto lines = hooks.Lines();
   EXPECT_EQ(
       std::count_if(lines.begin(), lines.end(),
