@@ -42,16 +42,12 @@ std::optional<std::string> ControlGroupOf(std::int32_t processId) {
 }  // namespace
 
 LinuxRebooterSystem::LinuxRebooterSystem(Clock& clock, std::ostream& err, std::string unit)
-    : clock_(clock),
-      err_(err),
-      unit_(std::move(unit)),
-      units_([this](const std::string& line) { err_ << line << "\n"
-                                                    << std::flush; }),
-      controlGroups_([this](const std::string& line) { err_ << line << "\n"
-                                                            << std::flush; }) {}
+    : clock_(clock), err_(err), unit_(std::move(unit)), units_([this](const std::string& line) {
+        err_ << line << "\n" << std::flush;
+      }) {}
 
 std::optional<std::string> LinuxRebooterSystem::ActiveState() {
-  return units_.UnitProperty(unit_, "ActiveState");
+  return units_.UnitProperty(unit_, SystemdUnits::kUnitInterface, "ActiveState");
 }
 
 template <typename Condition>
@@ -70,7 +66,8 @@ void LinuxRebooterSystem::StopService() {
   const auto start = clock_.Now();
   const std::optional<std::string> state = ActiveState();
   if (state && IsDown(*state)) return;
-  controlGroup_ = controlGroups_.Read(unit_).value_or("");
+  controlGroup_ =
+      units_.UnitProperty(unit_, SystemdUnits::kServiceInterface, "ControlGroup").value_or("");
   if (!units_.Stop(unit_)) return;
   WaitWhile([](const std::string& now) { return !IsDown(now); }, start, kStopLimit);
 }

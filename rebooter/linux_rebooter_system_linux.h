@@ -8,7 +8,6 @@
 
 #include "base/clock.h"
 #include "rebooter/rebooter.h"
-#include "rebooter/service_control_group_linux.h"
 #include "service/systemd_units_linux.h"
 
 namespace Pellux {
@@ -31,8 +30,8 @@ class LinuxRebooterSystem final : public RebooterSystem {
   LinuxRebooterSystem(Clock& clock, std::ostream& err, std::string unit = kServiceUnit);
 
   // StopUnit (mode "replace") unless the unit is inactive or failed already, then waits until
-  // it is, at most kStopLimit. Notes the unit's control group first (ServiceControlGroup): only
-  // a process in it is ever ended.
+  // it is, at most kStopLimit. Notes the unit's control group first (ControlGroup on the Service
+  // interface): only a process in it is ever ended.
   void StopService() override;
   // ActiveState "active" is running.
   std::optional<bool> ServiceRunning() override;
@@ -60,7 +59,6 @@ class LinuxRebooterSystem final : public RebooterSystem {
   std::ostream& err_;
   const std::string unit_;
   SystemdUnits units_;
-  ServiceControlGroup controlGroups_;
   // The unit's control group while it ran; empty when it did not run or could not be read.
   std::string controlGroup_;
 };

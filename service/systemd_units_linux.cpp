@@ -15,7 +15,17 @@ namespace {
 constexpr const char* kDestination = "org.freedesktop.systemd1";
 constexpr const char* kPath = "/org/freedesktop/systemd1";
 constexpr const char* kManager = "org.freedesktop.systemd1.Manager";
-constexpr const char* kUnitInterface = "org.freedesktop.systemd1.Unit";
+
+// A refused call to the manager as one line: the bus error's name and text, or the system's
+// text for the code when the bus gave none.
+std::string BusCallFailure(const std::string& method, const std::string& unit,
+                           const sd_bus_error& error, int called) {
+  return FormatLine("%s(%s) failed: %s: %s", method, unit,
+                    error.name != nullptr ? error.name : "(no name)",
+                    error.message != nullptr ? error.message
+                                             : SystemErrorText(static_cast<unsigned long>(-called)))
+      .str();
+}
 
 // One call to the manager with `unit`; the arguments after the unit name differ by method.
 template <typename Call>
@@ -30,14 +40,7 @@ bool CallManager(const std::string& method, const std::string& unit,
   sd_bus_error error = SD_BUS_ERROR_NULL;
   sd_bus_message* reply = nullptr;
   const int called = call(bus, &error, &reply);
-  if (called < 0) {
-    problem(FormatLine("%s(%s) failed: %s: %s", method, unit,
-                       error.name != nullptr ? error.name : "(no name)",
-                       error.message != nullptr
-                           ? error.message
-                           : SystemErrorText(static_cast<unsigned long>(-called)))
-                .str());
-  }
+  if (called < 0) problem(BusCallFailure(method, unit, error, called));
   sd_bus_error_free(&error);
   sd_bus_message_unref(reply);
   sd_bus_flush_close_unref(bus);
@@ -104,12 +107,7 @@ bool SystemdUnits::RunJob(const char* method, const std::string& unit, Wait wait
   const char* job = nullptr;
   if (called >= 0) called = sd_bus_message_read(reply, "o", &job);
   if (called < 0) {
-    problem_(FormatLine("%s(%s) failed: %s: %s", method, unit,
-                        error.name != nullptr ? error.name : "(no name)",
-                        error.message != nullptr
-                            ? error.message
-                            : SystemErrorText(static_cast<unsigned long>(-called)))
-                 .str());
+    problem_(BusCallFailure(method, unit, error, called));
     return finish(false);
   }
   if (wait == Wait::kQueued) return finish(true);
@@ -180,6 +178,7 @@ bool SystemdUnits::Disable(const std::string& unit) {
 }
 
 std::optional<std::string> SystemdUnits::UnitProperty(const std::string& unit,
+                                                      const char* interface,
                                                       const std::string& property) {
   std::optional<std::string> state;
   std::string unitPath;
@@ -197,7 +196,7 @@ std::optional<std::string> SystemdUnits::UnitProperty(const std::string& unit,
               [&](sd_bus* bus, sd_bus_error* error, sd_bus_message** /*reply*/) {
                 char* value = nullptr;
                 const int read =
-                    sd_bus_get_property_string(bus, kDestination, unitPath.c_str(), kUnitInterface,
+                    sd_bus_get_property_string(bus, kDestination, unitPath.c_str(), interface,
                                                property.c_str(), error, &value);
                 if (read >= 0) state = value;
                 free(value);

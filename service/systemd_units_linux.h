@@ -30,10 +30,17 @@ class SystemdUnits {
   bool Stop(const std::string& unit, Wait wait = Wait::kQueued);
   bool Enable(const std::string& unit);
   bool Disable(const std::string& unit);
-  // A text property of the unit, such as its ActiveState ("active", "activating",
-  // "deactivating", "inactive", "failed") or ControlGroup, read through the unit's object that
-  // the manager names (GetUnit); nothing when it could not be read.
-  std::optional<std::string> UnitProperty(const std::string& unit, const std::string& property);
+  // The interfaces a unit's object carries its properties on (org.freedesktop.systemd1(5)):
+  // ActiveState on the first, a service's ControlGroup and MainPID on the second.
+  static constexpr const char* kUnitInterface = "org.freedesktop.systemd1.Unit";
+  static constexpr const char* kServiceInterface = "org.freedesktop.systemd1.Service";
+
+  // A text property of the unit on `interface`, such as kUnitInterface's ActiveState ("active",
+  // "activating", "deactivating", "inactive", "failed") or kServiceInterface's ControlGroup,
+  // read through the unit's object that the manager names (GetUnit); nothing when it could not
+  // be read.
+  std::optional<std::string> UnitProperty(const std::string& unit, const char* interface,
+                                          const std::string& property);
 
  private:
   bool RunJob(const char* method, const std::string& unit, Wait wait);
