@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -75,25 +76,24 @@ class MockedSystemBus {
     setenv("DBUS_SYSTEM_BUS_ADDRESS", address.c_str(), 1);
     daemon_ =
         Spawn({"dbus-daemon", "--session", "--nofork", "--nopidfile", "--address=" + address});
-    for (int i = 0; i < 500 && !std::filesystem::exists(folder_ + "/bus"); ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    // Both are separate programs that a loaded machine (the whole suite, Wine beside it) may
+    // start slowly: up to a minute for the bus's socket, then, for as long as the mock runs, for
+    // the mock to own its name.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!std::filesystem::exists(folder_ + "/bus") &&
+           std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     mock_ = Spawn({"/usr/bin/python3", "-m", "dbusmock", "--system", "-l", CallLog(), "--template",
                    templateName == "systemd" ? kSystemdManagerTemplate : templateName});
-    sd_bus_open_system(&bus_);
-    for (int i = 0; i < 1000 && !ready_; ++i) {
-      int has = 0;
-      sd_bus_error error = SD_BUS_ERROR_NULL;
-      sd_bus_message* reply = nullptr;
-      if (sd_bus_call_method(bus_, "org.freedesktop.DBus", "/org/freedesktop/DBus",
-                             "org.freedesktop.DBus", "NameHasOwner", &error, &reply, "s",
-                             busName.c_str()) >= 0) {
-        sd_bus_message_read(reply, "b", &has);
-      }
-      sd_bus_error_free(&error);
-      sd_bus_message_unref(reply);
-      ready_ = has != 0;
-      if (!ready_) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    while (!ready_ && std::chrono::steady_clock::now() < deadline && Running()) {
+      if (bus_ == nullptr && sd_bus_open_system(&bus_) < 0) bus_ = nullptr;
+      ready_ = bus_ != nullptr && HasOwner(busName);
+      if (!ready_) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    if (!ready_) {
+      std::fprintf(stderr, "mocked system bus not ready: bus %s, mock %s\n",
+                   bus_ != nullptr ? "open" : "not open", Running() ? "running" : "ended");
     }
   }
   ~MockedSystemBus() {
@@ -119,6 +119,26 @@ class MockedSystemBus {
   }
 
  private:
+  // Whether the mock still runs; one that ended is reaped and forgotten.
+  bool Running() {
+    int status = 0;
+    if (mock_ > 0 && waitpid(mock_, &status, WNOHANG) != 0) mock_ = 0;
+    return mock_ > 0;
+  }
+  bool HasOwner(const std::string& busName) {
+    int has = 0;
+    sd_bus_error error = SD_BUS_ERROR_NULL;
+    sd_bus_message* reply = nullptr;
+    if (sd_bus_call_method(bus_, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                           "org.freedesktop.DBus", "NameHasOwner", &error, &reply, "s",
+                           busName.c_str()) >= 0) {
+      sd_bus_message_read(reply, "b", &has);
+    }
+    sd_bus_error_free(&error);
+    sd_bus_message_unref(reply);
+    return has != 0;
+  }
+
   std::string folder_;
   pid_t daemon_ = 0;
   pid_t mock_ = 0;
