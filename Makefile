@@ -8,7 +8,7 @@ FUZZ_SECONDS ?= 60
 # ten to fifty times slower, run a tenth of them.
 SANITIZER_SOAK ?= 100
 
-.PHONY: demo fuzz-replay bench bench-wine all deps linux win64 win32 tsan asan check check-tsan check-asan format format-check clean fuzz tidy
+.PHONY: deb system-root demo fuzz-replay bench bench-wine all deps linux win64 win32 tsan asan check check-tsan check-asan format format-check clean fuzz tidy
 
 all: linux
 
@@ -89,11 +89,30 @@ format-check:
 tidy: linux
 	JOBS=$(JOBS) ./scripts/run-clang-tidy.sh build/linux
 
+# The Debian package, made from the release build of `make linux` (debian/rules reuses
+# build/linux, so that after `make check` nothing is compiled again): build/deb/pellux_<version>_amd64.deb
+# and its -dbgsym, then lintian, which fails on any error or warning not overridden in debian/.
+DEB_DIR := $(CURDIR)/build/deb
+deb: linux
+	rm -rf $(DEB_DIR)
+	dpkg-buildpackage --build=binary --no-sign --no-pre-clean \
+	  --buildinfo-option=-u$(DEB_DIR) --buildinfo-option=-O$(DEB_DIR)/pellux.buildinfo \
+	  --changes-option=-u$(DEB_DIR) --changes-option=-O$(DEB_DIR)/pellux.changes
+	lintian --fail-on error,warning \
+	  $(DEB_DIR)/pellux.changes
+	@ls -l $(DEB_DIR)/*.deb
+
+# The root filesystem the system tests boot (cached under build/; CTest's system.root makes it
+# too when missing).
+system-root: deps
+	./scripts/make-system-root.sh $(CURDIR)/build/system-root
+
 # The Windows build comes first: it writes the list of Wine tests that the Linux CTest runs.
 # The sanitizer runs come before the main run, so that CTest's last summary line covers every
 # test of both platforms and clang-tidy (the test clang-tidy, started first). The fuzz targets'
-# committed inputs are replayed in the ASan run.
-check: deps format-check win64 win32 linux check-asan check-tsan
+# committed inputs are replayed in the ASan run. The package of `make deb` is what the main run's
+# system tests install in their containers (label "system"; `ctest -LE system` skips them).
+check: deps format-check win64 win32 linux deb check-asan check-tsan
 	cd build/linux && ctest --output-on-failure -j $(JOBS)
 
 clean:

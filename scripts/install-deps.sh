@@ -13,6 +13,8 @@ packages=(
   wine64
   openssl tinyproxy
   dbus-daemon python3-dbusmock
+  debhelper dpkg-dev fakeroot lintian scdoc bash-completion
+  mmdebstrap systemd-container
 )
 
 missing=()
