@@ -3,7 +3,7 @@
 # given with --prefix. file(INSTALL) puts DESTDIR before every destination.
 #
 # Where each reader looks:
-# - systemd (units, sysusers.d, tmpfiles.d): /usr/lib and /usr/local/lib among others, so
+# - systemd (units, sysusers.d, tmpfiles.d, modules-load.d): /usr/lib and /usr/local/lib among others, so
 #   <prefix>/lib; a prefix elsewhere (/opt/pellux) is read by no one: `systemctl link` the units.
 # - udevd (rules): /etc/udev/rules.d, /run/udev/rules.d and /usr/lib/udev/rules.d (/lib on split
 #   systems); so /usr/lib/udev/rules.d for the prefix /usr, /etc/udev/rules.d for any other.
@@ -45,6 +45,8 @@ file(INSTALL "${PELLUX_PACKAGING_SOURCE}/pellux.sysusers" DESTINATION "${prefix}
      RENAME pellux.conf)
 file(INSTALL "${PELLUX_PACKAGING_SOURCE}/pellux.tmpfiles" DESTINATION "${prefix}/lib/tmpfiles.d"
      RENAME pellux.conf)
+file(INSTALL "${PELLUX_PACKAGING_SOURCE}/pellux.modules-load"
+     DESTINATION "${prefix}/lib/modules-load.d" RENAME pellux.conf)
 file(INSTALL "${PELLUX_PACKAGING_SOURCE}/60-pellux.rules" DESTINATION "${udev_rules}")
 file(INSTALL "${PELLUX_PACKAGING_SOURCE}/50-pellux-rebooter.rules" DESTINATION "${polkit_rules}")
 file(INSTALL "${PELLUX_PACKAGING_SOURCE}/org.pellux.uploader.policy"

@@ -64,8 +64,9 @@ check_tree() {
     "$prefix/bin/pelluxctl" "$prefix/libexec/pellux/html_templates/standard_error.tpl" \
     "$prefix/lib/systemd/system/pellux.service" "$prefix/lib/systemd/system/pellux-rebooter@.service" \
     "$prefix/lib/sysusers.d/pellux.conf" "$prefix/lib/tmpfiles.d/pellux.conf" \
-    "$prefix/share/doc/Pellux/README.md" "$prefix/share/doc/Pellux/examples/61-pellux-adapter.rules" \
-    "$prefix/share/doc/Pellux/examples/pellux-serial-adapter.conf" \
+    "$prefix/lib/modules-load.d/pellux.conf" \
+    "$prefix/share/doc/pellux/README.md" "$prefix/share/doc/pellux/examples/61-pellux-adapter.rules" \
+    "$prefix/share/doc/pellux/examples/pellux-serial-adapter.conf" \
     "$udev_rules/60-pellux.rules" "$polkit_rules/50-pellux-rebooter.rules" \
     /usr/share/polkit-1/actions/org.pellux.uploader.policy; do
     [ -f "$root$file" ] || fail "prefix $prefix: $file was not installed"
@@ -79,13 +80,13 @@ check_tree() {
   local unit="$root$prefix/lib/systemd/system/pellux.service"
   local template="$root$prefix/lib/systemd/system/pellux-rebooter@.service"
   for file in "$unit" "$template"; do
-    has_line "$file" "Documentation=file://$prefix/share/doc/Pellux/README.md"
+    has_line "$file" "Documentation=file://$prefix/share/doc/pellux/README.md"
   done
   has_line "$unit" "ExecStart=$prefix/libexec/pellux/uplinker"
   has_line "$template" "ExecStart=$prefix/libexec/pellux/rebooter %i"
 
   verify "$unit" "$root" pellux.service
-  verify "$unit" "$root" pellux.service "$root$prefix/share/doc/Pellux/examples/pellux-serial-adapter.conf"
+  verify "$unit" "$root" pellux.service "$root$prefix/share/doc/pellux/examples/pellux-serial-adapter.conf"
   verify "$template" "$root" pellux-rebooter@fcf-1004-1234.service
   echo "prefix $prefix: a coherent tree"
 }
