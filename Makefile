@@ -94,10 +94,10 @@ tidy: linux
 # and its -dbgsym, then lintian, which fails on any error or warning not overridden in debian/.
 DEB_DIR := $(CURDIR)/build/deb
 deb: linux
-	rm -rf $(DEB_DIR)
+	rm -rf $(DEB_DIR) debian/debhelper-build-stamp
 	dpkg-buildpackage --build=binary --no-sign --no-pre-clean \
-	  --buildinfo-option=-u$(DEB_DIR) --buildinfo-option=-O$(DEB_DIR)/pellux.buildinfo \
-	  --changes-option=-u$(DEB_DIR) --changes-option=-O$(DEB_DIR)/pellux.changes
+	  --buildinfo-option=-u$(DEB_DIR) --buildinfo-file=$(DEB_DIR)/pellux.buildinfo \
+	  --changes-option=-u$(DEB_DIR) --changes-file=$(DEB_DIR)/pellux.changes
 	lintian --fail-on error,warning \
 	  $(DEB_DIR)/pellux.changes
 	@ls -l $(DEB_DIR)/*.deb
