@@ -3,8 +3,10 @@
 namespace Pellux {
 
 StoredStationSettings::StoredStationSettings(SettingsStore& settings) : settings_(settings) {
+  // A value of neither type (true, a list) is an administrator's to mend: its read reported it.
   if (!settings_.ReadText(kSection, kSerialPortSetting) &&
-      !settings_.ReadNumber(kSection, kSerialPortSetting)) {
+      !settings_.ReadNumber(kSection, kSerialPortSetting) &&
+      !settings_.HoldsUnusable(kSection, kSerialPortSetting, SettingsStore::Kind::kText)) {
     settings_.WriteText(kSection, kSerialPortSetting, "");
   }
 }

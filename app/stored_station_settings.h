@@ -12,7 +12,7 @@ namespace Pellux {
 // The base station list's settings as the settings store holds them: "SerialPort", "VID" and
 // "PID" of section "Tracker", read anew on every call. A missing "SerialPort" is written back
 // empty when this object is made, so that it shows in the settings file; a stored one, of either
-// type, is never overwritten.
+// type or of neither (unusable, reported by the store), is never overwritten.
 //
 // Thread-safe as the store is; `settings` must outlive this object.
 class StoredStationSettings final : public StationSettingsReader {
