@@ -24,7 +24,7 @@ Uploader::Uploader(Pieces pieces) {
       [&](RadioEvents& events) {
         return std::make_unique<AntRadio>(events, ui, devices, clock, identifiers, timing);
       },
-      clock);
+      clock, pieces.watchdogIdleLimit);
 }
 
 Uploader::~Uploader() {

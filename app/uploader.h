@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -46,6 +47,8 @@ class Uploader {
     AntRadio::Timing radioTiming{};
     // The identifiers of this host's links; the process's own when null.
     LinkIdentifiers* identifiers = nullptr;
+    // The engine's watchdog relaunches a base station silent for longer than this.
+    std::chrono::seconds watchdogIdleLimit = CommunicationManager::kWatchdogIdleLimit;
   };
 
   explicit Uploader(Pieces pieces);

@@ -8,6 +8,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <thread>
+#include <utility>
 
 #include "base/log_format.h"
 #include "base/log_level.h"
@@ -35,6 +37,8 @@ sigset_t LoopSignals() {
 LinuxDaemon::LinuxDaemon(Pieces pieces)
     : clock_(pieces.clock),
       statusInterval_(pieces.statusInterval),
+      engineStallAfter_(pieces.engineStallAfter),
+      engineStall_(std::move(pieces.engineStall)),
       socketPath_(pieces.socketPath),
       activityEvent_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
       uploader_(
@@ -57,7 +61,8 @@ LinuxDaemon::LinuxDaemon(Pieces pieces)
            .httpLog = [this](const std::string& line) { Log(line, LogLevel::kError); },
            .httpLimits = {},
            .radioTiming = {},
-           .identifiers = nullptr}),
+           .identifiers = nullptr,
+           .watchdogIdleLimit = pieces.watchdogIdleLimit}),
       control_(uploader_.Engine()),
       pipe_(control_, *ui_, pieces.clock, ui_->MakeListener(pieces.socketPath)),
       notifier_([this](const std::string& line) { Log(line, LogLevel::kError); }),
@@ -122,6 +127,21 @@ void LinuxDaemon::Heartbeat(bool watchdog) {
   });
 }
 
+void LinuxDaemon::StallEngine() {
+  Engine().PostLocked([this] {
+    Log("The engine stalls as asked (engine-stall-after): its loop keeps the engine's lock from "
+        "now on, and the watchdog's heartbeat stops",
+        LogLevel::kError);
+    if (engineStall_) {
+      engineStall_();
+      return;
+    }
+    // Only a signal that ends the process ends this: every stop signal is blocked in this
+    // thread, and the stop path waits for the lock.
+    for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
+  });
+}
+
 int LinuxDaemon::Run() {
   const sigset_t signals = LoopSignals();
   const int signalDescriptor = signalfd(-1, &signals, SFD_CLOEXEC);
@@ -151,13 +171,15 @@ int LinuxDaemon::Run() {
 
   // Two things wake the loop besides signals and Stop: the watchdog's heartbeat, when systemd
   // asks for one, and a status refresh after the engine has logged, at most every
-  // statusInterval_. Idle, with no watchdog, it sleeps until a signal.
+  // statusInterval_. Idle, with no watchdog, it sleeps until a signal. A stall asked for wakes
+  // it once more.
   using Steady = std::chrono::steady_clock;
   const auto never = Steady::time_point::max();
   auto nextWatchdog = heartbeat ? Steady::now() + *heartbeat : never;
+  auto stallAt = engineStallAfter_ ? Steady::now() + *engineStallAfter_ : never;
   auto lastStatus = Steady::now();
   while (!stopAsked_.load()) {
-    auto wake = nextWatchdog;
+    auto wake = std::min(nextWatchdog, stallAt);
     if (statusDue_.load()) wake = std::min(wake, lastStatus + statusInterval_);
     int timeoutMs = -1;
     if (wake != never) {
@@ -189,6 +211,10 @@ int LinuxDaemon::Run() {
       (void)!read(activityEvent_, &count, sizeof count);
     }
     const auto now = Steady::now();
+    if (now >= stallAt) {
+      stallAt = never;
+      StallEngine();
+    }
     const bool watchdogDue = now >= nextWatchdog;
     const bool statusDue = statusDue_.load() && now >= lastStatus + statusInterval_;
     if (!watchdogDue && !statusDue) continue;

@@ -2,7 +2,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "app/engine_session_control.h"
@@ -47,6 +49,16 @@ class LinuxDaemon {
     std::chrono::milliseconds statusInterval{5000};
     // What the session engine's watchdog relaunch does (DaemonRelauncher); empty: nothing.
     LinuxUserInterface::Relauncher relauncher;
+    // The engine's watchdog relaunches a base station silent for longer than this.
+    std::chrono::seconds watchdogIdleLimit = CommunicationManager::kWatchdogIdleLimit;
+    // For the system tests of the installed daemon only: this long after Run has started, a
+    // task on the engine's loop takes the engine's lock and keeps it, as a wedged engine would,
+    // so that the heartbeat stops and systemd's watchdog ends the daemon. Unset: never.
+    std::optional<std::chrono::milliseconds> engineStallAfter = std::nullopt;
+    // What that task does with the lock held. Empty: it waits for ever, whatever arrives; a
+    // SIGTERM then takes the stop path, which waits for the lock as well, so only systemd's
+    // SIGABRT or SIGKILL ends the daemon. A test gives one that it can end.
+    std::function<void()> engineStall = nullptr;
   };
 
   explicit LinuxDaemon(Pieces pieces);
@@ -78,9 +90,13 @@ class LinuxDaemon {
   void Heartbeat(bool watchdog);
   // A line was logged: the status is refreshed soon. Any thread.
   void OnActivity();
+  // Posts the task that keeps the engine's lock (Pieces::engineStall).
+  void StallEngine();
 
   Clock& clock_;
   const std::chrono::milliseconds statusInterval_;
+  const std::optional<std::chrono::milliseconds> engineStallAfter_;
+  std::function<void()> engineStall_;
   const std::string socketPath_;
   // Before the engine, whose lines reach OnActivity from its constructor on: set by OnActivity,
   // cleared by Run when it refreshes the status; the event wakes Run's wait.

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "app/stored_station_settings.h"
 #include "base/clock.h"
 #include "base/log_format.h"
+#include "base/log_level.h"
 #include "device/udev_devices_linux.h"
 #include "link/linux_base_station_devices.h"
 #include "service/daemon_event_sources_linux.h"
@@ -19,6 +21,7 @@
 #include "service/linux_daemon_linux.h"
 #include "service/service_command_line.h"
 #include "service/systemd_units_linux.h"
+#include "service/test_hooks.h"
 #include "ui/channel/unix_pipe_server_linux.h"
 #include "ui/log/program_version.h"
 #include "ui/settings/settings_store.h"
@@ -27,6 +30,9 @@ namespace Pellux {
 namespace {
 
 constexpr const char* kUnit = "pellux.service";
+
+// A hook only ever shortens the engine's own limit.
+static_assert(kMostRadioIdleLimit == CommunicationManager::kWatchdogIdleLimit);
 
 // The usage of the Linux program: its switches act on the unit through systemd.
 std::string DaemonUsageText(const std::string& program) {
@@ -82,6 +88,11 @@ int RunSwitch(ServiceSwitch which, const std::string& program) {
 int RunDaemon() {
   // Before any thread: only the daemon's wait takes SIGTERM and SIGINT.
   LinuxDaemon::BlockStopSignals();
+  // Test hooks, for the system tests of the installed daemon (set by a unit drop-in); without
+  // the variable, nothing of them.
+  const char* hookText = std::getenv(kTestHooksVariable);
+  const TestHooksReading hooks =
+      hookText != nullptr ? ParseTestHooks(hookText) : TestHooksReading{};
   // $STATE_DIRECTORY/settings.json under systemd.
   std::unique_ptr<SettingsStore> settings = SettingsStore::CreateForPlatform("", PrintProblem);
   // Device lines reach the daemon's log once it exists; before that, the error stream.
@@ -95,16 +106,26 @@ int RunDaemon() {
   };
   StoredStationSettings stationSettings(*settings);
   LinuxBaseStationDevices devices(stationSettings, deviceLog);
-  LinuxDaemon uplinker(
-      {.settings = *settings,
-       .devices = devices,
-       .clock = SystemClock::Instance(),
-       .socketPath = UnixPipeServer::DefaultPath(),
-       .programFolder = "",
-       .output = nullptr,
-       .logFolder = nullptr,
-       .relauncher = DaemonRelauncher(DaemonRelauncher::UnderSystemd(), getpid())});
+  LinuxDaemon uplinker({.settings = *settings,
+                        .devices = devices,
+                        .clock = SystemClock::Instance(),
+                        .socketPath = UnixPipeServer::DefaultPath(),
+                        .programFolder = "",
+                        .output = nullptr,
+                        .logFolder = nullptr,
+                        .relauncher = DaemonRelauncher(DaemonRelauncher::UnderSystemd(), getpid()),
+                        .watchdogIdleLimit = hooks.hooks.radioIdleLimit.value_or(
+                            CommunicationManager::kWatchdogIdleLimit),
+                        .engineStallAfter = hooks.hooks.engineStallAfter,
+                        .engineStall = {}});
   daemon.store(&uplinker);
+  // As errors and warnings, so that a daemon under test hooks stands out in the journal.
+  if (hooks.hooks.Any()) {
+    uplinker.Interface().Log(TestHooksActiveLine(hooks.hooks), LogLevel::kError, kNoContext);
+  }
+  for (const std::string& problem : hooks.problems) {
+    uplinker.Interface().Log(problem, LogLevel::kIgnored, kNoContext);
+  }
 
   DaemonEventSources events(uplinker, deviceLog);
   events.Start();

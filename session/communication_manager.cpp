@@ -30,8 +30,12 @@ std::string DescribeContext(Context context) {
 }  // namespace
 
 CommunicationManager::CommunicationManager(UserInterface* userInterface,
-                                           const RadioFactory& makeRadio, Clock& engineClock)
-    : ui(userInterface), clock(engineClock), workGuard(io.get_executor()) {
+                                           const RadioFactory& makeRadio, Clock& engineClock,
+                                           std::chrono::seconds idleLimit)
+    : ui(userInterface),
+      clock(engineClock),
+      watchdogIdleLimit(idleLimit),
+      workGuard(io.get_executor()) {
   // A manager without its user interface could neither log nor reach anyone: a programming
   // error that must stop the process in every build, not only in debug ones.
   if (ui == nullptr) {

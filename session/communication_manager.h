@@ -47,7 +47,9 @@ class CommunicationManager final : public RadioEvents {
   static constexpr std::int32_t kDefaultPingIntervalMs = 4000;
   static constexpr std::chrono::milliseconds kPlugInSettleDelay{1500};
   static constexpr std::chrono::seconds kWatchdogPeriod{15};
-  static constexpr double kWatchdogIdleLimitSeconds = 630.0;
+  // The silence after which the watchdog relaunches the base station, unless the engine is
+  // built with another.
+  static constexpr std::chrono::seconds kWatchdogIdleLimit{630};
   static constexpr std::int32_t kWatchdogAttemptsLimit = 4;
   // How long the radio side lets a channel in a wrong state be before the engine restarts.
   static constexpr std::chrono::milliseconds kCommunicationErrorRestartDelay{10000};
@@ -55,9 +57,11 @@ class CommunicationManager final : public RadioEvents {
   static constexpr std::chrono::milliseconds kLockPollInterval{1};
 
   // The user interface and the clock must outlive the manager. `makeRadio` is called once,
-  // here, before the event loop runs.
+  // here, before the event loop runs. The watchdog relaunches a base station that has been
+  // silent for longer than `idleLimit` (at least a second), as checked every
+  // kWatchdogPeriod in standard mode.
   CommunicationManager(UserInterface* userInterface, const RadioFactory& makeRadio,
-                       Clock& engineClock);
+                       Clock& engineClock, std::chrono::seconds idleLimit = kWatchdogIdleLimit);
   CommunicationManager(const CommunicationManager&) = delete;
   CommunicationManager& operator=(const CommunicationManager&) = delete;
   ~CommunicationManager();
@@ -250,6 +254,7 @@ class CommunicationManager final : public RadioEvents {
   // whole-second resolution, so that the idle time is never read long.
   std::int64_t lastActivity = 0;
   std::int32_t watchdogAttempts = 0;
+  const std::chrono::seconds watchdogIdleLimit;
 
   ClientSettings settings;
   std::int32_t pingInterval = kDefaultPingIntervalMs;

@@ -83,11 +83,12 @@ void CommunicationManager::OnWatchdog() {
     ArmWatchdog();
     return;
   }
-  const auto idle = static_cast<double>(EpochSeconds(clock.Now()) - lastActivity);
-  if (!(idle > kWatchdogIdleLimitSeconds)) {
+  const std::int64_t idleSeconds = EpochSeconds(clock.Now()) - lastActivity;
+  if (idleSeconds <= watchdogIdleLimit.count()) {
     ArmWatchdog();
     return;
   }
+  const auto idle = static_cast<double>(idleSeconds);
   ++watchdogAttempts;
   LogLine(LogLevel::kError, kNoContext,
           "[WATCHDOG] Communication manager has been idle for %0.2f seconds.  Restarting base "

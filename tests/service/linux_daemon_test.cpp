@@ -1,6 +1,6 @@
 // The daemon under a notify socket held by the test, as systemd holds it: READY=1, a readable
-// STATUS=, WATCHDOG=1 from the engine's loop (and none while the engine is wedged), SIGTERM and
-// Stop taking the stop path.
+// STATUS=, WATCHDOG=1 from the engine's loop (and none while the engine is wedged, also when it
+// wedges itself as asked), SIGTERM and Stop taking the stop path.
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -8,7 +8,11 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <condition_variable>
 #include <filesystem>
+#include <mutex>
+#include <optional>
 #include <thread>
 
 #include "service/linux_daemon_linux.h"
@@ -115,6 +119,120 @@ TEST_F(LinuxDaemonTest, AStationThatArrivesIsOpenedAndTheStatusSaysSo) {
   runner.join();
   EXPECT_EQ(exitCode, 0);
   EXPECT_EQ(notify.Count("STATUS=Stopping"), 1u);
+}
+
+// A daemon of its own, asked (or not) to stall its engine after `stallAfter`. Its stall waits
+// until Release, which the daemon's own stop never does: the stop path waits for the lock.
+class StallingDaemon {
+ public:
+  explicit StallingDaemon(std::optional<std::chrono::milliseconds> stallAfter) {
+    setenv("WATCHDOG_USEC", "200000", 1);  // a heartbeat every 100 ms
+    unsetenv("WATCHDOG_PID");
+    char pattern[] = "/tmp/pellux-daemon-XXXXXX";
+    folder = mkdtemp(pattern);
+    daemon = std::make_unique<LinuxDaemon>(
+        LinuxDaemon::Pieces{.settings = store,
+                            .devices = bus,
+                            .clock = SystemClock::Instance(),
+                            .socketPath = folder + "/service.sock",
+                            .programFolder = PELLUX_SOURCE_DIR,
+                            .output = std::make_unique<RecordedDebugOutput>(lines),
+                            .logFolder = nullptr,
+                            .statusInterval = 100ms,
+                            .relauncher = {},
+                            .watchdogIdleLimit = CommunicationManager::kWatchdogIdleLimit,
+                            .engineStallAfter = stallAfter,
+                            .engineStall = [this] {
+                              std::unique_lock guard(mutex);
+                              released.wait(guard, [this] { return isReleased; });
+                            }});
+    runner = std::thread([this] {
+      exitCode = daemon->Run();
+      finished.store(true);
+    });
+  }
+  StallingDaemon(const StallingDaemon&) = delete;
+  StallingDaemon& operator=(const StallingDaemon&) = delete;
+  ~StallingDaemon() {
+    Release();
+    daemon->Stop();
+    runner.join();
+    daemon.reset();
+    unsetenv("WATCHDOG_USEC");
+    std::filesystem::remove_all(folder);
+  }
+
+  void Release() {
+    const std::lock_guard guard(mutex);
+    isReleased = true;
+    released.notify_all();
+  }
+  bool Logged(const std::string& line) const {
+    const auto all = lines.All();
+    return std::find(all.begin(), all.end(), line) != all.end();
+  }
+
+  struct StopSignalsBlocked {
+    StopSignalsBlocked() { LinuxDaemon::BlockStopSignals(); }
+  } blocked;
+  NotifySocket notify;
+  Messages lines;
+  std::string folder;
+  MemorySettingsStore store;
+  VirtualDeviceBus bus;
+  std::mutex mutex;
+  std::condition_variable released;
+  bool isReleased = false;
+  std::unique_ptr<LinuxDaemon> daemon;
+  std::thread runner;
+  std::atomic<bool> finished{false};
+  int exitCode = -1;
+};
+
+TEST(LinuxDaemonStallTest, AnEngineStalledAsAskedStopsTheHeartbeatForGoodAndStopWaitsForIt) {
+  const std::string stalled =
+      "The engine stalls as asked (engine-stall-after): its loop keeps the engine's lock from "
+      "now on, and the watchdog's heartbeat stops";
+  const struct {
+    const char* name;
+    std::optional<std::chrono::milliseconds> stallAfter;
+  } rows[] = {
+      {"not asked", std::nullopt},
+      {"after 200 ms", 200ms},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    StallingDaemon under(row.stallAfter);
+    ASSERT_TRUE(Eventually([&] { return under.notify.Count("READY=1") == 1; }));
+    // The first beat goes before the loop does anything else: a stall comes after it.
+    ASSERT_TRUE(Eventually([&] { return under.notify.Count("WATCHDOG=1") >= 1; }));
+    if (row.stallAfter) {
+      ASSERT_TRUE(Eventually([&] { return under.Logged(stalled); }));
+      std::this_thread::sleep_for(150ms);  // a beat already on its way may still arrive
+    } else {
+      std::this_thread::sleep_for(350ms);
+      EXPECT_FALSE(under.Logged(stalled));
+    }
+    const std::size_t before = under.notify.Count("WATCHDOG=1");
+    std::this_thread::sleep_for(500ms);
+    const std::size_t during = under.notify.Count("WATCHDOG=1") - before;
+    if (!row.stallAfter) {
+      EXPECT_GE(during, 2u) << "the heartbeat goes on without a stall";
+      continue;
+    }
+    EXPECT_EQ(during, 0u) << "a stalled engine sends no heartbeat";
+
+    // Stopping waits for the engine's lock like everything else: the stall is not undone.
+    under.daemon->Stop();
+    ASSERT_TRUE(Eventually([&] { return under.Logged("SERVICE STOP EVENT"); }));
+    std::this_thread::sleep_for(200ms);
+    EXPECT_FALSE(under.finished.load());
+    EXPECT_FALSE(under.Logged("Shutting down..."));
+    under.Release();
+    ASSERT_TRUE(Eventually([&] { return under.finished.load(); }));
+    EXPECT_EQ(under.exitCode, 0);
+    EXPECT_TRUE(under.Logged("Shutting down..."));
+  }
 }
 
 }  // namespace

@@ -1,14 +1,19 @@
 // The real uplinker program as systemd runs it, as a child process: its notify socket held by
 // the test, its folders in the environment, pellux-sim on a pseudo-terminal as its base station
 // ("SerialPort") and the reference server: a whole upload, pelluxctl's status over its real
-// socket, and SIGTERM ending it cleanly with the activity log's closing marker.
+// socket, and SIGTERM ending it cleanly with the activity log's closing marker. And its test
+// hooks from the environment: told on its error stream, and an engine stalled as asked that
+// neither beats nor stops.
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "demo/child_program_linux.h"
 #include "demo/demo_scenario.h"
@@ -153,6 +158,69 @@ TEST_F(UplinkerProcessTest, UploadsAnswersTheUiSleepsAndWakesAndStopsOnSigterm) 
   EXPECT_NE(log.find("SIGTERM received"), std::string::npos);
   EXPECT_NE(log.find("<<< APPLICATION TERMINATED >>>"), std::string::npos) << log;
   EXPECT_FALSE(std::filesystem::exists(folder / "run" / "service.sock"));
+}
+
+TEST_F(UplinkerProcessTest, TestHooksAreToldAndAStalledEngineNeitherBeatsNorStops) {
+  NotifySocket notify;
+  setenv("WATCHDOG_USEC", "400000", 1);  // a heartbeat every 200 ms
+  setenv("PELLUX_TEST_HOOKS", "engine-stall-after=1, radio-idle-limit=20,bogus=3", 1);
+  // Its error stream on the pipe the test reads, and never the journal.
+  SimProcess uplinker({"/bin/sh", "-c", "unset INVOCATION_ID JOURNAL_STREAM; exec \"$0\" 2>&1",
+                       PELLUX_UPLINKER_PATH});
+  unsetenv("PELLUX_TEST_HOOKS");
+  // SIGTERM does not end it: whatever happens below, SIGKILL does, before the reaping.
+  struct KilledAtTheEnd {
+    SimProcess& process;
+    ~KilledAtTheEnd() { process.Signal(SIGKILL); }
+  } killed{uplinker};
+  ASSERT_TRUE(uplinker.Started());
+
+  // Whether `wanted` was told, from the line numbered `from` on, within `limit`.
+  std::vector<std::string> lines;
+  const auto told = [&](const std::string& wanted, std::chrono::milliseconds limit,
+                        std::size_t from = 0) {
+    if (std::find(lines.begin() + static_cast<std::ptrdiff_t>(std::min(from, lines.size())),
+                  lines.end(), wanted) != lines.end()) {
+      return true;
+    }
+    const auto until = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < until) {
+      const auto line = uplinker.ReadLine(50ms);
+      if (!line) continue;
+      lines.push_back(*line);
+      if (*line == wanted) return true;
+    }
+    return false;
+  };
+  EXPECT_TRUE(
+      told("Test hooks active: engine-stall-after=1, radio-idle-limit=20 "
+           "(PELLUX_TEST_HOOKS; not for production)",
+           10s))
+      << ::testing::PrintToString(lines);
+  EXPECT_TRUE(
+      told("PELLUX_TEST_HOOKS: unknown hook \"bogus\" ignored (known: engine-stall-after, "
+           "radio-idle-limit)",
+           10s))
+      << ::testing::PrintToString(lines);
+  ASSERT_TRUE(
+      told("The engine stalls as asked (engine-stall-after): its loop keeps the engine's "
+           "lock from now on, and the watchdog's heartbeat stops",
+           10s))
+      << ::testing::PrintToString(lines);
+  EXPECT_GE(notify.Count("WATCHDOG=1"), 1u);
+  std::this_thread::sleep_for(300ms);  // a beat already on its way may still arrive
+  const std::size_t before = notify.Count("WATCHDOG=1");
+  std::this_thread::sleep_for(1000ms);
+  EXPECT_EQ(notify.Count("WATCHDOG=1"), before) << "a stalled engine sends no heartbeat";
+
+  // SIGTERM takes the stop path, which waits for the engine's lock: only a signal that kills
+  // ends the daemon, as systemd's watchdog and stop time-out do.
+  ASSERT_TRUE(uplinker.Signal(SIGTERM));
+  EXPECT_TRUE(told("SERVICE STOP EVENT", 10s)) << ::testing::PrintToString(lines);
+  const std::size_t stopping = lines.size();
+  EXPECT_FALSE(told("Shutting down...", 1000ms, stopping)) << ::testing::PrintToString(lines);
+  ASSERT_TRUE(uplinker.Signal(SIGKILL));
+  EXPECT_EQ(uplinker.Wait(), -1) << "ended by the signal, not by itself";
 }
 
 TEST_F(UplinkerProcessTest, SwitchesGoToSystemdsManager) {

@@ -138,6 +138,38 @@ TEST(WatchdogResolutionTest, SilenceIsMeasuredInWholeSecondsOnBothSides) {
                 "base station device [attempt #1]..."));
 }
 
+TEST(WatchdogIdleLimitTest, AnEngineBuiltWithAnotherLimitRelaunchesAtTheFirstCheckPastIt) {
+  // The checks come every 15 s after the base station opened; the first one that finds the
+  // silence longer than the limit relaunches, and none before it.
+  struct Row {
+    std::chrono::seconds limit;
+    std::chrono::seconds firesAt;
+  };
+  const Row rows[] = {
+      {1s, 15s},    {20s, 30s},   {30s, 45s},  // a silence of exactly the limit is still tolerated
+      {629s, 630s}, {630s, 645s},              // the engine's own limit, given explicitly
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(::testing::Message() << "limit " << row.limit.count() << " s");
+    VirtualClock clock;
+    RecordingUserInterface ui;
+    CommunicationManager manager(
+        &ui, [](RadioEvents& events) { return std::make_unique<ScriptedRadioLink>(events); }, clock,
+        row.limit);
+    manager.ProcessAction(0, "init", "standard", false, kNoContext);
+    manager.OnRadioActivity();
+    clock.Advance(row.firesAt - 1s);
+    EXPECT_TRUE(ui.Relaunches().empty());
+    clock.Advance(1s);
+    EXPECT_EQ(ui.Relaunches().size(), 1u);
+    EXPECT_TRUE(ui.HasLog(FormatLine("[WATCHDOG] Communication manager has been idle for "
+                                     "%d.00 seconds.  Restarting base station device [attempt "
+                                     "#1]...",
+                                     row.firesAt.count())
+                              .str()));
+  }
+}
+
 TEST_F(EngineTest, WatchdogIsQuietWhileTheRadioTalks) {
   Act("init", "standard");
   for (int i = 0; i < 100; ++i) {
