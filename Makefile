@@ -8,7 +8,7 @@ FUZZ_SECONDS ?= 60
 # ten to fifty times slower, run a tenth of them.
 SANITIZER_SOAK ?= 100
 
-.PHONY: deb system-root demo fuzz-replay bench bench-wine all deps linux win64 win32 tsan asan check check-tsan check-asan format format-check clean fuzz tidy
+.PHONY: windows-folder msi deb system-root demo fuzz-replay bench bench-wine all deps linux win64 win32 tsan asan check check-tsan check-asan format format-check clean fuzz tidy
 
 all: linux
 
@@ -23,8 +23,9 @@ win64: deps
 	cmake --preset win64 >/dev/null
 	cmake --build --preset win64 -j $(JOBS)
 
-# The i686 build compiles the programs that are shipped (no 32-bit Wine runs tests here).
-WIN32_PROGRAMS ?= uplinker pelluxctl rebooter
+# The i686 build compiles the programs that are shipped (no 32-bit Wine runs tests here), and
+# the installer's actions (pellux_setup.dll).
+WIN32_PROGRAMS ?= uplinker pelluxctl rebooter pellux_setup
 win32: deps
 	cmake --preset win32 >/dev/null
 	cmake --build --preset win32 -j $(JOBS) --target $(WIN32_PROGRAMS)
@@ -101,6 +102,18 @@ deb: linux
 	lintian --fail-on error,warning \
 	  $(DEB_DIR)/pellux.changes
 	@ls -l $(DEB_DIR)/*.deb
+
+# The folder shipped on Windows, build/windows/Pellux: the i686 uplinker.exe, pelluxctl.exe and
+# rebooter.exe, the x86_64 rebooter as rebooter64.exe, html_templates\; never a bridge library.
+WINDOWS_DIR := $(CURDIR)/build/windows
+windows-folder: win64 win32
+	./scripts/make-windows-folder.sh build/win32 build/win32 build/win64 $(WINDOWS_DIR)/Pellux
+
+# The Windows installer of that folder, build/windows/pellux-<version>.msi (wixl, x86; see
+# packaging/windows/pellux.wxs). Its tests install it under Wine: label "installer".
+msi: windows-folder
+	./scripts/make-msi.sh x86 $(WINDOWS_DIR)/Pellux build/win32/packaging/windows/pellux_setup.dll \
+	  $(WINDOWS_DIR)
 
 # The root filesystem the system tests boot (cached under build/; CTest's system.root makes it
 # too when missing).

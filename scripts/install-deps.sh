@@ -15,7 +15,7 @@ packages=(
   dbus-daemon python3-dbusmock
   debhelper dpkg-dev fakeroot lintian scdoc bash-completion
   mmdebstrap systemd-container
-  wixl nsis
+  wixl msitools nsis
 )
 
 missing=()
