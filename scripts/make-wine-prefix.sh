@@ -4,7 +4,7 @@
 set -euo pipefail
 export WINEPREFIX="$1"
 export WINEDEBUG=-all
-WINESERVER=/usr/lib/wine/wineserver
+WINESERVER=${WINESERVER:-/usr/lib/wine/wineserver}
 [ -x "$WINESERVER" ] || WINESERVER=/usr/lib/wine/wineserver64
 "$WINESERVER" -k 2>/dev/null || true
 rm -rf "$WINEPREFIX"

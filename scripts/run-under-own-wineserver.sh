@@ -6,12 +6,16 @@
 # linked), so that the other tests' servers are not touched. Wine's event log channel and the
 # advapi stubs' notes (ReportEventA with its event id) go to a file whose Windows path the test
 # program finds in PELLUX_WINE_DEBUG_FILE.
+# PELLUX_WINE_LOADER and WINESERVER name another loader and server (those of
+# run-under-own-wineserver32.sh); the defaults are the 64-bit ones.
 # Usage: run-under-own-wineserver.sh PREFIX PROGRAM.exe [ARGS...]
 set -uo pipefail
 prefix="$1"
 shift
-WINESERVER=/usr/lib/wine/wineserver
-[ -x "$WINESERVER" ] || WINESERVER=/usr/lib/wine/wineserver64
+if [ -z "${WINESERVER:-}" ]; then
+  WINESERVER=/usr/lib/wine/wineserver
+  [ -x "$WINESERVER" ] || WINESERVER=/usr/lib/wine/wineserver64
+fi
 shadow=$(mktemp -d)
 output="$shadow/output.txt"
 debug="$shadow/wine-debug.txt"
@@ -24,7 +28,7 @@ cp "$prefix"/*.reg "$shadow"/
 export WINEPREFIX="$shadow"
 export WINEDEBUG=-all,+eventlog,fixme+advapi
 export PELLUX_WINE_DEBUG_FILE="Z:$debug"
-/usr/lib/wine/wine64 "$@" 2>"$debug" | tee "$output"
+"${PELLUX_WINE_LOADER:-/usr/lib/wine/wine64}" "$@" 2>"$debug" | tee "$output"
 status=${PIPESTATUS[0]}
 if [ "$status" -ne 0 ] || ! grep -q '^\[  PASSED  \]' "$output"; then
   echo "run-under-own-wineserver: the debug channels said (last lines):" >&2
