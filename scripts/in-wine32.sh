@@ -77,11 +77,11 @@ if [ ! -x "$root/usr/lib/wine/wine" ]; then
 fi
 
 # The tree of a path: the nearest folder above it with a CMakeCache.txt (a build tree), else
-# the nearest existing folder that holds it.
+# the nearest existing folder that holds it (never the path itself, which the command may
+# remove and make again, as a prefix).
 tree_of() {
   local path=$1 folder
-  folder=$path
-  [ -d "$folder" ] || folder=$(dirname "$folder")
+  folder=$(dirname "$path")
   while [ ! -d "$folder" ]; do folder=$(dirname "$folder"); done
   local probe=$folder
   while [ "$probe" != / ]; do
