@@ -2,7 +2,8 @@
 // and never installed. The package (pellux.wxs) runs each as a deferred action without
 // impersonation, that is as LocalSystem, and hands it its values in CustomActionData:
 //
-//   CopyVendorLibraries    "[VENDORDIR]|[ProgramFolder]"  the bridge libraries found in VENDORDIR
+//   CopyVendorLibraries    "[VENDORDIR]|[ProgramFolder]"  the bridge libraries found in VENDORDIR,
+//                                                         which is remembered for the next time
 //   CreateDataFolder       ""                             ProgramData\Pellux\Tracker\logs,
 //   protected RegisterService        "[ProgramFolder]"              the program's own /I, then
 //   checked UnregisterService      "[ProgramFolder]"              the program's own /U, then
@@ -281,6 +282,31 @@ bool IsUsableLibrary(const std::wstring& path, const std::string& shown, const I
   return true;
 }
 
+// Remembers `folder` for the next installation (the package's REMEMBEREDVENDORDIR), beside the
+// settings, which no removal touches. Not remembered is worth a line only.
+void RememberVendorFolder(const std::string& folder, const InstallerLog& log) {
+  const wchar_t* key = L"Software\\Pellux\\Setup";
+  HKEY opened = nullptr;
+  LSTATUS status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                                   &opened, nullptr);
+  if (status != ERROR_SUCCESS) {
+    log.Line(SystemCallFailure("RegCreateKeyExW", "HKLM\\Software\\Pellux\\Setup",
+                               static_cast<DWORD>(status)));
+    return;
+  }
+  const std::wstring value = Wide(folder);
+  status = RegSetValueExW(opened, L"VendorFolder", 0, REG_SZ,
+                          reinterpret_cast<const BYTE*>(value.c_str()),
+                          static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+  if (status != ERROR_SUCCESS) {
+    log.Line(SystemCallFailure("RegSetValueExW", "HKLM\\Software\\Pellux\\Setup\\VendorFolder",
+                               static_cast<DWORD>(status)));
+  } else {
+    log.Line("VENDORDIR " + folder + " is remembered for the next installation");
+  }
+  RegCloseKey(opened);
+}
+
 }  // namespace
 }  // namespace Pellux
 
@@ -327,6 +353,7 @@ __declspec(dllexport) UINT __stdcall CopyVendorLibraries(MSIHANDLE install) {
              "): no bridge library copied");
     return ERROR_SUCCESS;
   }
+  Pellux::RememberVendorFolder(*vendorFolder, log);
   for (const Pellux::BridgeLibraryFile& library : Pellux::kBridgeLibraryFiles) {
     const std::string source = *vendorFolder + library.name;
     const std::string target = programFolder + library.name;
@@ -349,8 +376,8 @@ __declspec(dllexport) UINT __stdcall CopyVendorLibraries(MSIHANDLE install) {
 }
 
 // Deletes the bridge libraries from the program folder (the package does not list them, so its
-// own removal leaves them), so that an uninstalled program leaves no folder behind. The package
-// skips this when an upgrade removes the older version: the new one keeps them.
+// own removal leaves them), so that an uninstalled program leaves no folder behind. A newer
+// version that removed an older copies them again from the remembered VENDORDIR.
 __declspec(dllexport) UINT __stdcall RemoveVendorLibraries(MSIHANDLE install) {
   const InstallerLog log(install, "RemoveVendorLibraries");
   std::string data;
