@@ -35,6 +35,10 @@ class BaseStationDevices {
   // Power-cycles every attached USB device with these ids (disable, then enable): a station
   // that vanished from the list while we still held it open often comes back this way.
   virtual void RestartDevices(std::uint16_t vendorId, std::uint16_t productId) = 0;
+  // What keeps whole families of base stations from being found (a library of the vendor's
+  // that is not there), one line each for an administrator; none by default. Asked once, by the
+  // service at its start.
+  [[nodiscard]] virtual std::vector<std::string> Unavailable() { return {}; }
 };
 
 }  // namespace Pellux

@@ -1,5 +1,6 @@
 #include "link/win_base_station_devices_win.h"
 
+#include "device/bridge_library_check_win.h"
 #include "device/device_restart_win.h"
 #include "device/dsi_serial_si_win.h"
 #include "device/usb_device_win.h"
@@ -25,6 +26,10 @@ std::shared_ptr<DSISerial> WinBaseStationDevices::CreateTransport() {
 
 void WinBaseStationDevices::RestartDevices(std::uint16_t vendorId, std::uint16_t productId) {
   RestartUsbDevices(vendorId, productId);
+}
+
+std::vector<std::string> WinBaseStationDevices::Unavailable() {
+  return MissingBridgeLibraries();
 }
 
 }  // namespace Pellux

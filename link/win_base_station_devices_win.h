@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "base/clock.h"
@@ -22,6 +23,8 @@ class WinBaseStationDevices final : public BaseStationDevices {
   [[nodiscard]] std::vector<BaseStationCandidate> Candidates() override;
   std::shared_ptr<DSISerial> CreateTransport() override;
   void RestartDevices(std::uint16_t vendorId, std::uint16_t productId) override;
+  // Each bridge library missing from the program's folder (MissingBridgeLibraries).
+  [[nodiscard]] std::vector<std::string> Unavailable() override;
 
  private:
   Clock& clock_;

@@ -19,6 +19,7 @@ namespace Pellux {
 PXService::PXService(Pieces pieces)
     : Service(kName, kDisplayName, kDescription),
       clock_(pieces.clock),
+      devices_(pieces.devices),
       settingsReports_(pieces.settingsReports),
       uploader_({.settings = pieces.settings,
                  .devices = pieces.devices,
@@ -120,6 +121,12 @@ bool PXService::Init() {
   // now on: a service has no error stream.
   if (settingsReports_ != nullptr) {
     settingsReports_->SendTo([this](const std::string& line) { Log(line, LogLevel::kError); });
+  }
+  // A bridge library missing from the program's folder: its family of base stations is never
+  // found, which the administrator hears of where services report and in the activity log.
+  for (const std::string& line : devices_.Unavailable()) {
+    Log(line, LogLevel::kError);
+    ReportServiceEvent(EVENTLOG_WARNING_TYPE, kEventDevicesUnavailable, line);
   }
   DEV_BROADCAST_DEVICEINTERFACE_A filter{};
   filter.dbcc_size = 32;

@@ -90,6 +90,8 @@ class PXService : public Service {
   static constexpr DWORD kEventUiChannelDown = 109;
   static constexpr DWORD kEventUiChannelUp = 110;
   static constexpr DWORD kEventActivityLogRefused = 111;
+  // A family of base stations absent for a library missing from the program's folder.
+  static constexpr DWORD kEventDevicesUnavailable = 113;
 
   // Logs the outcome's lines and hands its action to the engine.
   void Apply(const HostEventOutcome& outcome);
@@ -101,6 +103,7 @@ class PXService : public Service {
   void Listen();
 
   Clock& clock_;
+  BaseStationDevices& devices_;
   SettingsReportRelay* const settingsReports_;
   WinUserInterface* ui_ = nullptr;
   Uploader uploader_;

@@ -206,12 +206,15 @@ scenario_install() {
   # The service was installed (event 100) and started (event 105).
   grep -a -q 'ReportEventA (.*,0x00000064,' "$debug" || fail "no event 100 (installed) was reported"
   grep -a -q 'ReportEventA (.*,0x00000069,' "$debug" || fail "no event 105 (started) was reported"
+  # With every library there, none is reported missing (event 113).
+  ! grep -a -q 'ReportEventA (.*,0x00000071,' "$debug" || fail "a library given was reported missing"
 }
 
 scenario_no_vendor() {
   prepare
-  # An administrator's settings from before: the activity log switched on.
+  # An administrator's settings from before: the activity log switched on, kept for a day.
   wine reg add "$settings_key" /v LogActivity /t REG_DWORD /d 1 /f >/dev/null
+  wine reg add "$settings_key" /v MaxLogDays /t REG_DWORD /d 1 /f >/dev/null
   msi_install "$package" "$work/install.log"
   log_says "$work/install.log" "CopyVendorLibraries: no VENDORDIR given: no bridge library copied; the service looks for them in $program_folder\\"
   expect_installed
@@ -318,9 +321,16 @@ scenario_upgrade() {
   [ -n "$id" ] || fail "the service made no client id"
   product_registered "$(product_code "$version")" || fail "version $version is not registered"
 
-  # The newer version, without VENDORDIR: it replaces the older and keeps the libraries.
+  local vendor
+  vendor="$(winpath "$win64/stand_in")\\"
+  [ "$(reg_value 'HKLM\Software\Pellux\Setup' VendorFolder)" = "$vendor" ] ||
+    fail "VENDORDIR is not remembered"
+
+  # The newer version, without VENDORDIR: it replaces the older and copies the libraries again
+  # from the remembered folder.
   msi_install "$newer" "$work/install-newer.log"
   log_says "$work/install-newer.log" "RegisterService: the service Pellux is registered as"
+  log_says "$work/install-newer.log" "CopyVendorLibraries: copied ${vendor}libusb0.dll"
   expect_installed
   expect_libraries
   product_registered "$(product_code "$version")" && fail "version $version is still registered beside $newer_version"
@@ -336,6 +346,7 @@ scenario_upgrade() {
   expect_removed
   msi_install "$older" "$work/install-after.log"
   expect_installed
+  expect_libraries
   [ "$(reg_value "$settings_key" ClientId)" = "$id" ] || fail "the client id changed on installing after a removal"
   note "upgrade, installing again and after a removal keep client id $id"
 }
