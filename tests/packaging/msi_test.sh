@@ -365,7 +365,8 @@ scenario_x86_tables() {
   [ -f "$package" ] || fail "no $package"
   msiinfo suminfo "$package" | grep -q '^Template: Intel;1033$' || fail "the package is not for x86"
   mkdir -p "$work/tables"
-  msidump -d "$work/tables" -s "$package" >/dev/null || fail "msidump failed"
+  # The tables, and the streams (below its working folder).
+  (cd "$work/tables" && msidump -d "$work/tables" -t -s "$package" >/dev/null) || fail "msidump failed"
   grep -q -P '^ProgramFolder\tProgramFilesFolder\tPellux\r?$' "$work/tables/Directory.idt" ||
     fail "the program folder is not [ProgramFilesFolder]Pellux"
   local files
@@ -377,7 +378,7 @@ scenario_x86_tables() {
     (( (attributes & 256) == 0 )) || fail "a component is marked 64-bit"
   done
   local binary
-  binary=$(find "$work/tables" -path '*Binary*' -name 'SetupActions*' | head -1)
+  binary=$(find "$work/tables" -name 'Binary.SetupActions' | head -1)
   [ -n "$binary" ] || fail "the package carries no SetupActions binary"
   x86_64-w64-mingw32-objdump -f "$binary" | grep -q 'file format pei-i386' ||
     fail "the package's actions are not an i686 library"

@@ -157,10 +157,20 @@ class ServiceEventReports : public testing::Test {
 };
 
 constexpr unsigned kInformation = EVENTLOG_INFORMATION_TYPE;
+constexpr unsigned kWarning = EVENTLOG_WARNING_TYPE;
 constexpr unsigned kError = EVENTLOG_ERROR_TYPE;
+// A bridge library missing from the program's folder, reported at each start.
+constexpr unsigned kDevicesUnavailable = 113;
+// The uplinker's folder here holds no bridge library: the three reports of each start.
+constexpr std::size_t kMissingLibraries = 3;
 
 Report Event(unsigned type, unsigned id, const ServiceProgram& program) {
   return {type, 0, id, 1, {program.name}};
+}
+
+std::vector<Report> Without(unsigned id, std::vector<Report> reports) {
+  std::erase_if(reports, [id](const Report& report) { return report.id == id; });
+  return reports;
 }
 
 TEST_F(ServiceEventReports, EachStepReportsItsEventWithTheServiceNameAsTheOneString) {
@@ -178,11 +188,39 @@ TEST_F(ServiceEventReports, EachStepReportsItsEventWithTheServiceNameAsTheOneStr
     EXPECT_EQ(run("/U").err, "");
     EXPECT_NE(run("/U").err, "");
     // The stop's report is made on the service's control thread while the /U may already run.
-    EXPECT_THAT(ReportsSince(from, 5),
+    // The missing libraries' reports have their own test below.
+    const std::size_t missing = program.name == "Pellux" ? kMissingLibraries : 0;
+    EXPECT_THAT(Without(kDevicesUnavailable, ReportsSince(from, 5 + missing)),
                 testing::UnorderedElementsAre(
                     Event(kInformation, 100, program), Event(kInformation, 105, program),
                     Event(kError, 106, program), Event(kInformation, 108, program),
                     Event(kInformation, 101, program)));
+  }
+}
+
+TEST_F(ServiceEventReports, EachMissingBridgeLibraryIsReportedAtStartWithItsFileAndFolder) {
+  const ServiceProgram program = Uplinker();
+  const auto run = [&](const char* switchText) { return RunProgramAt(program.path, switchText); };
+  const std::size_t from = DebugLines().size();
+  ASSERT_EQ(run("/I").err, "");
+  ASSERT_EQ(run("/S").err, "The Pellux Data Uploader service has started.\n");
+  const std::vector<Report> reports = ReportsSince(from, 2 + kMissingLibraries);
+  EXPECT_EQ(run("/U").err, "");
+  std::vector<Report> missing;
+  for (const Report& report : reports) {
+    if (report.id == kDevicesUnavailable) missing.push_back(report);
+  }
+  ASSERT_EQ(missing.size(), kMissingLibraries);
+  const char* files[] = {"DSI_SiUSBXp_3_1.DLL", "DSI_CP210xManufacturing_3_1.dll", "libusb0.dll"};
+  for (std::size_t i = 0; i < kMissingLibraries; ++i) {
+    SCOPED_TRACE(files[i]);
+    EXPECT_EQ(missing[i].type, kWarning);
+    ASSERT_EQ(missing[i].stringCount, 2U);
+    ASSERT_EQ(missing[i].strings.size(), 2U);
+    EXPECT_EQ(missing[i].strings[0], "Pellux");
+    // Wine's channel shows only the beginning of the text: the file, and the folder after it.
+    EXPECT_THAT(missing[i].strings[1],
+                testing::StartsWith(std::string("Bridge library ") + files[i] + " is not in "));
   }
 }
 
