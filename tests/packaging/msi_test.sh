@@ -10,9 +10,9 @@
 #
 #   msi_test.sh SCENARIO WORK WIN64_BUILD WIN32_BUILD SETUP_DLL
 #
-# SCENARIO: install, no-vendor, hostile, uninstall, upgrade, x86-tables. WORK is emptied first.
-# WIN64_BUILD gives uplinker.exe, pelluxctl.exe, rebooter64.exe and the x86_64 stand-ins of the
-# bridge libraries (stand_in/); WIN32_BUILD gives rebooter.exe and, for x86-tables,
+# SCENARIO: install, no-vendor, hostile, uninstall, upgrade, upload, x86-tables. WORK is emptied first.
+# WIN64_BUILD gives uplinker.exe, pelluxctl.exe, rebooter64.exe, the x86_64 stand-ins of the
+# bridge libraries (stand_in/) and the reference server (sim/pellux-reference-server.exe); WIN32_BUILD gives rebooter.exe and, for x86-tables,
 # pellux_setup.dll; SETUP_DLL is the x86_64 build's.
 set -uo pipefail
 
@@ -351,6 +351,58 @@ scenario_upgrade() {
   note "upgrade, installing again and after a removal keep client id $id"
 }
 
+# The installed service at work: with the stand-ins as the vendor's libraries (their file in the
+# program folder attaches a virtual base station with its tracker), it links the tracker and
+# posts its session to the reference server (the x86_64 build's, under Wine in the same prefix).
+scenario_upload() {
+  prepare
+  local server="$win64/sim/pellux-reference-server.exe"
+  [ -f "$server" ] || fail "$server is missing (make win64 builds it)"
+  printf '%s\n' \
+    '<p><response host="{host}" port="{port}" path="/done"/><clientDisplay><message>Upload complete.</message></clientDisplay><device action="close" sleepPeriod="15"/></p>' \
+    '---' \
+    '<p><device action="close"/></p>' >"$work/scenario.txt"
+  "$WINE" "$server" --scenario "$(winpath "$work/scenario.txt")" >"$work/server.txt" 2>>"$debug" &
+  local port=""
+  for _ in $(seq 60); do
+    port=$(tr -d '\r' <"$work/server.txt" | sed -n 's/^listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p')
+    [ -n "$port" ] && break
+    sleep 0.5
+  done
+  [ -n "$port" ] || fail "the reference server did not start"
+  # An administrator's settings from before: the server, and the activity log on.
+  wine reg add "$settings_key" /v ServerHost /t REG_SZ /d 127.0.0.1 /f >/dev/null
+  wine reg add "$settings_key" /v ServerPort /t REG_DWORD /d "$port" /f >/dev/null
+  wine reg add "$settings_key" /v ErrorHost /t REG_SZ /d 127.0.0.1 /f >/dev/null
+  wine reg add "$settings_key" /v ErrorPort /t REG_DWORD /d "$port" /f >/dev/null
+  wine reg add "$settings_key" /v LogActivity /t REG_DWORD /d 1 /f >/dev/null
+  wine reg add "$settings_key" /v MaxLogDays /t REG_DWORD /d 1 /f >/dev/null
+  msi_install "$package" "$work/install.log" "VENDORDIR=$(winpath "$win64/stand_in")"
+  expect_installed
+  expect_libraries
+  # The base station plugged in: the stand-ins read their file at their first call, in the
+  # service's next start.
+  printf '%s' '{"DSI_SiUSBXp_3_1.DLL": [{"command": "attach", "serial": "7703155", "stationSerial": 7703155}], "libusb0.dll": [{"command": "bus", "busses": []}]}' \
+    >"$unix_folder/PelluxStandIn.json"
+  wine "$program_folder\\uplinker.exe" /P >/dev/null
+  wine "$program_folder\\uplinker.exe" /S >/dev/null
+  wait_running
+  local posts=0
+  for _ in $(seq 120); do
+    posts=$(grep -c '^POST ' "$work/server.txt")
+    [ "$posts" -ge 2 ] && break
+    sleep 0.5
+  done
+  [ "$posts" -ge 2 ] || fail "the service posted $posts request(s), not its session; the server saw: $(cat "$work/server.txt")"
+  local status
+  status=$(wine "$program_folder\\pelluxctl.exe" status | tr -d '\r')
+  echo "$status" | grep -q "^base station: open$" || fail "pelluxctl status says: $status"
+  rm -f "$unix_folder/PelluxStandIn.json"
+  msi_remove "$package" "$work/remove.log"
+  expect_removed
+  note "installed service uploaded its session ($posts requests) and pelluxctl saw the station open"
+}
+
 # The shipped package, as built by `make msi`: what 64-bit Windows reads from its tables.
 scenario_x86_tables() {
   rm -rf "$work"
@@ -397,6 +449,7 @@ case "$scenario" in
   hostile) scenario_hostile ;;
   uninstall) scenario_uninstall ;;
   upgrade) scenario_upgrade ;;
+  upload) scenario_upload ;;
   x86-tables) scenario_x86_tables ;;
   *) echo "msi_test.sh: no scenario $scenario" >&2; exit 2 ;;
 esac
