@@ -27,8 +27,9 @@ win64: deps
 	cmake --build --preset win64 -j $(JOBS)
 
 # The i686 build: the programs that are shipped, the installer's actions (pellux_setup.dll) and
-# every Windows test program, as the x86_64 build.
-win32: deps
+# every Windows test program, as the x86_64 build (whose rebooter64.exe its service tests start,
+# as the i686 service does on 64-bit Windows).
+win32: deps win64
 	cmake --preset win32 >/dev/null
 	cmake --build --preset win32 -j $(JOBS)
 

@@ -2,6 +2,7 @@
 // with a virtual base station in its process), and the whole recovery: the service's watchdog
 // relaunches through the real rebooter64.exe beside it, and the service comes back in a new
 // process and uploads again. Wine lists no USB devices, so every device restart finds none.
+// Wine's prefix is 64-bit Windows, where the service of either build starts rebooter64.exe.
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -9,6 +10,7 @@
 #include <chrono>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "service/service_name.h"
 #include "sim/reference_server.h"
@@ -76,30 +78,64 @@ TEST(RebooterBystander, DISABLED_LivesForAMinute) {
   Sleep(60000);
 }
 
-// The 64-bit build runs as invoked (the service starts it as LocalSystem) and without a window.
-TEST(RebooterProgramTest, RunsAsInvokedInTheWindowsSubsystem) {
-  const std::string program = ProgramBeside("rebooter64.exe");
-  HMODULE image = LoadLibraryExA(program.c_str(), nullptr, LOAD_LIBRARY_AS_IMAGE_RESOURCE);
-  ASSERT_NE(image, nullptr) << GetLastError();
-  HRSRC found = FindResourceA(image, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24));
-  ASSERT_NE(found, nullptr) << GetLastError();
-  const auto* bytes = static_cast<const char*>(LockResource(LoadResource(image, found)));
-  const std::string manifest(bytes, SizeofResource(image, found));
-  EXPECT_NE(manifest.find("<requestedExecutionLevel level=\"asInvoker\""), std::string::npos)
-      << manifest;
-  FreeLibrary(image);
+// A rebooter build and what its image must say: the 64-bit build runs as invoked (the service
+// starts it as LocalSystem), the 32-bit one asks for administrator rights; both without a window.
+struct RebooterImage {
+  const char* file;
+  const char* level;
+  WORD machine;
+};
 
-  HANDLE file = CreateFileA(program.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            0, nullptr);
-  ASSERT_NE(file, INVALID_HANDLE_VALUE);
-  IMAGE_DOS_HEADER dos{};
-  IMAGE_NT_HEADERS64 nt{};
-  DWORD read = 0;
-  ASSERT_NE(ReadFile(file, &dos, sizeof dos, &read, nullptr), 0);
-  SetFilePointer(file, dos.e_lfanew, nullptr, FILE_BEGIN);
-  ASSERT_NE(ReadFile(file, &nt, sizeof nt, &read, nullptr), 0);
-  CloseHandle(file);
-  EXPECT_EQ(nt.OptionalHeader.Subsystem, IMAGE_SUBSYSTEM_WINDOWS_GUI);
+// The rebooters beside this program: rebooter64.exe, which the service starts on 64-bit Windows
+// whatever its own build (the i686 build's tests take it from the x86_64 build, as the installer
+// ships it beside the i686 service), and, in the i686 build, that build's own rebooter.exe.
+std::vector<RebooterImage> RebootersBeside() {
+  std::vector<RebooterImage> images{{"rebooter64.exe", "asInvoker", IMAGE_FILE_MACHINE_AMD64}};
+#if !defined(_WIN64)
+  images.push_back({"rebooter.exe", "requireAdministrator", IMAGE_FILE_MACHINE_I386});
+#endif
+  return images;
+}
+
+TEST(RebooterProgramTest, EachBuildAsksForItsLevelInTheWindowsSubsystem) {
+  for (const RebooterImage& expected : RebootersBeside()) {
+    SCOPED_TRACE(expected.file);
+    const std::string program = ProgramBeside(expected.file);
+    HMODULE image = LoadLibraryExA(program.c_str(), nullptr, LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    ASSERT_NE(image, nullptr) << GetLastError();
+    HRSRC found = FindResourceA(image, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24));
+    ASSERT_NE(found, nullptr) << GetLastError();
+    const auto* bytes = static_cast<const char*>(LockResource(LoadResource(image, found)));
+    const std::string manifest(bytes, SizeofResource(image, found));
+    EXPECT_NE(
+        manifest.find(std::string("<requestedExecutionLevel level=\"") + expected.level + "\""),
+        std::string::npos)
+        << manifest;
+    FreeLibrary(image);
+
+    // The PE signature and file header, then the optional header of either size: the
+    // subsystem field lies at the same offset in both.
+    HANDLE file = CreateFileA(program.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    IMAGE_DOS_HEADER dos{};
+    DWORD signature = 0;
+    IMAGE_FILE_HEADER header{};
+    IMAGE_OPTIONAL_HEADER32 optional{};
+    DWORD read = 0;
+    ASSERT_NE(ReadFile(file, &dos, sizeof dos, &read, nullptr), 0);
+    SetFilePointer(file, dos.e_lfanew, nullptr, FILE_BEGIN);
+    ASSERT_NE(ReadFile(file, &signature, sizeof signature, &read, nullptr), 0);
+    ASSERT_NE(ReadFile(file, &header, sizeof header, &read, nullptr), 0);
+    ASSERT_NE(ReadFile(file, &optional, sizeof optional, &read, nullptr), 0);
+    CloseHandle(file);
+    EXPECT_EQ(signature, static_cast<DWORD>(IMAGE_NT_SIGNATURE));
+    EXPECT_EQ(header.Machine, expected.machine);
+    EXPECT_EQ(optional.Magic, expected.machine == IMAGE_FILE_MACHINE_AMD64
+                                  ? IMAGE_NT_OPTIONAL_HDR64_MAGIC
+                                  : IMAGE_NT_OPTIONAL_HDR32_MAGIC);
+    EXPECT_EQ(optional.Subsystem, IMAGE_SUBSYSTEM_WINDOWS_GUI);
+  }
 }
 
 // Each test starts with the service installed and running, uploading to a reference server.
