@@ -169,7 +169,14 @@ bool RunProgram(const std::string& commandLine, const InstallerLog& log) {
   std::string output;
   char buffer[4096];
   DWORD read = 0;
-  while (ReadFile(readEnd.Get(), buffer, sizeof buffer, &read, nullptr) != 0 && read > 0) {
+  // The program's end closes the pipe (ERROR_BROKEN_PIPE): any other end is worth a line.
+  for (;;) {
+    if (ReadFile(readEnd.Get(), buffer, sizeof buffer, &read, nullptr) == 0) {
+      const DWORD code = GetLastError();
+      if (code != ERROR_BROKEN_PIPE) log.Line(SystemCallFailure("ReadFile", commandLine, code));
+      break;
+    }
+    if (read == 0) break;
     output.append(buffer, read);
   }
   const DWORD waited = WaitForSingleObject(processHandle.Get(), kProgramWaitMs);
@@ -252,6 +259,10 @@ bool Unregister(const std::string& folder, const InstallerLog& log) {
 // Whether `path` is a plain file (no folder, no link) whose image is built for this machine.
 bool IsUsableLibrary(const std::wstring& path, const std::string& shown, const InstallerLog& log) {
   const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    log.Line(SystemCallFailure("GetFileAttributesW", shown, GetLastError()) + ": not copied");
+    return false;
+  }
   if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
     log.Line(shown + " is a folder or a link, not a library: not copied");
     return false;

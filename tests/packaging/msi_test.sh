@@ -288,6 +288,15 @@ scenario_hostile() {
     msi_remove "$package" "$work/remove-$i.log"
     expect_removed
   done
+
+  # The remembered folder is checked as a given one: one written there by hand is refused too.
+  wine reg add 'HKLM\Software\Pellux\Setup' /v VendorFolder /t REG_SZ /d 'C:\a|b\..' /f >/dev/null
+  msi_install "$package" "$work/install-remembered.log"
+  log_says "$work/install-remembered.log" "VENDORDIR refused, no bridge library copied: the folder name holds a character no Windows path may hold"
+  expect_installed
+  expect_no_library
+  msi_remove "$package" "$work/remove-remembered.log"
+  expect_removed
 }
 
 scenario_uninstall() {
