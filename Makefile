@@ -99,7 +99,7 @@ tidy: linux
 DEB_DIR := $(CURDIR)/build/deb
 deb: linux
 	rm -rf $(DEB_DIR) debian/debhelper-build-stamp
-	dpkg-buildpackage --build=binary --no-sign --no-pre-clean \
+	DEB_DIR=$(DEB_DIR) dpkg-buildpackage --build=binary --no-sign --no-pre-clean \
 	  --buildinfo-option=-u$(DEB_DIR) --buildinfo-file=$(DEB_DIR)/pellux.buildinfo \
 	  --changes-option=-u$(DEB_DIR) --changes-file=$(DEB_DIR)/pellux.changes
 	lintian --fail-on error,warning \

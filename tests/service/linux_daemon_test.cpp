@@ -14,6 +14,7 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <utility>
 
 #include "service/linux_daemon_linux.h"
 #include "sim/memory_settings_store.h"
@@ -29,23 +30,33 @@ namespace {
 
 using namespace std::chrono_literals;
 
+// A folder of its own for a daemon under test, which systemd asks for a heartbeat every 100 ms.
+std::string PrepareDaemonFolder() {
+  setenv("WATCHDOG_USEC", "200000", 1);
+  unsetenv("WATCHDOG_PID");
+  char pattern[] = "/tmp/pellux-daemon-XXXXXX";
+  return mkdtemp(pattern);
+}
+
+// The pieces of a daemon under test: its socket in `folder`, its lines in `lines`.
+LinuxDaemon::Pieces TestPieces(SettingsStore& store, BaseStationDevices& bus,
+                               const std::string& folder, Messages& lines) {
+  return LinuxDaemon::Pieces{.settings = store,
+                             .devices = bus,
+                             .clock = SystemClock::Instance(),
+                             .socketPath = folder + "/service.sock",
+                             .programFolder = PELLUX_SOURCE_DIR,
+                             .output = std::make_unique<RecordedDebugOutput>(lines),
+                             .logFolder = nullptr,
+                             .statusInterval = 100ms,
+                             .relauncher = {}};
+}
+
 class LinuxDaemonTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    setenv("WATCHDOG_USEC", "200000", 1);  // a heartbeat every 100 ms
-    unsetenv("WATCHDOG_PID");
-    char pattern[] = "/tmp/pellux-daemon-XXXXXX";
-    folder = mkdtemp(pattern);
-    daemon = std::make_unique<LinuxDaemon>(
-        LinuxDaemon::Pieces{.settings = store,
-                            .devices = bus,
-                            .clock = SystemClock::Instance(),
-                            .socketPath = folder + "/service.sock",
-                            .programFolder = PELLUX_SOURCE_DIR,
-                            .output = std::make_unique<RecordedDebugOutput>(lines),
-                            .logFolder = nullptr,
-                            .statusInterval = 100ms,
-                            .relauncher = {}});
+    folder = PrepareDaemonFolder();
+    daemon = std::make_unique<LinuxDaemon>(TestPieces(store, bus, folder, lines));
     runner = std::thread([this] { exitCode = daemon->Run(); });
   }
   void TearDown() override {
@@ -126,26 +137,14 @@ TEST_F(LinuxDaemonTest, AStationThatArrivesIsOpenedAndTheStatusSaysSo) {
 class StallingDaemon {
  public:
   explicit StallingDaemon(std::optional<std::chrono::milliseconds> stallAfter) {
-    setenv("WATCHDOG_USEC", "200000", 1);  // a heartbeat every 100 ms
-    unsetenv("WATCHDOG_PID");
-    char pattern[] = "/tmp/pellux-daemon-XXXXXX";
-    folder = mkdtemp(pattern);
-    daemon = std::make_unique<LinuxDaemon>(
-        LinuxDaemon::Pieces{.settings = store,
-                            .devices = bus,
-                            .clock = SystemClock::Instance(),
-                            .socketPath = folder + "/service.sock",
-                            .programFolder = PELLUX_SOURCE_DIR,
-                            .output = std::make_unique<RecordedDebugOutput>(lines),
-                            .logFolder = nullptr,
-                            .statusInterval = 100ms,
-                            .relauncher = {},
-                            .watchdogIdleLimit = CommunicationManager::kWatchdogIdleLimit,
-                            .engineStallAfter = stallAfter,
-                            .engineStall = [this] {
-                              std::unique_lock guard(mutex);
-                              released.wait(guard, [this] { return isReleased; });
-                            }});
+    folder = PrepareDaemonFolder();
+    LinuxDaemon::Pieces pieces = TestPieces(store, bus, folder, lines);
+    pieces.engineStallAfter = stallAfter;
+    pieces.engineStall = [this] {
+      std::unique_lock guard(mutex);
+      released.wait(guard, [this] { return isReleased; });
+    };
+    daemon = std::make_unique<LinuxDaemon>(std::move(pieces));
     runner = std::thread([this] {
       exitCode = daemon->Run();
       finished.store(true);

@@ -53,6 +53,18 @@ def wait_for(condition, timeout, what, interval=0.2):
         time.sleep(interval)
 
 
+def end_process(process, timeout):
+    """SIGTERM, then SIGKILL when `process` has not ended within `timeout` seconds."""
+    if process.poll() is not None:
+        return
+    process.terminate()
+    try:
+        process.wait(timeout=timeout)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        process.wait()
+
+
 def the_package():
     """The .deb of `make deb`, or a failure that says how to make it."""
     found = sorted(glob.glob(os.path.join(DEB_DIR, "pellux_*_amd64.deb")))
@@ -192,14 +204,8 @@ class Container:
     def shutdown(self):
         if self.process is None:
             return
-        if self.process.poll() is None:
-            # nspawn asks the container's systemd to power off (SIGRTMIN+3) on SIGTERM.
-            self.process.terminate()
-            try:
-                self.process.wait(timeout=60)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait()
+        # nspawn asks the container's systemd to power off (SIGRTMIN+3) on SIGTERM.
+        end_process(self.process, 60)
         self.console.close()
 
 
@@ -230,13 +236,7 @@ class HostProgram:
             return list(self.lines)
 
     def stop(self):
-        if self.process.poll() is None:
-            self.process.terminate()
-            try:
-                self.process.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait()
+        end_process(self.process, 10)
         return self.process.returncode
 
 
