@@ -2,10 +2,17 @@
 # Linux and Windows programs, and runs every test (Windows ones under Wine) in one CTest run.
 
 JOBS ?= $(shell nproc)
+# Whether this machine runs 32-bit x86 code at all (a kernel without IA-32 emulation, or a
+# hypervisor that forbids it, runs none): only then are the i686 test programs built and run.
+I686_TESTS := $(shell ./scripts/host-runs-i386.sh >/dev/null 2>&1 && echo ON || echo OFF)
 # The Windows builds' lists of test programs that the Linux CTest runs under Wine: x86_64 under
 # this host's Wine, i686 under 32-bit Wine (the host's, or that of the root filesystem of
 # scripts/make-wine32-root.sh, which the test wine.i686.root makes when missing).
+ifeq ($(I686_TESTS),ON)
 WINE_TESTS := $(CURDIR)/build/win64/wine-tests.cmake;$(CURDIR)/build/win32/wine-tests.cmake
+else
+WINE_TESTS := $(CURDIR)/build/win64/wine-tests.cmake
+endif
 FUZZ_SECONDS ?= 60
 # The soak test runs its full thousand sessions in the release build; the sanitizer builds,
 # ten to fifty times slower, run a tenth of them.
@@ -26,11 +33,11 @@ win64: deps
 	cmake --preset win64 >/dev/null
 	cmake --build --preset win64 -j $(JOBS)
 
-# The i686 build: the programs that are shipped, the installer's actions (pellux_setup.dll) and
-# every Windows test program, as the x86_64 build (whose rebooter64.exe its service tests start,
-# as the i686 service does on 64-bit Windows).
+# The i686 build: the programs that are shipped, the installer's actions (pellux_setup.dll) and,
+# where 32-bit code runs, every Windows test program, as the x86_64 build (whose rebooter64.exe
+# its service tests start, as the i686 service does on 64-bit Windows).
 win32: deps win64
-	cmake --preset win32 >/dev/null
+	cmake --preset win32 -DPELLUX_TESTS=$(I686_TESTS) >/dev/null
 	cmake --build --preset win32 -j $(JOBS)
 
 tsan: deps
@@ -129,6 +136,8 @@ system-root: deps
 # committed inputs are replayed in the ASan run. The package of `make deb` is what the main run's
 # system tests install in their containers (label "system"; `ctest -LE system` skips them).
 check: deps format-check win64 win32 linux deb check-asan check-tsan
+	@[ $(I686_TESTS) = ON ] || { ./scripts/host-runs-i386.sh || true; \
+	  echo "make check: the i686 test programs are neither built nor run on this machine"; }
 	cd build/linux && ctest --output-on-failure -j $(JOBS)
 
 clean:

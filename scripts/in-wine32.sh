@@ -63,27 +63,9 @@ if [ "$(id -u)" -ne 0 ]; then
   exit 1
 fi
 
-# Whether this kernel runs 32-bit x86 programs at all: a program of 96 bytes (an ELF header,
-# one loadable segment, and "exit(42)" through int 0x80), run from beside the root (where
-# programs may run, unlike a /tmp mounted noexec). Tried before the root is made, as a machine
-# without IA-32 emulation runs no program of it.
-mkdir -p "$(dirname "$root")"
-probe=$(mktemp -p "$(dirname "$root")" i386-probe.XXXXXX)
-printf '\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00\x01\x00\x00\x00'\
-'\x54\x80\x04\x08\x34\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x34\x00\x20\x00\x01\x00'\
-'\x00\x00\x00\x00\x00\x00\x01\x00\x00\x00\x00\x00\x00\x00\x00\x80\x04\x08\x00\x80\x04\x08'\
-'\x60\x00\x00\x00\x60\x00\x00\x00\x05\x00\x00\x00\x00\x10\x00\x00'\
-'\xb8\x01\x00\x00\x00\xbb\x2a\x00\x00\x00\xcd\x80' >"$probe"
-chmod +x "$probe"
-status=0
-said=$("$probe" 2>&1) || status=$?
-rm -f "$probe"
-if [ "$status" -ne 42 ]; then
-  echo "in-wine32: a 32-bit x86 program does not run here (status $status: $said)" >&2
-  if grep -q "Exec format error" <<<"$said"; then
-    echo "in-wine32: this machine runs no 32-bit x86 program (the kernel refuses i386" \
-         "programs: no IA-32 emulation), so no i686 Windows program can run under Wine here" >&2
-  fi
+# Whether this kernel runs 32-bit x86 programs at all, tried before the root is made, as a
+# machine without IA-32 emulation runs no program of it.
+if ! "$scripts/host-runs-i386.sh" "$(dirname "$root")"; then
   exit 1
 fi
 
