@@ -405,7 +405,7 @@ scenario_upload() {
   [ "$posts" -ge 2 ] || fail "the service posted $posts request(s), not its session; the server saw: $(cat "$work/server.txt")"
   local status
   status=$(wine "$program_folder\\pelluxctl.exe" status | tr -d '\r')
-  echo "$status" | grep -q "^base station: open$" || fail "pelluxctl status says: $status"
+  echo "$status" | grep -Eq "^base station: +open, " || fail "pelluxctl status says: $status"
   rm -f "$unix_folder/PelluxStandIn.json"
   msi_remove "$package" "$work/remove.log"
   expect_removed

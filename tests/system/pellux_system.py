@@ -319,8 +319,12 @@ class ContainerTest(unittest.TestCase):
         return c.wait_active()
 
     def wait_for_upload(self, server, timeout=60):
-        """Waits for a whole upload: the tracker put to sleep, as pelluxctl status tells."""
+        """Waits for a whole upload: the server's record holds one, and the daemon's status record
+        (pelluxctl status --json) a finished upload. Returns that record."""
         def uploaded():
-            status = self.container.run(["pelluxctl", "status"], check=False).stdout
-            return status if "put to sleep: " in status and server.uploads() else None
+            run = self.container.run(["pelluxctl", "status", "--json"], check=False)
+            if run.returncode != 0 or not server.uploads():
+                return None
+            record = json.loads(run.stdout)
+            return record if record["last_upload"] else None
         return wait_for(uploaded, timeout, "a whole upload", interval=0.5)

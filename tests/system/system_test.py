@@ -136,9 +136,15 @@ class UploadTest(ContainerTest):
         station = self.start_station()
         server = self.start_server()
         self.configure(station, server)
-        status = self.wait_for_upload(server)
-        self.assertIn("base station: open", status)
-        self.assertRegex(status, r"put to sleep: \d{4}-\d\d-\d\d")
+        record = self.wait_for_upload(server)
+        self.assertTrue(record["base_station"]["open"], record)
+        self.assertEqual(record["last_upload"]["result"], "succeeded", record)
+        self.assertGreater(record["last_upload"]["bytes"], 0, record)
+        self.assertGreater(record["last_sleep"], 0, record)
+        status = self.container.run(["pelluxctl", "status"]).stdout
+        self.assertRegex(status, r"(?m)^base station: +open, ")
+        self.assertRegex(status, r"(?m)^last upload: +succeeded, \d{4}-\d\d-\d\d ")
+        self.assertRegex(status, r"(?m)^tracker to sleep: +\d{4}-\d\d-\d\d")
         first = server.uploads()[0]
         self.assertIn("/device/tracker/uploadData", first)
         self.assertIn("clientId=", first)

@@ -35,6 +35,21 @@ TEST(PelluxctlArguments, CommandsAndTheirArguments) {
     ASSERT_EQ(parse.outcome, Outcome::kRun) << parse.text;
     EXPECT_EQ(parse.options.command, c.command);
   }
+  struct StatusCase {
+    std::vector<std::string> arguments;
+    bool json;
+    bool follow;
+  };
+  const StatusCase statusCases[] = {{{"status"}, false, false},
+                                    {{"status", "--json"}, true, false},
+                                    {{"status", "--follow"}, false, true},
+                                    {{"status", "--follow", "--json"}, true, true}};
+  for (const StatusCase& c : statusCases) {
+    const auto parse = ParsePelluxctlArguments(c.arguments);
+    ASSERT_EQ(parse.outcome, Outcome::kRun) << parse.text;
+    EXPECT_EQ(parse.options.json, c.json) << c.arguments.size();
+    EXPECT_EQ(parse.options.follow, c.follow) << c.arguments.size();
+  }
   const auto logging = ParsePelluxctlArguments({"logging", "on", "+30"});
   EXPECT_TRUE(logging.options.loggingOn);
   EXPECT_EQ(logging.options.logDays, 30);
@@ -87,7 +102,10 @@ TEST(PelluxctlArguments, HostileArgumentsAreUsageErrors) {
       {{"--reply", longName, "status"}, "--reply takes one word of at most 256 bytes"},
       {{"--verbose", "status"}, "unknown option '--verbose'"},
       {{"frob"}, "unknown command 'frob'"},
-      {{"status", "now"}, "status takes no arguments"},
+      {{"status", "now"}, "status takes --json and --follow, not 'now'"},
+      {{"status", "--json", "--json"}, "status takes --json once"},
+      {{"status", "--follow", "--jsonx"}, "status takes --json and --follow, not '--jsonx'"},
+      {{"refresh", "--json"}, "refresh takes no arguments"},
       {{"logging"}, "logging takes 'on DAYS' or 'off'"},
       {{"logging", "on"}, "logging takes 'on DAYS' or 'off'"},
       {{"logging", "off", "7"}, "logging takes 'on DAYS' or 'off'"},

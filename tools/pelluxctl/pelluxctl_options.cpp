@@ -101,8 +101,12 @@ std::string PelluxctlUsage() {
          "Talks to the Pellux uploader service over its UI channel.\n"
          "\n"
          "commands:\n"
-         "  status                 whether the base station is open, and when the tracker was\n"
-         "                         last put to sleep (local time)\n"
+         "  status [--json] [--follow]\n"
+         "                         what the service is doing: the link, the base station, the\n"
+         "                         session and its progress, the last upload and error, the\n"
+         "                         activity log and the proxy (times in local time); --json\n"
+         "                         prints the service's record as it is; --follow prints each\n"
+         "                         change until Ctrl-C, and a transfer's progress\n"
          "  logging on DAYS        keep activity logs, for DAYS days (1 to 36500)\n"
          "  logging off            stop the activity log\n"
          "  proxy [OPTIONS]        replace the proxy settings (pelluxctl proxy --help)\n"
@@ -166,11 +170,22 @@ PelluxctlParse ParsePelluxctlArguments(const std::vector<std::string>& arguments
   const std::size_t left = arguments.size() - at;
   const auto argument = [&](std::size_t i) -> const std::string& { return arguments[at + i]; };
 
-  if (command == "status" || command == "refresh" || command == "finish") {
+  if (command == "status") {
+    options.command = PelluxctlOptions::Command::kStatus;
+    for (std::size_t i = 0; i < left; ++i) {
+      bool* flag = nullptr;
+      if (argument(i) == "--json") flag = &options.json;
+      if (argument(i) == "--follow") flag = &options.follow;
+      if (flag == nullptr) {
+        return Usage("status takes --json and --follow, not '" + argument(i) + "'");
+      }
+      if (*flag) return Usage("status takes " + argument(i) + " once");
+      *flag = true;
+    }
+  } else if (command == "refresh" || command == "finish") {
     if (left != 0) return Usage(command + " takes no arguments");
-    options.command = command == "status"    ? PelluxctlOptions::Command::kStatus
-                      : command == "refresh" ? PelluxctlOptions::Command::kRefresh
-                                             : PelluxctlOptions::Command::kFinish;
+    options.command = command == "refresh" ? PelluxctlOptions::Command::kRefresh
+                                           : PelluxctlOptions::Command::kFinish;
   } else if (command == "logging") {
     options.command = PelluxctlOptions::Command::kLogging;
     if (left == 1 && argument(0) == "off") {

@@ -12,6 +12,9 @@ struct PelluxctlOptions {
   enum class Command { kStatus, kLogging, kProxy, kRefresh, kOpen, kFinish, kSession };
 
   Command command = Command::kStatus;
+  // status: the record as JSON; every change until Ctrl-C.
+  bool json = false;
+  bool follow = false;
   // The service's endpoint; empty: the platform's default.
   std::string service;
   // Where the service answers; empty: a name of this process's own (see the usage text).
