@@ -59,6 +59,8 @@ SessionControl::EngineRecord EngineSessionControl::Status() const {
         upload.finishedAt,
         upload.seconds,
         upload.bytes,
+        upload.bytesFromTracker,
+        upload.bytesToTracker,
         upload.requestsPosted,
         upload.failure.empty() ? StatusRecord::kSucceeded : StatusRecord::kFailed,
         upload.failure};

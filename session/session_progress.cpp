@@ -28,6 +28,8 @@ void SessionProgress::End(std::int64_t now) {
     upload.finishedAt = now;
     upload.seconds = std::max<std::int64_t>(0, now - running_->linkedAt);
     upload.bytes = running_->bytesFromTracker + running_->bytesToTracker;
+    upload.bytesFromTracker = running_->bytesFromTracker;
+    upload.bytesToTracker = running_->bytesToTracker;
     upload.requestsPosted = running_->requestsPosted;
     upload.failure = running_->failure;
     lastUpload_ = std::move(upload);

@@ -37,7 +37,10 @@ class SessionProgress {
     std::int64_t finishedAt = 0;
     // From the link to the end.
     std::int64_t seconds = 0;
+    // Both ways, and each way.
     std::uint64_t bytes = 0;
+    std::uint64_t bytesFromTracker = 0;
+    std::uint64_t bytesToTracker = 0;
     std::uint32_t requestsPosted = 0;
     // Empty when it ended without a failure.
     std::string failure;

@@ -450,7 +450,7 @@ TEST_F(SessionStatusTest, OperationsAndBytesAreCountedAndTheFinishedUploadIsKept
   ASSERT_TRUE(status.lastUpload.has_value());
   EXPECT_EQ(*status.lastUpload,
             (SessionProgress::Upload{"standard", EpochSeconds(clock.Now()), 30,
-                                     5u + 7u * 3 + 7u * 3 + 3u, 2, ""}));
+                                     5u + 7u * 3 + 7u * 3 + 3u, 5u + 7u * 3, 7u * 3 + 3u, 2, ""}));
   EXPECT_FALSE(status.lastError.has_value());
   // Once the channel has closed, the next standard session searches, with nothing of the last.
   radio->FinishClose();

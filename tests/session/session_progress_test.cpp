@@ -29,7 +29,7 @@ TEST(SessionProgress, OnlyASessionInWhichATrackerLinkedBecomesTheLastUpload) {
   progress.Begin("setup", 250);
   ASSERT_TRUE(progress.LastUpload().has_value());
   EXPECT_EQ(*progress.LastUpload(),
-            (SessionProgress::Upload{"standard", 250, 40, 1024, 1, "kPXDaemonDisconnected"}));
+            (SessionProgress::Upload{"standard", 250, 40, 1024, 1000, 24, 1, "kPXDaemonDisconnected"}));
   ASSERT_TRUE(progress.Running().has_value());
   EXPECT_EQ(progress.Running()->mode, "setup");
   EXPECT_EQ(progress.Running()->bytesFromTracker, 0u);

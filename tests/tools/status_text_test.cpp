@@ -63,7 +63,8 @@ TEST(StatusText, TheWholeRecordOneAlignedLineEach) {
   busy.link = "transferring";
   busy.baseStation = {false, 0x10c4, 0xea60, ""};
   busy.session = StatusRecord::Session{true, "setup", 9800, 9900, 1, 4096, 64, 2, 3};
-  busy.lastUpload = StatusRecord::Upload{"standard", 9000, 75, 1, 2, "failed", "kPXDaemonDisconnected"};
+  busy.lastUpload = StatusRecord::Upload{"standard", 9000, 75, 1, 1, 0, 2, "failed",
+                                         "kPXDaemonDisconnected"};
   busy.lastError = StatusRecord::ShownError{9001, "kPXDaemonDisconnected"};
   busy.lastSleepTime = 8000;
   busy.logFile.clear();
@@ -109,9 +110,9 @@ TEST(StatusText, ChangesOneLineEach) {
        {"mode: standard -> setup", "session started: setup"}},
       {"an upload",
        [](StatusRecord& r) {
-         r.lastUpload = StatusRecord::Upload{"standard", 9999, 12, 5000, 2, "succeeded", ""};
+         r.lastUpload = StatusRecord::Upload{"standard", 9999, 12, 5000, 4900, 100, 2, "succeeded", ""};
        },
-       {"upload succeeded: 5000 bytes in 12 s, 2 requests posted"}},
+       {"upload succeeded: 5000 bytes (4900 from the tracker, 100 to it) in 12 s, 2 requests posted"}},
       {"an error and a sleep",
        [](StatusRecord& r) {
          r.lastError = StatusRecord::ShownError{9999, "kPXDaemonStationUnPlugged"};
@@ -166,7 +167,7 @@ std::vector<StatusRecord> Transfer() {
   record.now += 1;
   record.link = "searching";
   record.session.reset();
-  record.lastUpload = StatusRecord::Upload{"standard", record.now, 3, 314, 1, "succeeded", ""};
+  record.lastUpload = StatusRecord::Upload{"standard", record.now, 3, 320, 303, 17, 1, "succeeded", ""};
   records.push_back(record);
   return records;
 }
@@ -195,9 +196,11 @@ TEST(StatusFollower, PlainOutputGetsALineForEachChangeAndEachMoveOfTheProgress) 
             "tracker linked\n"
             "transferring: 0 bytes from the tracker, 7 to it, operation 1/2\n"
             "transferring: 300 bytes from the tracker, 14 to it, operation 2/2\n"
+            "transferred: 303 bytes from the tracker, 17 to it\n"
             "link: transferring -> searching\n"
             "session ended\n"
-            "upload succeeded: 314 bytes in 3 s, 1 request posted\n");
+            "upload succeeded: 320 bytes (303 from the tracker, 17 to it) in 3 s, 1 request "
+            "posted\n");
 }
 
 TEST(StatusFollower, OnATerminalTheProgressIsOneLineRedrawnInPlace) {
@@ -220,8 +223,10 @@ TEST(StatusFollower, OnATerminalTheProgressIsOneLineRedrawnInPlace) {
       << "an unchanged progress is not drawn again";
   out.str("");
   follower.Show(records[4]);
-  EXPECT_EQ(out.str().substr(0, 1), "\n") << "the progress line ends before the changes";
-  EXPECT_EQ(out.str().find('\r'), std::string::npos);
+  const std::string final = "\rtransferred: 303 bytes from the tracker, 17 to it\x1b[K\n";
+  EXPECT_EQ(out.str().substr(0, final.size()), final)
+      << "the progress ends where the upload did, and its line ends before the changes";
+  EXPECT_EQ(out.str().find('\r', 1), std::string::npos);
 
   out.str("");
   follower.Lost("the service does not answer");

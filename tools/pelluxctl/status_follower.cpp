@@ -33,6 +33,12 @@ void StatusFollower::Show(const StatusRecord& record) {
     lost_ = false;
     Say(record.now, "the service answers again");
   }
+  // A transfer that was being shown has ended: its progress ends where the upload did.
+  if (last_ && !progress_.empty() && record.lastUpload && record.lastUpload != last_->lastUpload) {
+    DrawProgress(record.now, StatusText::FinalProgressLine(*record.lastUpload));
+    EndProgress();
+    progress_.clear();
+  }
   if (!last_) {
     if (options_.describeFirst) out_ << text_.Describe(record);
   } else {
@@ -45,16 +51,20 @@ void StatusFollower::Show(const StatusRecord& record) {
     EndProgress();
     progress_.clear();
   } else if (*progress != progress_) {
-    progress_ = *progress;
-    if (options_.terminal) {
-      // Back to the start of the line, the new text, and the rest of the old one cleared.
-      out_ << "\r" << progress_ << "\x1b[K";
-      progressOpen_ = true;
-    } else {
-      Say(record.now, progress_);
-    }
+    DrawProgress(record.now, *progress);
   }
   out_ << std::flush;
+}
+
+void StatusFollower::DrawProgress(std::int64_t when, const std::string& line) {
+  if (options_.terminal) {
+    // Back to the start of the line, the new text, and the rest of the old one cleared.
+    out_ << "\r" << line << "\x1b[K";
+    progressOpen_ = true;
+  } else {
+    Say(when, line);
+  }
+  progress_ = line;
 }
 
 }  // namespace Pellux

@@ -34,6 +34,8 @@ class StatusFollower {
 
  private:
   void Say(std::int64_t when, const std::string& line);
+  // Shows `line` as the progress: redrawn in place on a terminal, else a line of its own.
+  void DrawProgress(std::int64_t when, const std::string& line);
 
   std::ostream& out_;
   const StatusText text_;

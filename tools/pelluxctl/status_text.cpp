@@ -76,6 +76,11 @@ std::optional<std::string> StatusText::ProgressLine(const StatusRecord& record) 
   return line;
 }
 
+std::string StatusText::FinalProgressLine(const StatusRecord::Upload& upload) {
+  return "transferred: " + std::to_string(upload.bytesFromTracker) + " bytes from the tracker, " +
+         std::to_string(upload.bytesToTracker) + " to it";
+}
+
 std::string StatusText::When(std::int64_t now, std::int64_t then) const {
   if (then == 0) return "never";
   return localTime_(then) + " (" + Ago(now, then) + ")";
@@ -153,7 +158,9 @@ std::vector<std::string> StatusText::Changes(const StatusRecord& before,
     const StatusRecord::Upload& upload = *after.lastUpload;
     std::string line = "upload " + upload.result;
     if (!upload.failure.empty()) line += " (" + upload.failure + ")";
-    line += ": " + Counted(upload.bytes, "byte", "bytes") + " in " + Duration(upload.seconds) +
+    line += ": " + Counted(upload.bytes, "byte", "bytes") + " (" +
+            std::to_string(upload.bytesFromTracker) + " from the tracker, " +
+            std::to_string(upload.bytesToTracker) + " to it) in " + Duration(upload.seconds) +
             ", " + Counted(upload.requestsPosted, "request", "requests") + " posted";
     lines.push_back(line);
   }

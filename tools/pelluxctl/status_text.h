@@ -34,6 +34,8 @@ class StatusText {
   // The progress of the session's transfer ("transferring: 1234 bytes from the tracker, 56 to
   // it, operation 2/3"), once the tracker has linked; nullopt otherwise.
   [[nodiscard]] static std::optional<std::string> ProgressLine(const StatusRecord& record);
+  // Where the progress of `upload` ended ("transferred: 2543 bytes from the tracker, 526 to it").
+  [[nodiscard]] static std::string FinalProgressLine(const StatusRecord::Upload& upload);
 
  private:
   [[nodiscard]] std::string When(std::int64_t now, std::int64_t then) const;

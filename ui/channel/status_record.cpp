@@ -109,6 +109,8 @@ std::string EncodeStatusRecord(const StatusRecord& record) {
                            {"finished_at", upload.finishedAt},
                            {"seconds", upload.seconds},
                            {"bytes", upload.bytes},
+                           {"bytes_from_tracker", upload.bytesFromTracker},
+                           {"bytes_to_tracker", upload.bytesToTracker},
                            {"requests_posted", upload.requestsPosted},
                            {"result", upload.result},
                            {"failure", upload.failure}};
@@ -164,6 +166,8 @@ std::optional<StatusRecord> DecodeStatusRecord(std::string_view text, std::strin
       out.finishedAt = Time(*upload, "finished_at");
       out.seconds = Time(*upload, "seconds");
       out.bytes = Whole<std::uint64_t>(*upload, "bytes");
+      out.bytesFromTracker = Whole<std::uint64_t>(*upload, "bytes_from_tracker");
+      out.bytesToTracker = Whole<std::uint64_t>(*upload, "bytes_to_tracker");
       out.requestsPosted = Whole<std::uint32_t>(*upload, "requests_posted");
       out.result = Text(*upload, "result");
       out.failure = Text(*upload, "failure");

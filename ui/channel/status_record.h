@@ -41,7 +41,10 @@ struct StatusRecord {
     std::string mode;
     std::int64_t finishedAt = 0;
     std::int64_t seconds = 0;
+    // Both ways, and each way.
     std::uint64_t bytes = 0;
+    std::uint64_t bytesFromTracker = 0;
+    std::uint64_t bytesToTracker = 0;
     std::uint32_t requestsPosted = 0;
     // kSucceeded or kFailed, and then the failure's message key.
     std::string result;

@@ -25,8 +25,9 @@ StatusRecord FullRecord() {
   record.lastSleepTime = 1765360000;
   record.session = StatusRecord::Session{true,       "setup", 1765361000, 1765361010, 2,
                                          4294967295, 1 << 20, 2,          3};
-  record.lastUpload = StatusRecord::Upload{"standard",          1765355000, 42, 123456, 3,
-                                           StatusRecord::kFailed, "kPXDaemonDisconnected"};
+  record.lastUpload = StatusRecord::Upload{
+      "standard", 1765355000, 42, 123456, 123000, 456, 3, StatusRecord::kFailed,
+      "kPXDaemonDisconnected"};
   record.lastError = StatusRecord::ShownError{1765355001, "kPXDaemonDisconnected"};
   record.logFile = "/var/log/pellux/log-2026-12-10.txt";
   record.proxy = "proxy proxy.example:3128";
