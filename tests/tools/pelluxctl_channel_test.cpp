@@ -162,6 +162,24 @@ TEST_F(PelluxctlTest, SessionShowsPagesAndStatusLinesSendsFormsAndFinishes) {
                 page + "\nform sent\nsession finished\n");
 }
 
+TEST_F(PelluxctlTest, SessionShowsTheProgressOfItsTransfer) {
+  options.command = PelluxctlOptions::Command::kSession;
+  options.mode = "setup";
+  options.html = "-";
+  StatusRecord record;
+  record.session = StatusRecord::Session{true, "setup", 1, 2, 1, 10, 2, 1, 1};
+  engine.SetRecord(record);
+  int status = -1;
+  std::thread run([&] { status = Run(); });
+  const std::string progress = "transferring: 10 bytes from the tracker, 2 to it, operation 1/1";
+  EXPECT_TRUE(Eventually([&] { return outText.Text().find(progress) != std::string::npos; }))
+      << outText.Text();
+  interrupted.store(true);
+  run.join();
+  EXPECT_EQ(status, kPelluxctlOk) << err.str();
+  EXPECT_EQ(outText.Text().find(progress), outText.Text().rfind(progress)) << outText.Text();
+}
+
 TEST_F(PelluxctlTest, SessionPrintsPagesAndSendsEachInputLine) {
   options.command = PelluxctlOptions::Command::kSession;
   options.mode = "setup";
