@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "tools/pelluxctl/doctor/doctor_command.h"
 #include "tools/pelluxctl/private_folder.h"
 #include "ui/channel/ui_message.h"
 #include "ui/log/local_time.h"
@@ -301,6 +302,8 @@ int RunPelluxctl(const PelluxctlOptions& options, UiConnection& connection, cons
                  : kPelluxctlFailed;
     case Command::kSession:
       return Session(options, connection, io, service).Run();
+    case Command::kDoctor:
+      return RunDoctorCommand(options, connection, io);
   }
   return kPelluxctlFailed;
 }

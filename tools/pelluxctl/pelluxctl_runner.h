@@ -23,6 +23,8 @@ struct PelluxctlIo {
   // How long to wait for the answer to a status poll, and between the polls of a session.
   std::chrono::milliseconds answerTimeout{5000};
   std::chrono::milliseconds pollInterval{2000};
+  // How long doctor waits for the upload server's answer.
+  std::chrono::milliseconds serverTimeout{3000};
 };
 
 // Runs one parsed command over `connection` and returns the exit status. Portable: everything
