@@ -159,13 +159,11 @@ TEST(DoctorLinuxAccounts, TheServiceUserMayOpenAFileByItsOwnerGroupAndMode) {
     bool may;
   };
   const Case cases[] = {
-      {0, 998, 0660, true},  {0, 998, 0640, false}, {0, 20, 0660, true},
-      {0, 5, 0660, false},   {998, 0, 0600, true},  {998, 998, 0060, false},
-      {0, 0, 0666, true},    {0, 0, 0664, false},
+      {0, 998, 0660, true}, {0, 998, 0640, false},   {0, 20, 0660, true}, {0, 5, 0660, false},
+      {998, 0, 0600, true}, {998, 998, 0060, false}, {0, 0, 0666, true},  {0, 0, 0664, false},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(std::to_string(c.owner) + ":" + std::to_string(c.group) + " " +
-                 ModeText(c.mode));
+    SCOPED_TRACE(std::to_string(c.owner) + ":" + std::to_string(c.group) + " " + ModeText(c.mode));
     ASSERT_EQ(chown(port.c_str(), c.owner, c.group), 0);
     ASSERT_EQ(chmod(port.c_str(), c.mode), 0);
     EXPECT_EQ(UserMayOpen(files->Status(port), service, kReadWriteAccess), c.may);
@@ -342,8 +340,9 @@ TEST(DoctorLinuxServer, RefusedHangingAndAnsweringServers) {
     EXPECT_EQ(answer.outcome, ServerAnswer::Outcome::kTimedOut) << answer.detail;
   }
   {
-    LoopbackServer server(LoopbackServer::Mode::kAnswer,
-                          "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+    LoopbackServer server(
+        LoopbackServer::Mode::kAnswer,
+        "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
     const ServerAnswer answer =
         probe->Probe({"127.0.0.1", server.Port(), "/device/tracker/errors", ""}, 2000ms);
     EXPECT_EQ(answer.outcome, ServerAnswer::Outcome::kAnswered) << answer.detail;

@@ -1,14 +1,15 @@
 // The doctor's report (text lines, JSON, exit status) and the order and wiring of its checks.
 
-#include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
+#include "tools/pelluxctl/doctor/doctor_runner.h"
 
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "tests/tools/doctor_fakes.h"
-#include "tools/pelluxctl/doctor/doctor_runner.h"
 
 namespace Pellux {
 namespace {
@@ -111,8 +112,8 @@ TEST(DoctorChecks, RunInTheirOrderWithTheSettingsIds) {
   std::vector<std::string> names;
   for (const DoctorCheck& check : checks) {
     names.push_back(check.name);
-    EXPECT_EQ(check.status, DoctorStatus::kOk) << check.name << ": " << check.found << " / "
-                                               << check.fix;
+    EXPECT_EQ(check.status, DoctorStatus::kOk)
+        << check.name << ": " << check.found << " / " << check.fix;
   }
   EXPECT_EQ(names, (std::vector<std::string>{"service", "daemon", "udev rule", "base station tty",
                                              "driver", "port holders", "modem probers",
@@ -120,7 +121,8 @@ TEST(DoctorChecks, RunInTheirOrderWithTheSettingsIds) {
                                              "upload server", "log space"}));
   // The ids of the settings file, not the defaults.
   ASSERT_EQ(machine.stations.asked.size(), 1U);
-  EXPECT_EQ(machine.stations.asked[0], std::make_pair(std::uint16_t{0x0fcf}, std::uint16_t{0x1008}));
+  EXPECT_EQ(machine.stations.asked[0],
+            std::make_pair(std::uint16_t{0x0fcf}, std::uint16_t{0x1008}));
   std::ostringstream out;
   EXPECT_EQ(ReportDoctorChecks(checks, false, out), 0);
 }

@@ -8,6 +8,7 @@
 #include <regex>
 #include <string>
 
+#include "session/client_settings.h"
 #include "tools/pelluxctl/doctor/settings_check.h"
 
 namespace Pellux {
@@ -61,7 +62,11 @@ TEST(DoctorSettingsFile, EachKindOfFileGivesItsStatus) {
     const char* fix;
   };
   const Case cases[] = {
-      {"missing", missing, {}, DoctorStatus::kOk, "does not exist: every setting takes its default",
+      {"missing",
+       missing,
+       {},
+       DoctorStatus::kOk,
+       "does not exist: every setting takes its default",
        ""},
       {"empty", Read(""), Owned(998, 0600), DoctorStatus::kOk, "is empty", ""},
       {"valid", Read(R"({"Tracker": {"ServerHost": "h", "ServerPort": 8001, "SerialPort": ""}})"),
@@ -74,11 +79,15 @@ TEST(DoctorSettingsFile, EachKindOfFileGivesItsStatus) {
        "nests more than 32 levels deep", "edit the file"},
       {"too large", large, Owned(998, 0600), DoctorStatus::kFail, "larger than 1048576 bytes",
        "replace it"},
-      {"denied to this user", denied, {}, DoctorStatus::kWarn, "cannot be read by this user: open(",
+      {"denied to this user",
+       denied,
+       {},
+       DoctorStatus::kWarn,
+       "cannot be read by this user: open(",
        "sudo pelluxctl doctor"},
       {"no regular file", fifo, {}, DoctorStatus::kFail, "is no regular file", "regular file"},
-      {"Tracker not an object", Read(R"({"Tracker": [1]})"), Owned(998, 0600),
-       DoctorStatus::kFail, "\"Tracker\" is array, not an object", "edit the file"},
+      {"Tracker not an object", Read(R"({"Tracker": [1]})"), Owned(998, 0600), DoctorStatus::kFail,
+       "\"Tracker\" is array, not an object", "edit the file"},
       {"unknown key", Read(R"({"Tracker": {"ServerHots": "h", "VID": 4292}})"), Owned(998, 0600),
        DoctorStatus::kWarn, "is valid; unknown to the daemon: Tracker/ServerHots",
        "fix or remove these keys"},
@@ -113,8 +122,7 @@ TEST(DoctorSettingsFile, EachKindOfFileGivesItsStatus) {
 
 TEST(DoctorSettingsFile, TheOtherChecksGetWhatTheDaemonWouldUse) {
   DoctorSettings settings;
-  CheckSettingsFile(kPath,
-                    Read(R"({"Tracker": {"VID": 4047, "PID": 4294967295, "ServerHost": "",
+  CheckSettingsFile(kPath, Read(R"({"Tracker": {"VID": 4047, "PID": 4294967295, "ServerHost": "",
                     "ServerPort": 8080, "ErrorPath": "/e", "SerialPort": "/dev/ttyACM0",
                     "ProxySelection": 1, "ProxyFlags": 2, "ProxyServer": "p:3128",
                     "ProxyBypass": "<local>", "ProxyServerOverride": "o:1"}})"),
@@ -138,6 +146,18 @@ TEST(DoctorSettingsFile, TheOtherChecksGetWhatTheDaemonWouldUse) {
   EXPECT_EQ(settings.serverPort, 8001);
   EXPECT_EQ(settings.errorPath, "/device/tracker/errors");
   EXPECT_EQ(settings.proxy, ProxySettings{});
+}
+
+TEST(DoctorSettingsFile, TheDefaultsAreTheEngines) {
+  const ClientSettings engine;
+  const DoctorSettings doctor;
+  EXPECT_EQ(doctor.vendorId, engine.vendorId);
+  EXPECT_EQ(doctor.productId, engine.productId);
+  EXPECT_EQ(doctor.serverHost, engine.serverHost);
+  EXPECT_EQ(doctor.serverPort, engine.serverPort);
+  EXPECT_EQ(doctor.errorPath, engine.errorPath);
+  EXPECT_EQ(doctor.serialPort, "");
+  EXPECT_EQ(doctor.proxy, ProxySettings{});
 }
 
 TEST(DoctorSettingsFile, KnowsTheKeysOfTheManualPageWithTheirTypes) {

@@ -151,29 +151,34 @@ TEST(DoctorServer, GoesThroughTheProxyTheDaemonWouldTake) {
   };
   const Case cases[] = {
       {"default: direct", [](ProxySettings&) {}, ""},
-      {"override", [](ProxySettings& p) {
+      {"override",
+       [](ProxySettings& p) {
          p.selection = 2;
          p.serverOverride = "over:3128";
        },
        "over:3128"},
-      {"per connection, manual", [](ProxySettings& p) {
+      {"per connection, manual",
+       [](ProxySettings& p) {
          p.selection = 1;
          p.flags = ProxySettings::kManualProxy;
          p.server = "http=web:8080;https=secure:8443";
        },
        "web:8080"},
-      {"per connection, all flags", [](ProxySettings& p) {
+      {"per connection, all flags",
+       [](ProxySettings& p) {
          p.selection = 1;
          p.server = "any:1";
        },
        "any:1"},
-      {"per connection, direct flag only", [](ProxySettings& p) {
+      {"per connection, direct flag only",
+       [](ProxySettings& p) {
          p.selection = 1;
          p.flags = ProxySettings::kDirect;
          p.server = "any:1";
        },
        ""},
-      {"bypassed", [](ProxySettings& p) {
+      {"bypassed",
+       [](ProxySettings& p) {
          p.selection = 1;
          p.flags = ProxySettings::kManualProxy;
          p.server = "any:1";

@@ -72,7 +72,8 @@ TEST(DoctorUdevRule, InstalledMaskedMissingOrForOtherIds) {
       {
           {"installed by the package", nullptr, DoctorStatus::kOk,
            "/usr/lib/udev/rules.d/60-pellux.rules is installed and names 10c4:84c4", ""},
-          {"copied to /etc", [](World& w) {
+          {"copied to /etc",
+           [](World& w) {
              w.files.AddFile("/etc/udev/rules.d/60-pellux.rules",
                              w.files.texts["/usr/lib/udev/rules.d/60-pellux.rules"].text);
            },
@@ -84,7 +85,9 @@ TEST(DoctorUdevRule, InstalledMaskedMissingOrForOtherIds) {
            DoctorStatus::kFail, "/etc/udev/rules.d/60-pellux.rules masks the rule",
            "sudo rm /etc/udev/rules.d/60-pellux.rules"},
           {"masked by /dev/null",
-           [](World& w) { w.files.AddDevice("/etc/udev/rules.d/60-pellux.rules", 0, 0, 0666, 1, 3); },
+           [](World& w) {
+             w.files.AddDevice("/etc/udev/rules.d/60-pellux.rules", 0, 0, 0666, 1, 3);
+           },
            DoctorStatus::kFail, "masks the rule", "sudo rm"},
           {"unreadable",
            [](World& w) {
@@ -106,10 +109,17 @@ TEST(DoctorStationTty, PresentWithTheRulesGroupAndModeOrNot) {
       {
           {"as the rule makes it", nullptr, DoctorStatus::kOk,
            "/dev/ttyUSB0 has owner 0, group 998, mode 0660", ""},
-          {"not listed", [](World& w) { w.listing = {false, "udev_new failed: errno 12", {}, {}}; },
+          {"not listed",
+           [](World& w) {
+             w.listing = {false, "udev_new failed: errno 12", {}, {}};
+           },
            DoctorStatus::kFail, "could not be listed: udev_new failed", "systemd-udevd"},
-          {"not plugged in", [](World& w) { w.listing = {true, "", {}, {}}; }, DoctorStatus::kFail,
-           "no base station 10c4:84c4 is plugged in", "plug the base station in"},
+          {"not plugged in",
+           [](World& w) {
+             w.listing = {true, "", {}, {}};
+           },
+           DoctorStatus::kFail, "no base station 10c4:84c4 is plugged in",
+           "plug the base station in"},
           {"plugged in without a tty", [](World& w) { w.listing.ports.clear(); },
            DoctorStatus::kFail, "has no tty", "driver"},
           {"without a node", [](World& w) { w.listing.ports[0].node.clear(); }, DoctorStatus::kFail,
@@ -123,7 +133,8 @@ TEST(DoctorStationTty, PresentWithTheRulesGroupAndModeOrNot) {
            DoctorStatus::kFail, "mode 0600", "udevadm trigger"},
           {"no group pellux", [](World& w) { w.accounts.groups.clear(); }, DoctorStatus::kFail,
            "there is no group pellux", "systemd-sysusers"},
-          {"SerialPort names a device", [](World& w) {
+          {"SerialPort names a device",
+           [](World& w) {
              w.settings.serialPort = "/dev/ttyACM3";
              w.listing = {true, "", {}, {}};
              w.files.AddDevice("/dev/ttyACM3", 0, kPelluxId, 0660, 166, 3);
@@ -131,7 +142,8 @@ TEST(DoctorStationTty, PresentWithTheRulesGroupAndModeOrNot) {
            DoctorStatus::kOk, "/dev/ttyACM3 has owner 0, group 998", ""},
           {"SerialPort names nothing", [](World& w) { w.settings.serialPort = "/dev/ttyACM3"; },
            DoctorStatus::kFail, "/dev/ttyACM3 does not exist", "correct SerialPort"},
-          {"SerialPort names a file", [](World& w) {
+          {"SerialPort names a file",
+           [](World& w) {
              w.settings.serialPort = "/tmp/x";
              w.files.AddFile("/tmp/x", "");
            },
@@ -152,8 +164,12 @@ TEST(DoctorStationDriver, Cp210xBoundOrNot) {
           {"another driver", [](World& w) { w.listing.interfaces[0].driver = "usbfs"; },
            DoctorStatus::kFail, "the driver usbfs, not cp210x",
            "echo -n 1-1:1.0 | sudo tee /sys/bus/usb/drivers/usbfs/unbind"},
-          {"not plugged in", [](World& w) { w.listing = {true, "", {}, {}}; }, DoctorStatus::kWarn,
-           "not checked: no port of a base station 10c4:84c4", "base station tty"},
+          {"not plugged in",
+           [](World& w) {
+             w.listing = {true, "", {}, {}};
+           },
+           DoctorStatus::kWarn, "not checked: no port of a base station 10c4:84c4",
+           "base station tty"},
           {"SerialPort", [](World& w) { w.settings.serialPort = "/dev/ttyACM0"; },
            DoctorStatus::kOk, "SerialPort names the port /dev/ttyACM0", ""},
       },
@@ -172,14 +188,15 @@ TEST(DoctorPortHolders, TheDaemonMayHoldThePortNoOneElse) {
   RunTable(
       {
           {"free", nullptr, DoctorStatus::kOk, "/dev/ttyUSB0 is open in no process", ""},
-          {"the daemon", [](World& w) {
+          {"the daemon",
+           [](World& w) {
              w.processes.holders["188:0"] = Holding({{812, "uplinker", "/usr/libexec/uplinker"}});
            },
            DoctorStatus::kOk, "open in the daemon only", ""},
-          {"another program", [](World& w) {
-             w.processes.holders["188:0"] =
-                 Holding({{812, "uplinker", "/usr/libexec/uplinker"},
-                          {4242, "minicom", "minicom -D /dev/ttyUSB0"}});
+          {"another program",
+           [](World& w) {
+             w.processes.holders["188:0"] = Holding({{812, "uplinker", "/usr/libexec/uplinker"},
+                                                     {4242, "minicom", "minicom -D /dev/ttyUSB0"}});
            },
            DoctorStatus::kFail, "held open by minicom (pid 4242: minicom -D /dev/ttyUSB0)",
            "sudo kill 4242"},
@@ -187,8 +204,11 @@ TEST(DoctorPortHolders, TheDaemonMayHoldThePortNoOneElse) {
            DoctorStatus::kWarn, "3 processes could not be looked into", "sudo pelluxctl doctor"},
           {"no /proc", [](World& w) { w.processes.listed = false; }, DoctorStatus::kWarn,
            "could not be listed: opendir(/proc) failed", "sudo"},
-          {"not plugged in", [](World& w) { w.listing = {true, "", {}, {}}; }, DoctorStatus::kWarn,
-           "not checked", "base station tty"},
+          {"not plugged in",
+           [](World& w) {
+             w.listing = {true, "", {}, {}};
+           },
+           DoctorStatus::kWarn, "not checked", "base station tty"},
       },
       [](World& w) { return CheckPortHolders(w.settings, w.listing, w.files, w.processes); });
 }
@@ -198,16 +218,20 @@ TEST(DoctorPortProbers, ModemManagerWithoutTheIgnoreMarkAndBrltty) {
       {
           {"neither runs", nullptr, DoctorStatus::kOk, "neither ModemManager nor brltty runs", ""},
           {"ModemManager, port marked",
-           [](World& w) { w.processes.running["ModemManager"] = {{700, "ModemManager", "mm"}}; },
+           [](World& w) {
+             w.processes.running["ModemManager"] = {{700, "ModemManager", "mm"}};
+           },
            DoctorStatus::kOk, "leaves the port alone", ""},
-          {"ModemManager, port unmarked", [](World& w) {
+          {"ModemManager, port unmarked",
+           [](World& w) {
              w.processes.running["ModemManager"] = {{700, "ModemManager", "mm"}};
              w.listing.ports[0].modemManagerIgnore.reset();
            },
            DoctorStatus::kFail,
            "ModemManager (pid 700) runs and /dev/ttyUSB0 lacks ID_MM_DEVICE_IGNORE=1",
            "install the pellux udev rule"},
-          {"ModemManager, port marked 0", [](World& w) {
+          {"ModemManager, port marked 0",
+           [](World& w) {
              w.processes.running["ModemManager"] = {{700, "ModemManager", "mm"}};
              w.listing.ports[0].modemManagerIgnore = "0";
            },
@@ -216,7 +240,9 @@ TEST(DoctorPortProbers, ModemManagerWithoutTheIgnoreMarkAndBrltty) {
            [](World& w) { w.listing.ports[0].modemManagerIgnore.reset(); }, DoctorStatus::kOk,
            "neither", ""},
           {"brltty",
-           [](World& w) { w.processes.running["brltty"] = {{701, "brltty", "brltty"}}; },
+           [](World& w) {
+             w.processes.running["brltty"] = {{701, "brltty", "brltty"}};
+           },
            DoctorStatus::kWarn, "brltty (pid 701) runs", "mask brltty-udev.service"},
           {"no /proc", [](World& w) { w.processes.listed = false; }, DoctorStatus::kWarn,
            "could not be listed", "sudo"},
@@ -228,29 +254,35 @@ TEST(DoctorServiceUserAccess, OwnerGroupAndModeAgainstTheUsersGroups) {
   RunTable(
       {
           {"by the group", nullptr, DoctorStatus::kOk, "the user pellux may open /dev/ttyUSB0", ""},
-          {"by a supplementary group", [](World& w) {
+          {"by a supplementary group",
+           [](World& w) {
              w.files.AddDevice("/dev/ttyUSB0", 0, 20, 0660);
              w.accounts.AddUser("pellux", kPelluxId, kPelluxId, {kPelluxId, 20});
            },
            DoctorStatus::kOk, "may open", ""},
-          {"group without write", [](World& w) { w.files.AddDevice("/dev/ttyUSB0", 0, kPelluxId, 0640); },
-           DoctorStatus::kFail, "the user pellux (uid 998) cannot open /dev/ttyUSB0 (owner 0, group "
-                                "998, mode 0640)",
+          {"group without write",
+           [](World& w) { w.files.AddDevice("/dev/ttyUSB0", 0, kPelluxId, 0640); },
+           DoctorStatus::kFail,
+           "the user pellux (uid 998) cannot open /dev/ttyUSB0 (owner 0, group "
+           "998, mode 0640)",
            "udevadm trigger"},
           {"another group", [](World& w) { w.files.AddDevice("/dev/ttyUSB0", 0, 20, 0660); },
            DoctorStatus::kFail, "cannot open", "udevadm"},
-          {"owner without write, group with", [](World& w) {
-             w.files.AddDevice("/dev/ttyUSB0", kPelluxId, kPelluxId, 0460);
-           },
+          {"owner without write, group with",
+           [](World& w) { w.files.AddDevice("/dev/ttyUSB0", kPelluxId, kPelluxId, 0460); },
            DoctorStatus::kFail, "cannot open", "udevadm"},
-          {"owned by pellux", [](World& w) { w.files.AddDevice("/dev/ttyUSB0", kPelluxId, 0, 0600); },
+          {"owned by pellux",
+           [](World& w) { w.files.AddDevice("/dev/ttyUSB0", kPelluxId, 0, 0600); },
            DoctorStatus::kOk, "may open", ""},
           {"open to all", [](World& w) { w.files.AddDevice("/dev/ttyUSB0", 0, 0, 0666); },
            DoctorStatus::kOk, "may open", ""},
           {"no user", [](World& w) { w.accounts.users.clear(); }, DoctorStatus::kFail,
            "there is no user pellux", "systemd-sysusers"},
-          {"no port", [](World& w) { w.listing = {true, "", {}, {}}; }, DoctorStatus::kWarn,
-           "not checked", "base station tty"},
+          {"no port",
+           [](World& w) {
+             w.listing = {true, "", {}, {}};
+           },
+           DoctorStatus::kWarn, "not checked", "base station tty"},
       },
       [](World& w) { return CheckServiceUserAccess(w.settings, w.listing, w.files, w.accounts); });
 }

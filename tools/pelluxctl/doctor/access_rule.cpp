@@ -12,8 +12,8 @@ bool UserMayOpen(const FileFacts& facts, const UserFacts& user, std::uint32_t wa
   std::uint32_t bits = facts.mode;
   if (facts.owner == user.uid) {
     bits >>= 6;
-  } else if (facts.group == user.gid || std::ranges::find(user.groups, facts.group) !=
-                                            user.groups.end()) {
+  } else if (facts.group == user.gid ||
+             std::ranges::find(user.groups, facts.group) != user.groups.end()) {
     bits >>= 3;
   }
   return (bits & wanted) == wanted;

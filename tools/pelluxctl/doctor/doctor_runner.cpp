@@ -29,8 +29,8 @@ std::vector<DoctorCheck> RunDoctorChecks(DoctorProbes& probes, const DoctorPlace
   const FileText settingsText = probes.files.Read(places.settingsFile, kMaxSettingsBytes);
   const FileFacts settingsFacts = probes.files.Status(places.settingsFile);
   const UserFacts serviceUser = probes.accounts.User(kServiceAccount);
-  DoctorCheck settingsCheck = CheckSettingsFile(places.settingsFile, settingsText, settingsFacts,
-                                                serviceUser, settings);
+  DoctorCheck settingsCheck =
+      CheckSettingsFile(places.settingsFile, settingsText, settingsFacts, serviceUser, settings);
   const StationListing listing = probes.stations.Ports(settings.vendorId, settings.productId);
 
   std::vector<DoctorCheck> checks;

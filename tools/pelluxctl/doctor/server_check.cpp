@@ -28,19 +28,18 @@ DoctorCheck CheckServer(const DoctorSettings& settings, ServerProbe& probe,
                         std::chrono::milliseconds timeout) {
   constexpr const char* kName = "upload server";
   if (settings.serverPort < 0 || settings.serverPort > kMaxPort) {
-    return DoctorCheck::Fail(kName,
-                             "ServerPort " + std::to_string(settings.serverPort) +
-                                 " is no TCP port",
-                             std::string("correct ") + kSettings);
+    return DoctorCheck::Fail(
+        kName, "ServerPort " + std::to_string(settings.serverPort) + " is no TCP port",
+        std::string("correct ") + kSettings);
   }
   ServerTarget target;
   target.host = settings.serverHost;
   target.port = settings.serverPort == 0 ? kHttpPort : settings.serverPort;
   target.path = settings.errorPath;
   target.proxy = ProxyForServer(settings.proxy, target.host, target.port);
-  const std::string where = target.host + ":" + std::to_string(target.port) +
-                            (target.proxy.empty() ? " (direct)" : " through the proxy " +
-                                                                      target.proxy);
+  const std::string where =
+      target.host + ":" + std::to_string(target.port) +
+      (target.proxy.empty() ? " (direct)" : " through the proxy " + target.proxy);
   const ServerAnswer answer = probe.Probe(target, timeout);
   const std::string detail = answer.detail.empty() ? "" : " (" + answer.detail + ")";
   switch (answer.outcome) {
@@ -51,15 +50,14 @@ DoctorCheck CheckServer(const DoctorSettings& settings, ServerProbe& probe,
                                  "(pelluxctl proxy --help)");
       }
       if (answer.status >= kFirstServerError) {
-        return DoctorCheck::Warn(kName,
-                                 where + " answered HTTP " + std::to_string(answer.status),
+        return DoctorCheck::Warn(kName, where + " answered HTTP " + std::to_string(answer.status),
                                  "try again later; if it stays so, tell Pellux's support");
       }
       return DoctorCheck::Ok(kName, where + " answered HTTP " + std::to_string(answer.status));
     case ServerAnswer::Outcome::kUnresolved:
-      return DoctorCheck::Fail(kName, target.host + " does not resolve" + detail,
-                               "check the name server (getent hosts " + target.host + "), " +
-                                   kSettings);
+      return DoctorCheck::Fail(
+          kName, target.host + " does not resolve" + detail,
+          "check the name server (getent hosts " + target.host + "), " + kSettings);
     case ServerAnswer::Outcome::kProxyUnresolved:
       return DoctorCheck::Fail(kName, "the proxy " + target.proxy + " does not resolve" + detail,
                                "correct the proxy: pelluxctl proxy --help");
@@ -67,10 +65,10 @@ DoctorCheck CheckServer(const DoctorSettings& settings, ServerProbe& probe,
       return DoctorCheck::Fail(kName, where + " refused the connection" + detail,
                                "check the firewall, " + std::string(kSettings));
     case ServerAnswer::Outcome::kTimedOut:
-      return DoctorCheck::Fail(kName,
-                               where + " did not answer within " + std::to_string(timeout.count()) +
-                                   " ms" + detail,
-                               "check the firewall, " + std::string(kSettings));
+      return DoctorCheck::Fail(
+          kName,
+          where + " did not answer within " + std::to_string(timeout.count()) + " ms" + detail,
+          "check the firewall, " + std::string(kSettings));
     case ServerAnswer::Outcome::kFailed:
       break;
   }

@@ -88,9 +88,8 @@ DoctorCheck CheckDaemonAnswers(UiConnection& connection, const std::string& serv
       return DoctorCheck::Fail(kAnswerName, "the daemon's answer makes no sense",
                                "install the same version of pelluxctl and the daemon");
     }
-    return DoctorCheck::Ok(kAnswerName,
-                           "the daemon answers at " + service + "; base station " +
-                               (status->baseStationOpen ? "open" : "closed"));
+    return DoctorCheck::Ok(kAnswerName, "the daemon answers at " + service + "; base station " +
+                                            (status->baseStationOpen ? "open" : "closed"));
   }
   return DoctorCheck::Fail(kAnswerName,
                            "the daemon did not answer within " + std::to_string(timeout.count()) +

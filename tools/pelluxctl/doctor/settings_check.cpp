@@ -7,7 +7,6 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 
-#include "session/client_settings.h"
 #include "tools/pelluxctl/doctor/access_rule.h"
 
 namespace Pellux {
@@ -16,6 +15,8 @@ namespace {
 using Json = nlohmann::json;
 
 constexpr const char* kName = "settings";
+// The daemon's one section.
+constexpr const char* kSection = "Tracker";
 // As deep as the daemon reads (JsonSettingsStore::kMaxDepth).
 constexpr int kMaxDepth = 32;
 // A text longer than this reads as unset (SettingsStore::kMaxTextBytes).
@@ -26,8 +27,8 @@ constexpr std::uint32_t kUnsetNumber = 0xFFFFFFFF;
 
 const SettingsKey* FindKey(const std::string& name) {
   const auto& keys = KnownSettingsKeys();
-  const auto found = std::ranges::find_if(
-      keys, [&](const SettingsKey& key) { return name == key.name; });
+  const auto found =
+      std::ranges::find_if(keys, [&](const SettingsKey& key) { return name == key.name; });
   return found == keys.end() ? nullptr : &*found;
 }
 
@@ -96,50 +97,63 @@ std::string JoinNames(const std::vector<std::string>& names) {
   return joined;
 }
 
-const char* const kEditFix = "edit the file (see pellux-settings(5)), then: sudo systemctl reload pellux.service";
+const char* const kEditFix =
+    "edit the file (see pellux-settings(5)), then: sudo systemctl reload pellux.service";
 
 }  // namespace
 
-DoctorSettings::DoctorSettings() {
-  const ClientSettings defaults;
-  vendorId = defaults.vendorId;
-  productId = defaults.productId;
-  serverHost = defaults.serverHost;
-  serverPort = defaults.serverPort;
-  errorPath = defaults.errorPath;
-}
+// The engine's defaults (ClientSettings in the daemon, which pelluxctl does not link; a test
+// holds the two together).
+DoctorSettings::DoctorSettings()
+    : vendorId(0x10C4),
+      productId(0x84C4),
+      serverHost("upload.pellux.com"),
+      serverPort(8001),
+      errorPath("/device/tracker/errors") {}
 
 const std::vector<SettingsKey>& KnownSettingsKeys() {
   static const std::vector<SettingsKey> keys = {
-      {"ServerHost", false},         {"ServerPort", true},
-      {"ServerPath", false},         {"ErrorHost", false},
-      {"ErrorPort", true},           {"ErrorPath", false},
-      {"Frequency", true},           {"VID", true},
-      {"PID", true},                 {"ClientVersion", false},
-      {"ChannelRetries", true},      {"PingInterval", true},
-      {"SleepPeriod", true},         {"SerialPort", false},
-      {"LogActivity", true},         {"MaxLogDays", true},
-      {"MaxLogBytes", true},         {"Language", false},
-      {"ClientId", false},           {"ProxySelection", true},
-      {"ProxyFlags", true},          {"ProxyServer", false},
-      {"ProxyBypass", false},        {"ProxyServerOverride", false},
-      {"ProxyAutoConfigURL", false}, {"ProxyAutoDiscoveryFlags", true},
+      {"ServerHost", false},
+      {"ServerPort", true},
+      {"ServerPath", false},
+      {"ErrorHost", false},
+      {"ErrorPort", true},
+      {"ErrorPath", false},
+      {"Frequency", true},
+      {"VID", true},
+      {"PID", true},
+      {"ClientVersion", false},
+      {"ChannelRetries", true},
+      {"PingInterval", true},
+      {"SleepPeriod", true},
+      {"SerialPort", false},
+      {"LogActivity", true},
+      {"MaxLogDays", true},
+      {"MaxLogBytes", true},
+      {"Language", false},
+      {"ClientId", false},
+      {"ProxySelection", true},
+      {"ProxyFlags", true},
+      {"ProxyServer", false},
+      {"ProxyBypass", false},
+      {"ProxyServerOverride", false},
+      {"ProxyAutoConfigURL", false},
+      {"ProxyAutoDiscoveryFlags", true},
   };
   return keys;
 }
 
-DoctorCheck CheckSettingsFile(const std::string& path, const FileText& text,
-                              const FileFacts& facts, const UserFacts& user,
-                              DoctorSettings& settings) {
+DoctorCheck CheckSettingsFile(const std::string& path, const FileText& text, const FileFacts& facts,
+                              const UserFacts& user, DoctorSettings& settings) {
   settings = DoctorSettings();
   switch (text.state) {
     case FileText::State::kMissing:
       return DoctorCheck::Ok(kName, path + " does not exist: every setting takes its default");
     case FileText::State::kTooLarge:
-      return DoctorCheck::Fail(
-          kName, path + " is larger than " + std::to_string(kMaxSettingsBytes) +
-                     " bytes: the daemon sets it aside and uses the defaults",
-          "replace it with a valid settings file (see pellux-settings(5))");
+      return DoctorCheck::Fail(kName,
+                               path + " is larger than " + std::to_string(kMaxSettingsBytes) +
+                                   " bytes: the daemon sets it aside and uses the defaults",
+                               "replace it with a valid settings file (see pellux-settings(5))");
     case FileText::State::kFailed:
       if (text.denied) {
         return DoctorCheck::Warn(kName, path + " cannot be read by this user: " + text.error,
@@ -182,17 +196,17 @@ DoctorCheck CheckSettingsFile(const std::string& path, const FileText& text,
     why = error.what();
   }
   if (!why.empty()) {
-    return DoctorCheck::Fail(
-        kName, path + " is no settings file the daemon can read (" + why +
-                   "): it sets the file aside and uses the defaults",
-        kEditFix);
+    return DoctorCheck::Fail(kName,
+                             path + " is no settings file the daemon can read (" + why +
+                                 "): it sets the file aside and uses the defaults",
+                             kEditFix);
   }
 
   std::vector<std::string> unknown;
   std::vector<std::string> unusable;
   const Json* tracker = nullptr;
   for (const auto& [name, value] : document.items()) {
-    if (name == kSettingsSection) {
+    if (name == kSection) {
       tracker = &value;
     } else {
       unknown.push_back(name);
@@ -200,7 +214,7 @@ DoctorCheck CheckSettingsFile(const std::string& path, const FileText& text,
   }
   if (tracker != nullptr && !tracker->is_object()) {
     return DoctorCheck::Fail(kName,
-                             path + ": \"" + kSettingsSection + "\" is " + tracker->type_name() +
+                             path + ": \"" + kSection + "\" is " + tracker->type_name() +
                                  ", not an object: every setting reads as unset",
                              kEditFix);
   }
@@ -208,7 +222,7 @@ DoctorCheck CheckSettingsFile(const std::string& path, const FileText& text,
     for (const auto& [name, value] : tracker->items()) {
       const SettingsKey* key = FindKey(name);
       if (key == nullptr) {
-        unknown.push_back(std::string(kSettingsSection) + "/" + name);
+        unknown.push_back(std::string(kSection) + "/" + name);
       } else if (!Usable(value, key->number)) {
         unusable.push_back(name + (key->number ? " (not a number from 0 to 4294967295)"
                                                : " (not a text of at most 4095 bytes)"));

@@ -41,8 +41,7 @@ inline constexpr std::size_t kMaxSettingsBytes = std::size_t{1024} * 1024;
 // reads, too large), a "Tracker" that is no object, or a file the service's user cannot read
 // fail; unknown keys and sections and values of the wrong type warn, named. A missing file is
 // fine (every key takes its default). Fills `settings` with what the daemon would use. Pure.
-DoctorCheck CheckSettingsFile(const std::string& path, const FileText& text,
-                              const FileFacts& facts, const UserFacts& user,
-                              DoctorSettings& settings);
+DoctorCheck CheckSettingsFile(const std::string& path, const FileText& text, const FileFacts& facts,
+                              const UserFacts& user, DoctorSettings& settings);
 
 }  // namespace Pellux

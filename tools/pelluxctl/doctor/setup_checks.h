@@ -12,7 +12,8 @@ namespace Pellux {
 // Where polkitd reads our rule (the package's place, and the administrator's, which wins) and
 // our action.
 inline constexpr const char* kPolkitRuleFile = "50-pellux-rebooter.rules";
-inline constexpr const char* kPolkitActionPath = "/usr/share/polkit-1/actions/org.pellux.uploader.policy";
+inline constexpr const char* kPolkitActionPath =
+    "/usr/share/polkit-1/actions/org.pellux.uploader.policy";
 
 // The polkit rule (which lets the daemon start its recovery unit) and the action installed, and
 // polkitd running. Without them the daemon still uploads: each lack warns.

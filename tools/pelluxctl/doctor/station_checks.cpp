@@ -1,8 +1,8 @@
 #include "tools/pelluxctl/doctor/station_checks.h"
 
 #include <array>
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
 
 #include "tools/pelluxctl/doctor/access_rule.h"
 
@@ -81,16 +81,19 @@ DoctorCheck CheckUdevRule(const DoctorSettings& settings, FileProbe& files) {
     }
     if (text.state != FileText::State::kRead) {
       return DoctorCheck::Fail(kName, path + " cannot be read: " + text.error,
-                               "make " + path + " a file of the pellux package that every user "
-                               "can read");
+                               "make " + path +
+                                   " a file of the pellux package that every user "
+                                   "can read");
     }
-    const bool namesIds = text.text.find('"' + Hex4(settings.vendorId) + '"') != std::string::npos &&
-                          text.text.find('"' + Hex4(settings.productId) + '"') != std::string::npos;
+    const bool namesIds =
+        text.text.find('"' + Hex4(settings.vendorId) + '"') != std::string::npos &&
+        text.text.find('"' + Hex4(settings.productId) + '"') != std::string::npos;
     if (!namesIds) {
       return DoctorCheck::Warn(
           kName, path + " does not name the configured base station " + Ids(settings),
           "copy /usr/share/doc/pellux/examples/61-pellux-adapter.rules to /etc/udev/rules.d/ "
-          "with your ids, then: " + std::string(kRetrigger));
+          "with your ids, then: " +
+              std::string(kRetrigger));
     }
     return DoctorCheck::Ok(kName, path + " is installed and names " + Ids(settings));
   }
@@ -111,9 +114,9 @@ DoctorCheck CheckStationTty(const DoctorSettings& settings, const StationListing
         return DoctorCheck::Fail(kName, "the base station " + Ids(settings) + " has no tty",
                                  "see the line \"driver\"");
       }
-      return DoctorCheck::Fail(kName, "no base station " + Ids(settings) + " is plugged in",
-                               "plug the base station in (lsusb lists it as " + Ids(settings) +
-                                   ")");
+      return DoctorCheck::Fail(
+          kName, "no base station " + Ids(settings) + " is plugged in",
+          "plug the base station in (lsusb lists it as " + Ids(settings) + ")");
     }
   }
   const GroupFacts group = accounts.Group(kServiceAccount);
@@ -146,13 +149,14 @@ DoctorCheck CheckStationTty(const DoctorSettings& settings, const StationListing
                                "correct SerialPort in the settings");
     }
     if (facts.group != group.gid || (facts.mode & 060U) != 060U) {
-      return DoctorCheck::Fail(kName,
-                               port.node + " has " + Owners(facts) + "; the rule gives group " +
-                                   "pellux (" + std::to_string(group.gid) + "), mode 0660",
-                               settings.serialPort.empty()
-                                   ? std::string(kRetrigger)
-                                   : "give it the group pellux and mode 0660 with a rule of its "
-                                     "own (/usr/share/doc/pellux/examples/61-pellux-adapter.rules)");
+      return DoctorCheck::Fail(
+          kName,
+          port.node + " has " + Owners(facts) + "; the rule gives group " + "pellux (" +
+              std::to_string(group.gid) + "), mode 0660",
+          settings.serialPort.empty()
+              ? std::string(kRetrigger)
+              : "give it the group pellux and mode 0660 with a rule of its "
+                "own (/usr/share/doc/pellux/examples/61-pellux-adapter.rules)");
     }
     if (!found.empty()) found += "; ";
     found += port.node + " has " + Owners(facts);
@@ -163,8 +167,8 @@ DoctorCheck CheckStationTty(const DoctorSettings& settings, const StationListing
 DoctorCheck CheckStationDriver(const DoctorSettings& settings, const StationListing& listing) {
   constexpr const char* kName = "driver";
   if (!settings.serialPort.empty()) {
-    return DoctorCheck::Ok(kName, "not looked at: SerialPort names the port " +
-                                      settings.serialPort);
+    return DoctorCheck::Ok(kName,
+                           "not looked at: SerialPort names the port " + settings.serialPort);
   }
   if (!listing.listed || listing.interfaces.empty()) return NoPort(kName, settings, listing);
   std::string found;
@@ -173,17 +177,15 @@ DoctorCheck CheckStationDriver(const DoctorSettings& settings, const StationList
       return DoctorCheck::Fail(
           kName, "no driver is bound to the base station's interface " + interface.sysPath,
           "sudo modprobe cp210x && echo " + Hex4(settings.vendorId) + " " +
-              Hex4(settings.productId) +
-              " | sudo tee /sys/bus/usb-serial/drivers/cp210x/new_id");
+              Hex4(settings.productId) + " | sudo tee /sys/bus/usb-serial/drivers/cp210x/new_id");
     }
     if (interface.driver != "cp210x") {
-      return DoctorCheck::Fail(kName,
-                               "the driver " + interface.driver + ", not cp210x, is bound to " +
-                                   interface.sysPath,
-                               "echo -n " + interface.sysPath.substr(
-                                                interface.sysPath.find_last_of('/') + 1) +
-                                   " | sudo tee /sys/bus/usb/drivers/" + interface.driver +
-                                   "/unbind, then plug the base station in again");
+      return DoctorCheck::Fail(
+          kName,
+          "the driver " + interface.driver + ", not cp210x, is bound to " + interface.sysPath,
+          "echo -n " + interface.sysPath.substr(interface.sysPath.find_last_of('/') + 1) +
+              " | sudo tee /sys/bus/usb/drivers/" + interface.driver +
+              "/unbind, then plug the base station in again");
     }
     if (!found.empty()) found += "; ";
     found += "cp210x is bound to " + interface.sysPath;
@@ -225,10 +227,9 @@ DoctorCheck CheckPortHolders(const DoctorSettings& settings, const StationListin
     found += port.node + (daemon ? " is open in the daemon only" : " is open in no process");
   }
   if (hidden > 0) {
-    return DoctorCheck::Warn(kName,
-                             found + ", but " + std::to_string(hidden) +
-                                 " processes could not be looked into",
-                             "run as root: sudo pelluxctl doctor");
+    return DoctorCheck::Warn(
+        kName, found + ", but " + std::to_string(hidden) + " processes could not be looked into",
+        "run as root: sudo pelluxctl doctor");
   }
   return DoctorCheck::Ok(kName, found);
 }
@@ -241,11 +242,10 @@ DoctorCheck CheckPortProbers(const DoctorSettings& settings, const StationListin
   const ProcessListing modemManager = processes.Named("ModemManager");
   const ProcessListing brltty = processes.Named("brltty");
   if (!modemManager.listed || !brltty.listed) {
-    return DoctorCheck::Warn(
-        kName,
-        "the processes could not be listed: " +
-            (modemManager.listed ? brltty.error : modemManager.error),
-        "run as root: sudo pelluxctl doctor");
+    return DoctorCheck::Warn(kName,
+                             "the processes could not be listed: " +
+                                 (modemManager.listed ? brltty.error : modemManager.error),
+                             "run as root: sudo pelluxctl doctor");
   }
   if (!modemManager.processes.empty()) {
     for (const StationPort& port : ports) {
@@ -268,8 +268,9 @@ DoctorCheck CheckPortProbers(const DoctorSettings& settings, const StationListin
                              "&& sudo systemctl stop brltty.service");
   }
   if (!modemManager.processes.empty()) {
-    return DoctorCheck::Ok(kName, "ModemManager runs and leaves the port alone "
-                                  "(ID_MM_DEVICE_IGNORE=1); brltty does not run");
+    return DoctorCheck::Ok(kName,
+                           "ModemManager runs and leaves the port alone "
+                           "(ID_MM_DEVICE_IGNORE=1); brltty does not run");
   }
   return DoctorCheck::Ok(kName, "neither ModemManager nor brltty runs");
 }

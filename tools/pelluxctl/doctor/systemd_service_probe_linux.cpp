@@ -47,7 +47,8 @@ class SystemdServiceProbe final : public ServiceProbe {
     UnitFacts facts;
     sd_bus* opened = nullptr;
     if (const int result = sd_bus_open_system(&opened); result < 0) {
-      facts.error = SystemCallFailure("sd_bus_open_system", "", static_cast<unsigned long>(-result));
+      facts.error =
+          SystemCallFailure("sd_bus_open_system", "", static_cast<unsigned long>(-result));
       return facts;
     }
     const std::unique_ptr<sd_bus, decltype(&sd_bus_flush_close_unref)> bus(
@@ -70,12 +71,13 @@ class SystemdServiceProbe final : public ServiceProbe {
                          std::string& error) {
     for (const char* method : {"GetUnit", "LoadUnit"}) {
       BusCall call;
-      const int result = sd_bus_call_method(bus, kDestination, kPath, kManager, method,
-                                            &call.error, &call.reply, "s", unit.c_str());
+      const int result = sd_bus_call_method(bus, kDestination, kPath, kManager, method, &call.error,
+                                            &call.reply, "s", unit.c_str());
       if (result >= 0) {
         const char* object = nullptr;
         if (const int read = sd_bus_message_read(call.reply, "o", &object); read < 0) {
-          error = SystemCallFailure("sd_bus_message_read", method, static_cast<unsigned long>(-read));
+          error =
+              SystemCallFailure("sd_bus_message_read", method, static_cast<unsigned long>(-read));
           return false;
         }
         path = object;
