@@ -97,6 +97,12 @@ TEST(DoctorUdevRule, InstalledMaskedMissingOrForOtherIds) {
                  "open(x) failed: errno 13 (Permission denied) [EACCES]";
            },
            DoctorStatus::kFail, "cannot be read: open(x) failed: errno 13", "every user"},
+          {"far too large",
+           [](World& w) {
+             w.files.texts["/usr/lib/udev/rules.d/60-pellux.rules"].state =
+                 FileText::State::kTooLarge;
+           },
+           DoctorStatus::kFail, "is larger than 65536 bytes: no rule of ours", "--reinstall"},
           {"other ids configured", [](World& w) { w.settings.vendorId = 0x0fcf; },
            DoctorStatus::kWarn, "does not name the configured base station 0fcf:84c4",
            "61-pellux-adapter.rules"},

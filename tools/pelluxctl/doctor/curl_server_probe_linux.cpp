@@ -58,17 +58,25 @@ class CurlServerProbe final : public ServerProbe {
     const long milliseconds = static_cast<long>(timeout.count());
     // An empty proxy and no-proxy list keep libcurl from taking either from the environment:
     // the daemon does not.
-    if (curl_easy_setopt(handle, CURLOPT_URL, url.url.c_str()) != CURLE_OK ||
-        curl_easy_setopt(handle, CURLOPT_PROXY, target.proxy.c_str()) != CURLE_OK ||
-        curl_easy_setopt(handle, CURLOPT_NOPROXY, "") != CURLE_OK ||
-        curl_easy_setopt(handle, CURLOPT_HTTPGET, 1L) != CURLE_OK ||
-        curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L) != CURLE_OK ||
-        curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT_MS, milliseconds) != CURLE_OK ||
-        curl_easy_setopt(handle, CURLOPT_TIMEOUT_MS, milliseconds) != CURLE_OK ||
-        curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, message.data()) != CURLE_OK ||
-        curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, Discard) != CURLE_OK ||
-        curl_easy_setopt(handle, CURLOPT_WRITEDATA, &body) != CURLE_OK) {
-      answer.detail = "curl_easy_setopt failed";
+    const auto set = [&](CURLoption option, const char* name, auto value) {
+      const CURLcode result = curl_easy_setopt(handle, option, value);
+      if (result != CURLE_OK && answer.detail.empty()) {
+        answer.detail = std::string("curl_easy_setopt(") + name + ") failed with " +
+                        std::to_string(static_cast<int>(result)) + ": " +
+                        curl_easy_strerror(result);
+      }
+      return result == CURLE_OK;
+    };
+    if (!set(CURLOPT_URL, "CURLOPT_URL", url.url.c_str()) ||
+        !set(CURLOPT_PROXY, "CURLOPT_PROXY", target.proxy.c_str()) ||
+        !set(CURLOPT_NOPROXY, "CURLOPT_NOPROXY", "") ||
+        !set(CURLOPT_HTTPGET, "CURLOPT_HTTPGET", 1L) ||
+        !set(CURLOPT_NOSIGNAL, "CURLOPT_NOSIGNAL", 1L) ||
+        !set(CURLOPT_CONNECTTIMEOUT_MS, "CURLOPT_CONNECTTIMEOUT_MS", milliseconds) ||
+        !set(CURLOPT_TIMEOUT_MS, "CURLOPT_TIMEOUT_MS", milliseconds) ||
+        !set(CURLOPT_ERRORBUFFER, "CURLOPT_ERRORBUFFER", message.data()) ||
+        !set(CURLOPT_WRITEFUNCTION, "CURLOPT_WRITEFUNCTION", Discard) ||
+        !set(CURLOPT_WRITEDATA, "CURLOPT_WRITEDATA", &body)) {
       return answer;
     }
     const CURLcode code = curl_easy_perform(handle);

@@ -79,6 +79,13 @@ DoctorCheck CheckUdevRule(const DoctorSettings& settings, FileProbe& files) {
       return DoctorCheck::Fail(kName, path + " masks the rule (empty, or a link to /dev/null)",
                                "sudo rm " + path + " && " + kRetrigger);
     }
+    if (text.state == FileText::State::kTooLarge) {
+      return DoctorCheck::Fail(
+          kName,
+          path + " is larger than " + std::to_string(kMaxRuleBytes) + " bytes: no rule of ours",
+          "install the pellux package again (sudo apt install --reinstall "
+          "pellux)");
+    }
     if (text.state != FileText::State::kRead) {
       return DoctorCheck::Fail(kName, path + " cannot be read: " + text.error,
                                "make " + path +
