@@ -233,7 +233,6 @@ TEST(DoctorLinuxProcesses, FindsTheProcessThatHoldsThePortAndNamesIt) {
   EXPECT_EQ(holders.processes[0].pid, holder.Child());
   EXPECT_EQ(holders.processes[0].name, "sleep");
   EXPECT_EQ(holders.processes[0].command, "sleep 30");
-  EXPECT_EQ(holders.hidden, 0);
 
   DoctorSettings settings;
   settings.serialPort = holder.Port();

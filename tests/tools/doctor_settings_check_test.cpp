@@ -1,11 +1,8 @@
-// The settings file as the daemon reads it: one table of outcomes, the values the other checks
-// then use, and the keys the check knows against pellux-settings(5).
+// The settings file as the daemon reads it: one table of outcomes, and the values the other
+// checks then use.
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <map>
-#include <regex>
 #include <string>
 
 #include "session/client_settings.h"
@@ -158,21 +155,6 @@ TEST(DoctorSettingsFile, TheDefaultsAreTheEngines) {
   EXPECT_EQ(doctor.errorPath, engine.errorPath);
   EXPECT_EQ(doctor.serialPort, "");
   EXPECT_EQ(doctor.proxy, ProxySettings{});
-}
-
-TEST(DoctorSettingsFile, KnowsTheKeysOfTheManualPageWithTheirTypes) {
-  std::ifstream page(std::string(PELLUX_SOURCE_DIR) + "/doc/man/pellux-settings.5.scd");
-  ASSERT_TRUE(page.good());
-  const std::regex entry(R"(^\*([A-Za-z]+)\* \((text|number)[,)])");
-  std::map<std::string, bool> documented;
-  for (std::string line; std::getline(page, line);) {
-    std::smatch match;
-    if (std::regex_search(line, match, entry)) documented[match[1]] = match[2] == "number";
-  }
-  std::map<std::string, bool> known;
-  for (const SettingsKey& key : KnownSettingsKeys()) known[key.name] = key.number;
-  EXPECT_GT(documented.size(), 20U);
-  EXPECT_EQ(known, documented);
 }
 
 }  // namespace

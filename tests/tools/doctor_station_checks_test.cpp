@@ -170,6 +170,9 @@ TEST(DoctorStationDriver, Cp210xBoundOrNot) {
           {"another driver", [](World& w) { w.listing.interfaces[0].driver = "usbfs"; },
            DoctorStatus::kFail, "the driver usbfs, not cp210x",
            "echo -n 1-1:1.0 | sudo tee /sys/bus/usb/drivers/usbfs/unbind"},
+          {"another driver with a name that is no plain word",
+           [](World& w) { w.listing.interfaces[0].driver = "x; rm -rf /"; }, DoctorStatus::kFail,
+           "the driver x; rm -rf /, not cp210x", "its \"unbind\" file in /sys/bus/usb/drivers/"},
           {"not plugged in",
            [](World& w) {
              w.listing = {true, "", {}, {}};
@@ -187,6 +190,7 @@ ProcessListing Holding(std::vector<ProcessFacts> processes, int hidden = 0) {
   listing.listed = true;
   listing.processes = std::move(processes);
   listing.hidden = hidden;
+  if (hidden > 0) listing.hiddenError = "opendir(/proc/1/fd) failed: errno 13";
   return listing;
 }
 
@@ -207,7 +211,9 @@ TEST(DoctorPortHolders, TheDaemonMayHoldThePortNoOneElse) {
            DoctorStatus::kFail, "held open by minicom (pid 4242: minicom -D /dev/ttyUSB0)",
            "sudo kill 4242"},
           {"hidden processes", [](World& w) { w.processes.holders["188:0"] = Holding({}, 3); },
-           DoctorStatus::kWarn, "3 processes could not be looked into", "sudo pelluxctl doctor"},
+           DoctorStatus::kWarn,
+           "3 processes could not be looked into (opendir(/proc/1/fd) failed: errno 13)",
+           "sudo pelluxctl doctor"},
           {"no /proc", [](World& w) { w.processes.listed = false; }, DoctorStatus::kWarn,
            "could not be listed: opendir(/proc) failed", "sudo"},
           {"not plugged in",

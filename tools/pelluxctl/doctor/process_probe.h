@@ -21,8 +21,10 @@ struct ProcessListing {
   bool listed = false;
   std::string error;
   std::vector<ProcessFacts> processes;
-  // Processes that could not be looked into (another user's, without root's rights).
+  // Processes that could not be looked into (another user's, without root's rights), and the
+  // first refusal: the call, the code and the system's text.
   int hidden = 0;
+  std::string hiddenError;
 };
 
 // Looks at the running processes: /proc on Linux. Called by `pelluxctl doctor` on its one

@@ -87,15 +87,17 @@ bool EachProcess(ProcessListing& listing,
   return true;
 }
 
-// Whether the process in `folder` holds `major`:`minor` open; nullopt when its descriptors
-// cannot be looked into.
-std::optional<bool> Holds(const std::string& folder, std::uint32_t major, std::uint32_t minor) {
+// Whether the process in `folder` holds `major`:`minor` open; nullopt, with `error` set, when
+// its descriptors cannot be looked into.
+std::optional<bool> Holds(const std::string& folder, std::uint32_t major, std::uint32_t minor,
+                          std::string& error) {
   const std::string descriptors = folder + "/fd";
   const Directory fds(::opendir(descriptors.c_str()));
   if (!fds) {
     const unsigned long code = LastSystemError();
     // Ended while we looked: it holds nothing.
     if (code == ENOENT || code == ESRCH) return false;
+    error = SystemCallFailure("opendir", descriptors, code);
     return std::nullopt;
   }
   while (const dirent* entry = ::readdir(fds.get())) {
@@ -115,9 +117,10 @@ class ProcProcessProbe final : public ProcessProbe {
   ProcessListing Holders(std::uint32_t major, std::uint32_t minor) override {
     ProcessListing listing;
     EachProcess(listing, [&](std::int64_t pid, const std::string& folder) {
-      const auto holds = Holds(folder, major, minor);
+      std::string error;
+      const auto holds = Holds(folder, major, minor, error);
       if (!holds) {
-        ++listing.hidden;
+        if (listing.hidden++ == 0) listing.hiddenError = error;
       } else if (*holds) {
         listing.processes.push_back(Describe(pid, folder));
       }

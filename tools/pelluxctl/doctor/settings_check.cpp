@@ -1,7 +1,6 @@
 #include "tools/pelluxctl/doctor/settings_check.h"
 
 #include <algorithm>
-#include <cstring>
 #include <exception>
 #include <limits>
 #include <nlohmann/json.hpp>

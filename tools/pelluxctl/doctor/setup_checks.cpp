@@ -1,8 +1,5 @@
 #include "tools/pelluxctl/doctor/setup_checks.h"
 
-#include <array>
-#include <cstdio>
-
 namespace Pellux {
 namespace {
 

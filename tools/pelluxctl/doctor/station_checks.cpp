@@ -1,6 +1,8 @@
 #include "tools/pelluxctl/doctor/station_checks.h"
 
+#include <algorithm>
 #include <array>
+#include <cctype>
 #include <cstdint>
 #include <cstdio>
 
@@ -48,6 +50,15 @@ DoctorCheck NoPort(const char* name, const DoctorSettings& settings,
   }
   return DoctorCheck::Warn(name, "not checked: no port of a base station " + Ids(settings),
                            "see the line \"base station tty\"");
+}
+
+// Whether a name read from sysfs may go into a command the user is told to run: one word of
+// the characters the kernel gives drivers and devices, never a way to another folder.
+bool PlainName(const std::string& name) {
+  return !name.empty() && name != "." && name != ".." && std::ranges::all_of(name, [](char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_' || c == '-' || c == '.' ||
+           c == ':';
+  });
 }
 
 std::string Owners(const FileFacts& facts) {
@@ -187,12 +198,15 @@ DoctorCheck CheckStationDriver(const DoctorSettings& settings, const StationList
               Hex4(settings.productId) + " | sudo tee /sys/bus/usb-serial/drivers/cp210x/new_id");
     }
     if (interface.driver != "cp210x") {
+      const std::string name = interface.sysPath.substr(interface.sysPath.find_last_of('/') + 1);
       return DoctorCheck::Fail(
           kName,
           "the driver " + interface.driver + ", not cp210x, is bound to " + interface.sysPath,
-          "echo -n " + interface.sysPath.substr(interface.sysPath.find_last_of('/') + 1) +
-              " | sudo tee /sys/bus/usb/drivers/" + interface.driver +
-              "/unbind, then plug the base station in again");
+          PlainName(name) && PlainName(interface.driver)
+              ? "echo -n " + name + " | sudo tee /sys/bus/usb/drivers/" + interface.driver +
+                    "/unbind, then plug the base station in again"
+              : std::string("unbind that driver from the interface (its \"unbind\" file in "
+                            "/sys/bus/usb/drivers/), then plug the base station in again"));
     }
     if (!found.empty()) found += "; ";
     found += "cp210x is bound to " + interface.sysPath;
@@ -207,6 +221,7 @@ DoctorCheck CheckPortHolders(const DoctorSettings& settings, const StationListin
   if (ports.empty()) return NoPort(kName, settings, listing);
   std::string found;
   int hidden = 0;
+  std::string hiddenError;
   for (const StationPort& port : ports) {
     const FileFacts facts = files.Status(port.node);
     if (facts.state != FileFacts::State::kPresent || !facts.characterDevice) {
@@ -218,6 +233,7 @@ DoctorCheck CheckPortHolders(const DoctorSettings& settings, const StationListin
       return DoctorCheck::Warn(kName, "the processes could not be listed: " + holders.error,
                                "run as root: sudo pelluxctl doctor");
     }
+    if (hidden == 0) hiddenError = holders.hiddenError;
     hidden += holders.hidden;
     bool daemon = false;
     for (const ProcessFacts& holder : holders.processes) {
@@ -234,9 +250,10 @@ DoctorCheck CheckPortHolders(const DoctorSettings& settings, const StationListin
     found += port.node + (daemon ? " is open in the daemon only" : " is open in no process");
   }
   if (hidden > 0) {
-    return DoctorCheck::Warn(
-        kName, found + ", but " + std::to_string(hidden) + " processes could not be looked into",
-        "run as root: sudo pelluxctl doctor");
+    return DoctorCheck::Warn(kName,
+                             found + ", but " + std::to_string(hidden) +
+                                 " processes could not be looked into (" + hiddenError + ")",
+                             "run as root: sudo pelluxctl doctor");
   }
   return DoctorCheck::Ok(kName, found);
 }
