@@ -177,6 +177,8 @@ class FakeConnection final : public UiConnection {
   SendResult sendResult = SendResult::kSent;
   std::string sendError;
   std::deque<std::string> replies;
+  // What each Receive says once the replies are used up (empty: nothing came, no failure).
+  std::string receiveError;
   std::vector<std::string> sent;
 
   [[nodiscard]] const std::string& ReplyName() const override { return reply_; }
@@ -188,7 +190,10 @@ class FakeConnection final : public UiConnection {
   std::optional<std::string> Receive(std::chrono::milliseconds /*timeout*/,
                                      std::string& error) override {
     error.clear();
-    if (replies.empty()) return std::nullopt;
+    if (replies.empty()) {
+      error = receiveError;
+      return std::nullopt;
+    }
     std::string reply = replies.front();
     replies.pop_front();
     return reply;

@@ -72,7 +72,7 @@ TEST(DoctorServiceUnit, EachStateOfTheUnitGivesItsStatusAndFix) {
   }
 }
 
-std::string StatusAnswer(bool open) {
+std::string StatusReplyMessage(bool open) {
   return std::string(1, UiCode::kStatus) + EncodeStatusText(StatusReply{open, 0});
 }
 
@@ -81,6 +81,7 @@ TEST(DoctorDaemonAnswer, EachWayTheDaemonAnswersOrNotGivesItsStatus) {
     const char* what;
     UiConnection::SendResult send;
     std::vector<std::string> replies;
+    const char* receiveError;
     DoctorStatus status;
     const char* found;
   };
@@ -88,41 +89,55 @@ TEST(DoctorDaemonAnswer, EachWayTheDaemonAnswersOrNotGivesItsStatus) {
       {"not running",
        UiConnection::SendResult::kNotRunning,
        {},
+       "",
        DoctorStatus::kFail,
        "nothing listens at /run/test.sock"},
       {"squatted",
        UiConnection::SendResult::kUntrusted,
        {},
+       "",
        DoctorStatus::kFail,
        "not asking /run/test.sock: served by uid 1000"},
       {"refused",
        UiConnection::SendResult::kFailed,
        {},
+       "",
        DoctorStatus::kFail,
        "could not be sent: served by uid 1000"},
       {"silent",
        UiConnection::SendResult::kSent,
        {},
+       "",
        DoctorStatus::kFail,
        "did not answer within 30 ms"},
       {"nonsense",
        UiConnection::SendResult::kSent,
        {"Tgarbage"},
+       "",
        DoctorStatus::kFail,
        "makes no sense"},
       {"only a page",
        UiConnection::SendResult::kSent,
        {"H1 1 <p/>"},
+       "",
        DoctorStatus::kFail,
        "did not answer"},
       {"page, then the answer",
        UiConnection::SendResult::kSent,
-       {"H1 1 <p/>", StatusAnswer(true)},
+       {"H1 1 <p/>", StatusReplyMessage(true)},
+       "",
        DoctorStatus::kOk,
        "answers at /run/test.sock; base station open"},
+      {"receiving fails",
+       UiConnection::SendResult::kSent,
+       {},
+       "read(reply) failed: errno 5",
+       DoctorStatus::kFail,
+       "did not answer within 30 ms (read(reply) failed: errno 5)"},
       {"answer",
        UiConnection::SendResult::kSent,
-       {StatusAnswer(false)},
+       {StatusReplyMessage(false)},
+       "",
        DoctorStatus::kOk,
        "base station closed"},
   };
@@ -132,6 +147,7 @@ TEST(DoctorDaemonAnswer, EachWayTheDaemonAnswersOrNotGivesItsStatus) {
     connection.sendResult = c.send;
     connection.sendError = "served by uid 1000";
     connection.replies.assign(c.replies.begin(), c.replies.end());
+    connection.receiveError = c.receiveError;
     const DoctorCheck check = CheckDaemonAnswers(connection, "/run/test.sock", 30ms);
     EXPECT_EQ(check.status, c.status) << check.found;
     EXPECT_NE(check.found.find(c.found), std::string::npos) << check.found;

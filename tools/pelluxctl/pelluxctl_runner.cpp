@@ -14,6 +14,7 @@
 
 #include "tools/pelluxctl/doctor/doctor_command.h"
 #include "tools/pelluxctl/private_folder.h"
+#include "tools/pelluxctl/status_answer.h"
 #include "ui/channel/ui_message.h"
 #include "ui/log/local_time.h"
 
@@ -48,34 +49,30 @@ int Status(UiConnection& connection, const PelluxctlIo& io, const std::string& s
                  service)) {
     return kPelluxctlFailed;
   }
-  const auto until = Clock::now() + io.answerTimeout;
-  while (Clock::now() < until) {
-    std::string error;
-    const auto reply = connection.Receive(
-        std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()), error);
-    if (!reply) {
-      if (!error.empty()) io.err << "pelluxctl: " << error << "\n";
-      continue;
-    }
-    // A page or a status line of a session this endpoint had is not the answer.
-    if (reply->empty() || reply->front() != UiCode::kStatus) continue;
-    const auto status = DecodeStatusText(std::string_view(*reply).substr(1));
-    if (!status) {
-      io.err << "pelluxctl: the service's answer makes no sense: " << *reply << "\n";
+  const StatusAnswer answer = AwaitStatusAnswer(
+      connection, io.answerTimeout,
+      [&io](const std::string& error) { io.err << "pelluxctl: " << error << "\n"; });
+  switch (answer.outcome) {
+    case StatusAnswer::Outcome::kSenseless:
+      io.err << "pelluxctl: the service's answer makes no sense: " << answer.reply << "\n";
       return kPelluxctlFailed;
-    }
-    io.out << "base station: " << (status->baseStationOpen ? "open" : "closed") << "\n";
-    io.out << "tracker last put to sleep: "
-           << (status->lastSleepTime == 0
-                   ? std::string("never")
-                   : FormatLocalTime("%Y-%m-%d %H:%M:%S",
-                                     std::chrono::system_clock::time_point(
-                                         std::chrono::seconds(status->lastSleepTime))))
-           << "\n";
-    return kPelluxctlOk;
+    case StatusAnswer::Outcome::kNone:
+      io.err << "pelluxctl: the service did not answer within " << io.answerTimeout.count()
+             << " ms\n";
+      return kPelluxctlFailed;
+    case StatusAnswer::Outcome::kAnswered:
+      break;
   }
-  io.err << "pelluxctl: the service did not answer within " << io.answerTimeout.count() << " ms\n";
-  return kPelluxctlFailed;
+  const StatusReply& status = answer.status;
+  io.out << "base station: " << (status.baseStationOpen ? "open" : "closed") << "\n";
+  io.out << "tracker last put to sleep: "
+         << (status.lastSleepTime == 0
+                 ? std::string("never")
+                 : FormatLocalTime("%Y-%m-%d %H:%M:%S",
+                                   std::chrono::system_clock::time_point(
+                                       std::chrono::seconds(status.lastSleepTime))))
+         << "\n";
+  return kPelluxctlOk;
 }
 
 // Lines of standard input, read on a thread of their own so that the session keeps polling.

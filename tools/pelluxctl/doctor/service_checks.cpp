@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "tools/pelluxctl/status_answer.h"
 #include "ui/channel/ui_message.h"
 
 namespace Pellux {
@@ -71,25 +72,18 @@ DoctorCheck CheckDaemonAnswers(UiConnection& connection, const std::string& serv
       return DoctorCheck::Fail(kAnswerName, "the status poll could not be sent: " + error,
                                "sudo systemctl restart pellux.service");
   }
-  using Clock = std::chrono::steady_clock;
-  const auto until = Clock::now() + timeout;
   std::string lastError;
-  while (Clock::now() < until) {
-    const auto reply = connection.Receive(
-        std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()), error);
-    if (!reply) {
-      if (!error.empty()) lastError = error;
-      continue;
-    }
-    // Pages and status lines of a session this endpoint had are no answer to the poll.
-    if (reply->empty() || reply->front() != UiCode::kStatus) continue;
-    const auto status = DecodeStatusText(std::string_view(*reply).substr(1));
-    if (!status) {
+  const StatusAnswer answer = AwaitStatusAnswer(
+      connection, timeout, [&lastError](const std::string& failure) { lastError = failure; });
+  switch (answer.outcome) {
+    case StatusAnswer::Outcome::kAnswered:
+      return DoctorCheck::Ok(kAnswerName, "the daemon answers at " + service + "; base station " +
+                                              (answer.status.baseStationOpen ? "open" : "closed"));
+    case StatusAnswer::Outcome::kSenseless:
       return DoctorCheck::Fail(kAnswerName, "the daemon's answer makes no sense",
                                "install the same version of pelluxctl and the daemon");
-    }
-    return DoctorCheck::Ok(kAnswerName, "the daemon answers at " + service + "; base station " +
-                                            (status->baseStationOpen ? "open" : "closed"));
+    case StatusAnswer::Outcome::kNone:
+      break;
   }
   return DoctorCheck::Fail(kAnswerName,
                            "the daemon did not answer within " + std::to_string(timeout.count()) +
