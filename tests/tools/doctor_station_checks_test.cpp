@@ -103,6 +103,25 @@ TEST(DoctorUdevRule, InstalledMaskedMissingOrForOtherIds) {
                  FileText::State::kTooLarge;
            },
            DoctorStatus::kFail, "is larger than 65536 bytes: no rule of ours", "--reinstall"},
+          {"other ids with an adapter rule",
+           [](World& w) {
+             w.settings.vendorId = 0x0fcf;
+             w.settings.productId = 0x1008;
+             w.files.AddFile("/etc/udev/rules.d/61-pellux-adapter.rules",
+                             "ATTRS{idVendor}==\"0fcf\", ATTRS{idProduct}==\"1008\"");
+           },
+           DoctorStatus::kOk,
+           "60-pellux.rules is installed; /etc/udev/rules.d/61-pellux-adapter.rules names "
+           "0fcf:1008",
+           ""},
+          {"other ids, an adapter rule for yet others",
+           [](World& w) {
+             w.settings.vendorId = 0x0fcf;
+             w.files.AddFile("/etc/udev/rules.d/61-pellux-adapter.rules",
+                             "ATTRS{idVendor}==\"1234\", ATTRS{idProduct}==\"5678\"");
+           },
+           DoctorStatus::kWarn, "does not name the configured base station 0fcf:84c4",
+           "61-pellux-adapter.rules"},
           {"other ids configured", [](World& w) { w.settings.vendorId = 0x0fcf; },
            DoctorStatus::kWarn, "does not name the configured base station 0fcf:84c4",
            "61-pellux-adapter.rules"},

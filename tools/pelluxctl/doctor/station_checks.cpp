@@ -16,6 +16,8 @@ constexpr const char* kServiceAccount = "pellux";
 constexpr const char* kDaemonProgram = "uplinker";
 // The rule is a few lines; anything far larger is no rule of ours.
 constexpr std::size_t kMaxRuleBytes = std::size_t{64} * 1024;
+// The administrator's rule for another adapter (packaging/linux/examples).
+constexpr const char* kAdapterRuleName = "61-pellux-adapter.rules";
 constexpr const char* kRetrigger =
     "sudo udevadm control --reload-rules && sudo udevadm trigger --action=add "
     "--subsystem-match=usb --subsystem-match=tty (or plug the base station in again)";
@@ -66,6 +68,24 @@ std::string Owners(const FileFacts& facts) {
          ", mode " + ModeText(facts.mode);
 }
 
+// Whether a rule's text names the configured ids, as udev's rules write them ("10c4").
+bool NamesIds(const std::string& rule, const DoctorSettings& settings) {
+  return rule.find('"' + Hex4(settings.vendorId) + '"') != std::string::npos &&
+         rule.find('"' + Hex4(settings.productId) + '"') != std::string::npos;
+}
+
+// The adapter rule udev uses (the first of its name in udev's folders) when it names the
+// configured ids; empty otherwise.
+std::string AdapterRuleNaming(const DoctorSettings& settings, FileProbe& files) {
+  for (const std::string& folder : UdevRuleFolders()) {
+    const std::string path = folder + "/" + kAdapterRuleName;
+    const FileText text = files.Read(path, kMaxRuleBytes);
+    if (text.state == FileText::State::kMissing) continue;
+    return text.state == FileText::State::kRead && NamesIds(text.text, settings) ? path : "";
+  }
+  return {};
+}
+
 }  // namespace
 
 const std::vector<std::string>& UdevRuleFolders() {
@@ -103,10 +123,14 @@ DoctorCheck CheckUdevRule(const DoctorSettings& settings, FileProbe& files) {
                                    " a file of the pellux package that every user "
                                    "can read");
     }
-    const bool namesIds =
-        text.text.find('"' + Hex4(settings.vendorId) + '"') != std::string::npos &&
-        text.text.find('"' + Hex4(settings.productId) + '"') != std::string::npos;
-    if (!namesIds) {
+    if (!NamesIds(text.text, settings)) {
+      // Another adapter's ids are given to udev by a rule of the administrator's, made from
+      // the example the package ships.
+      const std::string adapter = AdapterRuleNaming(settings, files);
+      if (!adapter.empty()) {
+        return DoctorCheck::Ok(kName,
+                               path + " is installed; " + adapter + " names " + Ids(settings));
+      }
       return DoctorCheck::Warn(
           kName, path + " does not name the configured base station " + Ids(settings),
           "copy /usr/share/doc/pellux/examples/61-pellux-adapter.rules to /etc/udev/rules.d/ "

@@ -20,7 +20,8 @@ namespace Pellux {
 inline constexpr const char* kUdevRuleName = "60-pellux.rules";
 const std::vector<std::string>& UdevRuleFolders();
 
-// Our udev rule installed (the file udev uses, not masked), naming the configured ids.
+// Our udev rule installed (the file udev uses, not masked), naming the configured ids, or an
+// adapter rule made from the example (61-pellux-adapter.rules) naming them.
 DoctorCheck CheckUdevRule(const DoctorSettings& settings, FileProbe& files);
 
 // The station's tty there, with the group (pellux) and the group's read and write bits the rule
