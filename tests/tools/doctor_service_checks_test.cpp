@@ -17,7 +17,8 @@ using namespace std::chrono_literals;
 TEST(DoctorServiceUnit, EachStateOfTheUnitGivesItsStatusAndFix) {
   struct Case {
     const char* what;
-    bool reached;
+    // Why the manager could not be asked; nullptr when it answered.
+    const char* error;
     const char* load;
     const char* active;
     const char* file;
@@ -26,36 +27,36 @@ TEST(DoctorServiceUnit, EachStateOfTheUnitGivesItsStatusAndFix) {
     const char* fix;
   };
   const Case cases[] = {
-      {"manager unreachable", false, "", "", "", DoctorStatus::kFail, "systemd could not be asked",
-       "systemctl status dbus.service"},
-      {"missing", true, "not-found", "inactive", "", DoctorStatus::kFail, "is not installed",
+      {"manager unreachable", "sd_bus_open_system failed: errno 2", "", "", "", DoctorStatus::kFail,
+       "systemd could not be asked", "systemctl status dbus.service"},
+      {"missing", nullptr, "not-found", "inactive", "", DoctorStatus::kFail, "is not installed",
        "install the pellux package"},
-      {"masked", true, "masked", "inactive", "masked", DoctorStatus::kFail, "is masked",
+      {"masked", nullptr, "masked", "inactive", "masked", DoctorStatus::kFail, "is masked",
        "sudo systemctl unmask pellux.service"},
-      {"broken unit file", true, "error", "inactive", "", DoctorStatus::kFail,
+      {"broken unit file", nullptr, "error", "inactive", "", DoctorStatus::kFail,
        "could not be loaded (load state error)", "daemon-reload"},
-      {"disabled", true, "loaded", "inactive", "disabled", DoctorStatus::kFail,
+      {"disabled", nullptr, "loaded", "inactive", "disabled", DoctorStatus::kFail,
        "disabled and inactive", "sudo systemctl enable --now pellux.service"},
-      {"enabled, stopped", true, "loaded", "inactive", "enabled", DoctorStatus::kFail,
+      {"enabled, stopped", nullptr, "loaded", "inactive", "enabled", DoctorStatus::kFail,
        "enabled and inactive", "sudo systemctl enable --now pellux.service"},
-      {"enabled, failed", true, "loaded", "failed", "enabled", DoctorStatus::kFail,
+      {"enabled, failed", nullptr, "loaded", "failed", "enabled", DoctorStatus::kFail,
        "enabled and failed", "sudo systemctl restart pellux.service"},
-      {"disabled, failed", true, "loaded", "failed", "disabled", DoctorStatus::kFail,
+      {"disabled, failed", nullptr, "loaded", "failed", "disabled", DoctorStatus::kFail,
        "disabled and failed", "sudo systemctl enable --now pellux.service"},
-      {"disabled, running", true, "loaded", "active", "disabled", DoctorStatus::kFail,
+      {"disabled, running", nullptr, "loaded", "active", "disabled", DoctorStatus::kFail,
        "disabled and active", "sudo systemctl enable --now pellux.service"},
-      {"starting", true, "loaded", "activating", "enabled", DoctorStatus::kWarn,
+      {"starting", nullptr, "loaded", "activating", "enabled", DoctorStatus::kWarn,
        "enabled and activating", "journalctl -u pellux.service"},
-      {"running", true, "loaded", "active", "enabled", DoctorStatus::kOk,
+      {"running", nullptr, "loaded", "active", "enabled", DoctorStatus::kOk,
        "pellux.service is enabled and active", ""},
-      {"running, enabled for this boot", true, "loaded", "active", "enabled-runtime",
+      {"running, enabled for this boot", nullptr, "loaded", "active", "enabled-runtime",
        DoctorStatus::kOk, "enabled-runtime and active", ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     FakeServiceProbe probe;
-    probe.facts.reached = c.reached;
-    probe.facts.error = c.reached ? "" : "sd_bus_open_system failed: errno 2";
+    probe.facts.reached = c.error == nullptr;
+    probe.facts.error = c.error == nullptr ? "" : c.error;
     probe.facts.loadState = c.load;
     probe.facts.activeState = c.active;
     probe.facts.unitFileState = c.file;
@@ -80,65 +81,65 @@ TEST(DoctorDaemonAnswer, EachWayTheDaemonAnswersOrNotGivesItsStatus) {
   struct Case {
     const char* what;
     UiConnection::SendResult send;
+    DoctorStatus status;
     std::vector<std::string> replies;
     const char* receiveError;
-    DoctorStatus status;
     const char* found;
   };
   const Case cases[] = {
       {"not running",
        UiConnection::SendResult::kNotRunning,
+       DoctorStatus::kFail,
        {},
        "",
-       DoctorStatus::kFail,
        "nothing listens at /run/test.sock"},
       {"squatted",
        UiConnection::SendResult::kUntrusted,
+       DoctorStatus::kFail,
        {},
        "",
-       DoctorStatus::kFail,
        "not asking /run/test.sock: served by uid 1000"},
       {"refused",
        UiConnection::SendResult::kFailed,
+       DoctorStatus::kFail,
        {},
        "",
-       DoctorStatus::kFail,
        "could not be sent: served by uid 1000"},
       {"silent",
        UiConnection::SendResult::kSent,
+       DoctorStatus::kFail,
        {},
        "",
-       DoctorStatus::kFail,
        "did not answer within 30 ms"},
       {"nonsense",
        UiConnection::SendResult::kSent,
+       DoctorStatus::kFail,
        {"Tgarbage"},
        "",
-       DoctorStatus::kFail,
        "makes no sense"},
       {"only a page",
        UiConnection::SendResult::kSent,
+       DoctorStatus::kFail,
        {"H1 1 <p/>"},
        "",
-       DoctorStatus::kFail,
        "did not answer"},
       {"page, then the answer",
        UiConnection::SendResult::kSent,
+       DoctorStatus::kOk,
        {"H1 1 <p/>", StatusReplyMessage(true)},
        "",
-       DoctorStatus::kOk,
        "answers at /run/test.sock; base station open"},
       {"receiving fails",
        UiConnection::SendResult::kSent,
+       DoctorStatus::kFail,
        {},
        "read(reply) failed: errno 5",
-       DoctorStatus::kFail,
        "did not answer within 30 ms (read(reply) failed: errno 5)"},
       {"answer",
        UiConnection::SendResult::kSent,
+       DoctorStatus::kOk,
        {StatusReplyMessage(false)},
        "",
-       DoctorStatus::kOk,
        "base station closed"},
   };
   for (const Case& c : cases) {

@@ -68,23 +68,23 @@ TEST(DoctorLogSpace, WarnsWhenLowFailsWhenNearlyNone) {
     const char* what;
     bool folderThere;
     bool measured;
-    std::uint64_t available;
     DoctorStatus status;
+    std::uint64_t available;
     const char* found;
     const char* fix;
   };
   const Case cases[] = {
-      {"plenty", true, true, 10240 * kMiB, DoctorStatus::kOk,
+      {"plenty", true, true, DoctorStatus::kOk, 10240 * kMiB,
        "10240 MiB free of 20480 MiB on /var/log/pellux", ""},
-      {"just enough", true, true, kLowLogSpace, DoctorStatus::kOk, "256 MiB free", ""},
-      {"low", true, true, kLowLogSpace - 1, DoctorStatus::kWarn, "255 MiB free", "free space"},
-      {"nearly none", true, true, kNoLogSpace - 1, DoctorStatus::kFail,
+      {"just enough", true, true, DoctorStatus::kOk, kLowLogSpace, "256 MiB free", ""},
+      {"low", true, true, DoctorStatus::kWarn, kLowLogSpace - 1, "255 MiB free", "free space"},
+      {"nearly none", true, true, DoctorStatus::kFail, kNoLogSpace - 1,
        "15 MiB free of 20480 MiB on /var/log/pellux: the activity log cannot be written",
        "free space on the file system of /var/log/pellux"},
-      {"none", true, true, 0, DoctorStatus::kFail, "0 MiB free", "free space"},
-      {"folder not made yet", false, true, 10240 * kMiB, DoctorStatus::kOk,
+      {"none", true, true, DoctorStatus::kFail, 0, "0 MiB free", "free space"},
+      {"folder not made yet", false, true, DoctorStatus::kOk, 10240 * kMiB,
        "on /var/log (/var/log/pellux is not made yet)", ""},
-      {"unmeasurable", true, false, 0, DoctorStatus::kWarn,
+      {"unmeasurable", true, false, DoctorStatus::kWarn, 0,
        "free space of /var/log/pellux is unknown: statvfs", "df /var/log/pellux"},
   };
   for (const Case& c : cases) {
@@ -102,29 +102,29 @@ TEST(DoctorServer, EachOutcomeOfTheRequestGivesItsStatus) {
   struct Case {
     const char* what;
     Outcome outcome;
-    long status;
     DoctorStatus doctor;
+    long status;
     const char* found;
     const char* fix;
   };
   const Case cases[] = {
-      {"answers", Outcome::kAnswered, 200, DoctorStatus::kOk,
+      {"answers", Outcome::kAnswered, DoctorStatus::kOk, 200,
        "upload.pellux.com:8001 (direct) answered HTTP 200", ""},
-      {"answers the GET with 405", Outcome::kAnswered, 405, DoctorStatus::kOk, "answered HTTP 405",
+      {"answers the GET with 405", Outcome::kAnswered, DoctorStatus::kOk, 405, "answered HTTP 405",
        ""},
-      {"server error", Outcome::kAnswered, 503, DoctorStatus::kWarn, "answered HTTP 503",
+      {"server error", Outcome::kAnswered, DoctorStatus::kWarn, 503, "answered HTTP 503",
        "try again later"},
-      {"proxy wants a password", Outcome::kAnswered, 407, DoctorStatus::kFail,
+      {"proxy wants a password", Outcome::kAnswered, DoctorStatus::kFail, 407,
        "asks for a password", "pelluxctl proxy"},
-      {"unresolved", Outcome::kUnresolved, 0, DoctorStatus::kFail,
+      {"unresolved", Outcome::kUnresolved, DoctorStatus::kFail, 0,
        "upload.pellux.com does not resolve (why)", "getent hosts upload.pellux.com"},
-      {"proxy unresolved", Outcome::kProxyUnresolved, 0, DoctorStatus::kFail,
+      {"proxy unresolved", Outcome::kProxyUnresolved, DoctorStatus::kFail, 0,
        "the proxy  does not resolve", "pelluxctl proxy --help"},
-      {"refused", Outcome::kRefused, 0, DoctorStatus::kFail,
+      {"refused", Outcome::kRefused, DoctorStatus::kFail, 0,
        "upload.pellux.com:8001 (direct) refused the connection (why)", "firewall"},
-      {"hangs", Outcome::kTimedOut, 0, DoctorStatus::kFail, "did not answer within 50 ms",
+      {"hangs", Outcome::kTimedOut, DoctorStatus::kFail, 0, "did not answer within 50 ms",
        "firewall"},
-      {"other", Outcome::kFailed, 0, DoctorStatus::kFail, "the request to upload.pellux.com:8001",
+      {"other", Outcome::kFailed, DoctorStatus::kFail, 0, "the request to upload.pellux.com:8001",
        "ServerHost"},
   };
   for (const Case& c : cases) {
