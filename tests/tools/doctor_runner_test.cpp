@@ -49,6 +49,13 @@ TEST(DoctorReport, TextLinesJsonAndTheExitStatus) {
     EXPECT_EQ(ReportDoctorChecks(c.checks, true, json), c.exit);
     const auto array = nlohmann::json::parse(json.str());
     ASSERT_TRUE(array.is_array());
+    // The members in reading order, not sorted.
+    if (!c.checks.empty()) {
+      const std::string printed = json.str();
+      EXPECT_LT(printed.find("\"name\""), printed.find("\"status\""));
+      EXPECT_LT(printed.find("\"status\""), printed.find("\"found\""));
+      EXPECT_LT(printed.find("\"found\""), printed.find("\"fix\""));
+    }
     ASSERT_EQ(array.size(), c.checks.size());
     for (std::size_t i = 0; i < c.checks.size(); ++i) {
       EXPECT_EQ(array[i].at("name"), c.checks[i].name);

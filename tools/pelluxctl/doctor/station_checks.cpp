@@ -128,8 +128,10 @@ DoctorCheck CheckUdevRule(const DoctorSettings& settings, FileProbe& files) {
       // the example the package ships.
       const std::string adapter = AdapterRuleNaming(settings, files);
       if (!adapter.empty()) {
-        return DoctorCheck::Ok(kName,
-                               path + " is installed; " + adapter + " names " + Ids(settings));
+        std::string found = path + " is installed; ";
+        found += adapter;
+        found += " names " + Ids(settings);
+        return DoctorCheck::Ok(kName, found);
       }
       return DoctorCheck::Warn(
           kName, path + " does not name the configured base station " + Ids(settings),
