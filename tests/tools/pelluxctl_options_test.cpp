@@ -27,6 +27,8 @@ TEST(PelluxctlArguments, CommandsAndTheirArguments) {
       {{"proxy"}, Command::kProxy},
       {{"open", "http://example.test/x"}, Command::kOpen},
       {{"session", "setup"}, Command::kSession},
+      {{"doctor"}, Command::kDoctor},
+      {{"doctor", "--json"}, Command::kDoctor},
       {{"--socket", "/tmp/s.sock", "--reply", "@me", "status"}, Command::kStatus},
   };
   for (const Case& c : cases) {
@@ -63,6 +65,27 @@ TEST(PelluxctlArguments, CommandsAndTheirArguments) {
   EXPECT_EQ(session.options.mode, "setup");
   EXPECT_EQ(session.options.html, "-");
   EXPECT_EQ(session.options.forms, (std::vector<std::string>{"a=1&b=2", "-"}));
+}
+
+TEST(PelluxctlArguments, DoctorPrintsJsonOnlyWhenAsked) {
+  struct Case {
+    std::vector<std::string> arguments;
+    bool json;
+  };
+  const Case cases[] = {
+      {{"doctor"}, false},
+      {{"doctor", "--json"}, true},
+      {{"--socket", "/tmp/s.sock", "doctor", "--json"}, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.arguments.size());
+    const auto parse = ParsePelluxctlArguments(c.arguments);
+    ASSERT_EQ(parse.outcome, Outcome::kRun) << parse.text;
+    EXPECT_EQ(parse.options.command, Command::kDoctor);
+    EXPECT_EQ(parse.options.json, c.json);
+  }
+  EXPECT_EQ(ParsePelluxctlArguments({"status"}).options.json, false);
+  EXPECT_NE(PelluxctlUsage().find("  doctor [--json]"), std::string::npos);
 }
 
 TEST(PelluxctlArguments, ProxyFieldsWithDefaultsAndHelp) {
@@ -129,6 +152,9 @@ TEST(PelluxctlArguments, HostileArgumentsAreUsageErrors) {
       {{"session", "setup", "--html"}, "session: --html needs a value"},
       {{"session", "setup", "--html", ""}, "session: --html takes a folder or '-'"},
       {{"session", "setup", "--color", "red"}, "session: unknown option '--color'"},
+      {{"doctor", "--verbose"}, "doctor: unknown option '--verbose'"},
+      {{"doctor", "json"}, "doctor: unknown option 'json'"},
+      {{"doctor", "--json", "now"}, "doctor: unknown option 'now'"},
       {{"session", "setup", "--form", std::string(kMaxUiMessageBytes, 'f')},
        "session: --form data is longer than a message may be"},
   };

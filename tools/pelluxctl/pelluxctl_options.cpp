@@ -119,6 +119,9 @@ std::string PelluxctlUsage() {
          "                         prints it with --html -), sends each --form DATA after the\n"
          "                         first page (with '-', every line of standard input as it\n"
          "                         comes); Ctrl-C finishes the session\n"
+         "  doctor [--json]        check the service, the base station's port, the settings\n"
+         "                         and the way to the upload server: one line per check (OK,\n"
+         "                         WARN or FAIL, with the fix), or with --json a JSON array\n"
          "\n"
          "options:\n"
          "  --socket PATH          the service's socket (default /run/pellux/service.sock)\n"
@@ -126,8 +129,8 @@ std::string PelluxctlUsage() {
          "                         (default @pellux-ui-<uid>-<pid>)\n"
          "  --help                 this text\n"
          "\n"
-         "exit status: 0 done, 1 failed (the service is not running, refused or did not answer),\n"
-         "2 usage error\n";
+         "exit status: 0 done, 1 failed (the service is not running, refused or did not answer;\n"
+         "for doctor: a check failed), 2 usage error\n";
 }
 
 std::string PelluxctlProxyUsage() {
@@ -234,6 +237,12 @@ PelluxctlParse ParsePelluxctlArguments(const std::vector<std::string>& arguments
         }
         options.forms.push_back(value);
       }
+    }
+  } else if (command == "doctor") {
+    options.command = PelluxctlOptions::Command::kDoctor;
+    for (std::size_t i = 0; i < left; ++i) {
+      if (argument(i) != "--json") return Usage("doctor: unknown option '" + argument(i) + "'");
+      options.json = true;
     }
   } else {
     return Usage("unknown command '" + command + "'");

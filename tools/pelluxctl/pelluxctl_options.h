@@ -9,7 +9,7 @@ namespace Pellux {
 
 // What pelluxctl was asked to do, read from its command line by a pure function.
 struct PelluxctlOptions {
-  enum class Command { kStatus, kLogging, kProxy, kRefresh, kOpen, kFinish, kSession };
+  enum class Command { kStatus, kLogging, kProxy, kRefresh, kOpen, kFinish, kSession, kDoctor };
 
   Command command = Command::kStatus;
   // status: the record as JSON; every change until Ctrl-C.
@@ -32,6 +32,8 @@ struct PelluxctlOptions {
   std::string html;
   // Form data sent after the first page; "-" for every line of standard input as it comes.
   std::vector<std::string> forms;
+  // doctor: print the results as JSON.
+  bool json = false;
 };
 
 struct PelluxctlParse {

@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "tools/pelluxctl/doctor/doctor_command.h"
 #include "tools/pelluxctl/private_folder.h"
 #include "tools/pelluxctl/status_follower.h"
 #include "tools/pelluxctl/status_text.h"
@@ -398,6 +399,8 @@ int RunPelluxctl(const PelluxctlOptions& options, UiConnection& connection, cons
                  : kPelluxctlFailed;
     case Command::kSession:
       return Session(options, connection, io, service).Run();
+    case Command::kDoctor:
+      return RunDoctorCommand(options, connection, io);
   }
   return kPelluxctlFailed;
 }

@@ -27,6 +27,8 @@ struct PelluxctlIo {
   std::chrono::milliseconds followInterval{1000};
   // Standard output is a terminal: progress is redrawn in place.
   bool terminal = false;
+  // How long doctor waits for the upload server's answer.
+  std::chrono::milliseconds serverTimeout{3000};
 };
 
 // Runs one parsed command over `connection` and returns the exit status. Portable: everything
