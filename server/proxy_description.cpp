@@ -41,9 +41,8 @@ std::string WithoutCredentials(const std::string& list) {
 
 std::string DescribeProxy(const ProxySettings& settings) {
   if (settings.selection == ProxySettings::kOverride) {
-    return settings.serverOverride.empty()
-               ? std::string("direct")
-               : "proxy " + WithoutCredentials(settings.serverOverride);
+    return settings.serverOverride.empty() ? std::string("direct")
+                                           : "proxy " + WithoutCredentials(settings.serverOverride);
   }
   if (settings.selection != ProxySettings::kPerConnection) return "direct";
   // As the exchanges read them (http_exchange_*.cpp): a manual server list when the flags ask

@@ -442,8 +442,8 @@ EngineStatus CommunicationManager::Status() const {
     switch (radio->GetLinkState()) {
       case LinkState::Linked:
       case LinkState::Pinging:
-        status.link = RunningCommand() != nullptr ? EngineStatus::kTransferring
-                                                  : EngineStatus::kLinked;
+        status.link =
+            RunningCommand() != nullptr ? EngineStatus::kTransferring : EngineStatus::kLinked;
         break;
       case LinkState::Unlinking:
         status.link = EngineStatus::kSleeping;

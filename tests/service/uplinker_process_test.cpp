@@ -1,9 +1,9 @@
 // The real uplinker program as systemd runs it, as a child process: its notify socket held by
 // the test, its folders in the environment, pellux-sim on a pseudo-terminal as its base station
 // ("SerialPort") and the reference server: a whole upload, followed by pelluxctl's status
-// --follow to its last byte, pelluxctl's status over its real socket, and SIGTERM ending it cleanly with the activity log's closing marker. And its test
-// hooks from the environment: told on its error stream, and an engine stalled as asked that
-// neither beats nor stops.
+// --follow to its last byte, pelluxctl's status over its real socket, and SIGTERM ending it cleanly
+// with the activity log's closing marker. And its test hooks from the environment: told on its
+// error stream, and an engine stalled as asked that neither beats nor stops.
 
 #include <gtest/gtest.h>
 #include <stdlib.h>

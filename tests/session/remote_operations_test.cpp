@@ -401,9 +401,10 @@ class SessionStatusTest : public RemoteOperationsTest {
     radio->linkState = LinkState::Linked;
     Radio([this] { manager->OnLinked(); });
     linkedAt = EpochSeconds(clock.Now());
-    Answer(1, "<p><response host=\"srv\" path=\"/next\">sid=9</response><device "
-              "action=\"command\"><remoteOps responder=\"" +
-                  responder + "\">" + OpXml(1) + OpXml(2) + OpXml(3) + "</remoteOps></device></p>");
+    Answer(1,
+           "<p><response host=\"srv\" path=\"/next\">sid=9</response><device "
+           "action=\"command\"><remoteOps responder=\"" +
+               responder + "\">" + OpXml(1) + OpXml(2) + OpXml(3) + "</remoteOps></device></p>");
   }
 
   std::int64_t linkedAt = 0;

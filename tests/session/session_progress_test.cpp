@@ -28,8 +28,8 @@ TEST(SessionProgress, OnlyASessionInWhichATrackerLinkedBecomesTheLastUpload) {
   // A new session ends the running one.
   progress.Begin("setup", 250);
   ASSERT_TRUE(progress.LastUpload().has_value());
-  EXPECT_EQ(*progress.LastUpload(),
-            (SessionProgress::Upload{"standard", 250, 40, 1024, 1000, 24, 1, "kPXDaemonDisconnected"}));
+  EXPECT_EQ(*progress.LastUpload(), (SessionProgress::Upload{"standard", 250, 40, 1024, 1000, 24, 1,
+                                                             "kPXDaemonDisconnected"}));
   ASSERT_TRUE(progress.Running().has_value());
   EXPECT_EQ(progress.Running()->mode, "setup");
   EXPECT_EQ(progress.Running()->bytesFromTracker, 0u);
@@ -50,14 +50,10 @@ TEST(SessionProgress, OperationsAreNumberedFromTheFrontOfTheInstruction) {
     std::uint32_t operations;
   };
   const Step steps[] = {
-      {"three to run", 3, -1, false, 0, 3},
-      {"the first", -1, 3, false, 1, 3},
-      {"done", -1, -1, true, 0, 3},
-      {"the second", -1, 2, false, 2, 3},
-      {"the third", -1, 1, false, 3, 3},
-      {"a new instruction", 1, -1, false, 0, 1},
-      {"its one", -1, 1, false, 1, 1},
-      {"more remaining than announced", -1, 4, false, 1, 4},
+      {"three to run", 3, -1, false, 0, 3}, {"the first", -1, 3, false, 1, 3},
+      {"done", -1, -1, true, 0, 3},         {"the second", -1, 2, false, 2, 3},
+      {"the third", -1, 1, false, 3, 3},    {"a new instruction", 1, -1, false, 0, 1},
+      {"its one", -1, 1, false, 1, 1},      {"more remaining than announced", -1, 4, false, 1, 4},
   };
   for (const Step& step : steps) {
     if (step.instruction >= 0) progress.InstructionStarted(step.instruction);

@@ -145,6 +145,14 @@ class UploadTest(ContainerTest):
         self.assertRegex(status, r"(?m)^base station: +open, ")
         self.assertRegex(status, r"(?m)^last upload: +succeeded, \d{4}-\d\d-\d\d ")
         self.assertRegex(status, r"(?m)^tracker to sleep: +\d{4}-\d\d-\d\d")
+        # The doctor against the real systemd, udev rule, polkit and settings of the package
+        # (the station here is a pseudo-terminal of the host, which no udev rule gives).
+        doctor = self.container.run(["pelluxctl", "doctor", "--json"], check=False)
+        checks = {check["name"]: check for check in json.loads(doctor.stdout)}
+        for name in ("service", "daemon", "udev rule", "polkit", "settings", "upload server",
+                     "log space"):
+            self.assertEqual(checks[name]["status"], "OK", checks[name])
+        print(self.container.run(["pelluxctl", "doctor"], check=False).stdout, file=sys.stderr)
         first = server.uploads()[0]
         self.assertIn("/device/tracker/uploadData", first)
         self.assertIn("clientId=", first)

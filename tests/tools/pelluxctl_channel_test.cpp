@@ -67,8 +67,8 @@ TEST_F(PelluxctlTest, FollowShowsEachChangeAndTheProgressUntilInterrupted) {
   StatusRecord record;
   record.link = "searching";
   engine.SetRecord(record);
-  PelluxctlIo io{out, err, in, interrupted, std::chrono::milliseconds(2000),
-                 std::chrono::milliseconds(200)};
+  PelluxctlIo io{
+      out, err, in, interrupted, std::chrono::milliseconds(2000), std::chrono::milliseconds(200)};
   io.followInterval = std::chrono::milliseconds(10);
   int status = -1;
   std::thread follower([&] { status = RunPelluxctl(options, *connection, io); });
@@ -98,8 +98,8 @@ TEST_F(PelluxctlTest, FollowSaysOnceThatTheServiceIsNotRunningAndKeepsTrying) {
   options.follow = true;
   options.service = platform.UnusedAddress();
   Connect(reply);
-  PelluxctlIo io{out, err, in, interrupted, std::chrono::milliseconds(200),
-                 std::chrono::milliseconds(200)};
+  PelluxctlIo io{
+      out, err, in, interrupted, std::chrono::milliseconds(200), std::chrono::milliseconds(200)};
   io.followInterval = std::chrono::milliseconds(5);
   int status = -1;
   std::thread follower([&] { status = RunPelluxctl(options, *connection, io); });
@@ -107,8 +107,8 @@ TEST_F(PelluxctlTest, FollowSaysOnceThatTheServiceIsNotRunningAndKeepsTrying) {
   interrupted = true;
   follower.join();
   EXPECT_EQ(status, kPelluxctlOk);
-  EXPECT_EQ(outText.Text(), "the service is not running (nothing listens at " + options.service +
-                                ")\n");
+  EXPECT_EQ(outText.Text(),
+            "the service is not running (nothing listens at " + options.service + ")\n");
 }
 
 TEST_F(PelluxctlTest, CommandsWithoutAnswerReachTheServiceAsTheirMessages) {

@@ -35,9 +35,9 @@ TEST(StatusText, DurationsAndAgo) {
     std::int64_t seconds;
     const char* duration;
   };
-  const Case cases[] = {{-3, "0 s"},          {0, "0 s"},          {59, "59 s"},
-                        {60, "1 min"},        {185, "3 min 5 s"},  {3600, "1 h"},
-                        {7325, "2 h 2 min"},  {86400, "1 d"},      {90000, "1 d 1 h"},
+  const Case cases[] = {{-3, "0 s"},           {0, "0 s"},         {59, "59 s"},
+                        {60, "1 min"},         {185, "3 min 5 s"}, {3600, "1 h"},
+                        {7325, "2 h 2 min"},   {86400, "1 d"},     {90000, "1 d 1 h"},
                         {86400 * 400, "400 d"}};
   for (const Case& c : cases) EXPECT_EQ(StatusText::Duration(c.seconds), c.duration) << c.seconds;
   EXPECT_EQ(StatusText::Ago(100, 0), "never");
@@ -63,8 +63,8 @@ TEST(StatusText, TheWholeRecordOneAlignedLineEach) {
   busy.link = "transferring";
   busy.baseStation = {false, 0x10c4, 0xea60, ""};
   busy.session = StatusRecord::Session{true, "setup", 9800, 9900, 1, 4096, 64, 2, 3};
-  busy.lastUpload = StatusRecord::Upload{"standard", 9000, 75, 1, 1, 0, 2, "failed",
-                                         "kPXDaemonDisconnected"};
+  busy.lastUpload =
+      StatusRecord::Upload{"standard", 9000, 75, 1, 1, 0, 2, "failed", "kPXDaemonDisconnected"};
   busy.lastError = StatusRecord::ShownError{9001, "kPXDaemonDisconnected"};
   busy.lastSleepTime = 8000;
   busy.logFile.clear();
@@ -73,7 +73,8 @@ TEST(StatusText, TheWholeRecordOneAlignedLineEach) {
        {"base station:     not open, 10c4:ea60\n",
         "session:          setup, started @9800 (3 min 20 s ago)\n",
         "tracker linked:   @9900 (1 min 40 s ago)\n",
-        "progress:         4096 bytes from the tracker, 64 to it, operation 2/3, 1 request posted\n",
+        "progress:         4096 bytes from the tracker, 64 to it, operation 2/3, 1 request "
+        "posted\n",
         "last upload:      failed (kPXDaemonDisconnected), @9000 (16 min 40 s ago), standard mode, "
         "took 1 min 15 s, 1 byte, 2 requests posted\n",
         "last error shown: kPXDaemonDisconnected, @9001 (16 min 39 s ago)\n",
@@ -100,7 +101,9 @@ TEST(StatusText, ChangesOneLineEach) {
       {"only the time", [](StatusRecord& r) { r.now += 5; }, {}},
       {"the link", [](StatusRecord& r) { r.link = "linked"; }, {"link: searching -> linked"}},
       {"the station unplugged",
-       [](StatusRecord& r) { r.baseStation = {false, 0x0fcf, 0x1008, ""}; },
+       [](StatusRecord& r) {
+         r.baseStation = {false, 0x0fcf, 0x1008, ""};
+       },
        {"base station: not open, 0fcf:1008"}},
       {"a UI session",
        [](StatusRecord& r) {
@@ -110,9 +113,11 @@ TEST(StatusText, ChangesOneLineEach) {
        {"mode: standard -> setup", "session started: setup"}},
       {"an upload",
        [](StatusRecord& r) {
-         r.lastUpload = StatusRecord::Upload{"standard", 9999, 12, 5000, 4900, 100, 2, "succeeded", ""};
+         r.lastUpload =
+             StatusRecord::Upload{"standard", 9999, 12, 5000, 4900, 100, 2, "succeeded", ""};
        },
-       {"upload succeeded: 5000 bytes (4900 from the tracker, 100 to it) in 12 s, 2 requests posted"}},
+       {"upload succeeded: 5000 bytes (4900 from the tracker, 100 to it) in 12 s, 2 requests "
+        "posted"}},
       {"an error and a sleep",
        [](StatusRecord& r) {
          r.lastError = StatusRecord::ShownError{9999, "kPXDaemonStationUnPlugged"};
@@ -125,7 +130,8 @@ TEST(StatusText, ChangesOneLineEach) {
          r.proxy = "proxy p:1";
        },
        {"activity log: no file open", "proxy: proxy p:1"}},
-      {"a restart", [](StatusRecord& r) { r.startedAt = 9990; },
+      {"a restart",
+       [](StatusRecord& r) { r.startedAt = 9990; },
        {"service restarted, version 1.2.0"}},
   };
   for (const Case& c : cases) {
@@ -167,7 +173,8 @@ std::vector<StatusRecord> Transfer() {
   record.now += 1;
   record.link = "searching";
   record.session.reset();
-  record.lastUpload = StatusRecord::Upload{"standard", record.now, 3, 320, 303, 17, 1, "succeeded", ""};
+  record.lastUpload =
+      StatusRecord::Upload{"standard", record.now, 3, 320, 303, 17, 1, "succeeded", ""};
   records.push_back(record);
   return records;
 }
@@ -180,9 +187,9 @@ std::string WithoutStamps(const std::string& text) {
   std::string result;
   while (std::getline(lines, line)) {
     const std::size_t blank = line.find(' ');
-    result += (line.size() > 8 && line[2] == ':' && line[5] == ':' ? line.substr(blank + 1)
-                                                                    : line) +
-              "\n";
+    result +=
+        (line.size() > 8 && line[2] == ':' && line[5] == ':' ? line.substr(blank + 1) : line) +
+        "\n";
   }
   return result;
 }
@@ -214,7 +221,8 @@ TEST(StatusFollower, OnATerminalTheProgressIsOneLineRedrawnInPlace) {
   follower.Show(records[2]);
   follower.Show(records[3]);
   const std::string progress = out.str();
-  const std::string first = "\rtransferring: 0 bytes from the tracker, 7 to it, operation 1/2\x1b[K";
+  const std::string first =
+      "\rtransferring: 0 bytes from the tracker, 7 to it, operation 1/2\x1b[K";
   const std::string second =
       "\rtransferring: 300 bytes from the tracker, 14 to it, operation 2/2\x1b[K";
   EXPECT_NE(progress.find(first), std::string::npos) << progress;
@@ -232,8 +240,7 @@ TEST(StatusFollower, OnATerminalTheProgressIsOneLineRedrawnInPlace) {
   follower.Lost("the service does not answer");
   follower.Lost("the service does not answer");
   follower.Show(records[4]);
-  EXPECT_EQ(WithoutStamps(out.str()),
-            "the service does not answer\nthe service answers again\n");
+  EXPECT_EQ(WithoutStamps(out.str()), "the service does not answer\nthe service answers again\n");
 }
 
 }  // namespace

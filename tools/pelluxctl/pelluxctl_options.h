@@ -12,7 +12,7 @@ struct PelluxctlOptions {
   enum class Command { kStatus, kLogging, kProxy, kRefresh, kOpen, kFinish, kSession, kDoctor };
 
   Command command = Command::kStatus;
-  // status: the record as JSON; every change until Ctrl-C.
+  // status and doctor: print JSON; status: every change until Ctrl-C.
   bool json = false;
   bool follow = false;
   // The service's endpoint; empty: the platform's default.
@@ -32,8 +32,6 @@ struct PelluxctlOptions {
   std::string html;
   // Form data sent after the first page; "-" for every line of standard input as it comes.
   std::vector<std::string> forms;
-  // doctor: print the results as JSON.
-  bool json = false;
 };
 
 struct PelluxctlParse {

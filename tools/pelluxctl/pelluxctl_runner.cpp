@@ -68,9 +68,9 @@ std::optional<ReceivedRecord> WaitForRecord(UiConnection& connection, const Pell
   while (Clock::now() < until && !io.interrupted.load()) {
     std::string error;
     // Short waits, so that Ctrl-C is seen soon.
-    const auto wait = std::min(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                   until - Clock::now()),
-                               std::chrono::milliseconds(100));
+    const auto wait =
+        std::min(std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()),
+                 std::chrono::milliseconds(100));
     const auto reply = connection.Receive(std::max(wait, std::chrono::milliseconds(1)), error);
     if (!reply) {
       if (!error.empty()) io.err << "pelluxctl: " << error << "\n";
@@ -89,8 +89,7 @@ std::optional<ReceivedRecord> WaitForRecord(UiConnection& connection, const Pell
   return std::nullopt;
 }
 
-int Status(UiConnection& connection, const PelluxctlIo& io, const std::string& service,
-           bool json) {
+int Status(UiConnection& connection, const PelluxctlIo& io, const std::string& service, bool json) {
   if (!SendOrSay(connection, JoinUiMessage(UiCode::kStatusRecordRequest, connection.ReplyName()),
                  io, service)) {
     return kPelluxctlFailed;
@@ -122,8 +121,8 @@ int FollowStatus(UiConnection& connection, const PelluxctlIo& io, const std::str
   while (!io.interrupted.load()) {
     const auto next = Clock::now() + io.followInterval;
     std::string error;
-    const auto sent = connection.Send(
-        JoinUiMessage(UiCode::kStatusRecordRequest, connection.ReplyName()), error);
+    const auto sent =
+        connection.Send(JoinUiMessage(UiCode::kStatusRecordRequest, connection.ReplyName()), error);
     if (sent == UiConnection::SendResult::kUntrusted) {
       follower.EndProgress();
       io.err << "pelluxctl: not sending anything to " << service << ": " << error << "\n";
@@ -329,7 +328,7 @@ class Session {
     ++pages_;
     if (options_.html == "-") {
       Out() << "--- page " << pages_ << " (" << page->width << "x" << page->height << ") ---\n"
-              << page->html << "\n--- end of page " << pages_ << " ---\n";
+            << page->html << "\n--- end of page " << pages_ << " ---\n";
     } else {
       const std::string path =
           (std::filesystem::path(folder_) / ("page-" + std::to_string(pages_) + ".html")).string();
@@ -340,7 +339,7 @@ class Session {
         return false;
       }
       Out() << "page " << pages_ << " (" << page->width << "x" << page->height << "): " << path
-              << "\n";
+            << "\n";
     }
     // The form data from the command line answers the first page.
     if (pages_ == 1) {

@@ -123,8 +123,8 @@ std::string StatusText::Describe(const StatusRecord& record) const {
                                                           When(record.now, record.lastError->at)
                                                     : std::string("none"));
   text += Line("tracker to sleep", When(record.now, record.lastSleepTime));
-  text += Line("activity log", record.logFile.empty() ? std::string("no file open")
-                                                      : record.logFile);
+  text +=
+      Line("activity log", record.logFile.empty() ? std::string("no file open") : record.logFile);
   text += Line("proxy", record.proxy);
   return text;
 }
@@ -140,11 +140,10 @@ std::vector<std::string> StatusText::Changes(const StatusRecord& before,
   if (before.baseStation != after.baseStation) {
     lines.push_back("base station: " + Station(after.baseStation));
   }
-  const bool sessionChanged =
-      before.session.has_value() != after.session.has_value() ||
-      (before.session && after.session &&
-       (before.session->startedAt != after.session->startedAt ||
-        before.session->mode != after.session->mode));
+  const bool sessionChanged = before.session.has_value() != after.session.has_value() ||
+                              (before.session && after.session &&
+                               (before.session->startedAt != after.session->startedAt ||
+                                before.session->mode != after.session->mode));
   if (sessionChanged && before.session) lines.push_back("session ended");
   if (sessionChanged && after.session) {
     lines.push_back("session started: " + after.session->mode +

@@ -1,6 +1,6 @@
-#include "tools/pelluxctl/terminal.h"
-
 #include <unistd.h>
+
+#include "tools/pelluxctl/terminal.h"
 
 namespace Pellux {
 

@@ -7,8 +7,8 @@
 #include "base/ui_sender.h"
 #include "server/network_request.h"
 #include "server/proxy_settings.h"
-#include "ui/channel/status_record.h"
 #include "ui/channel/reply_endpoints.h"
+#include "ui/channel/status_record.h"
 
 namespace Pellux {
 

@@ -94,7 +94,8 @@ TEST_F(ServicePipeTest, StatusPollIsAnsweredAndNotLogged) {
 TEST_F(ServicePipeTest, StatusRecordRequestIsAnsweredWithTheRecordAndNotLogged) {
   StatusRecord engineSide;
   engineSide.link = "searching";
-  engineSide.lastUpload = StatusRecord::Upload{"standard", 50, 12, 3000, 2900, 100, 2, "succeeded", ""};
+  engineSide.lastUpload =
+      StatusRecord::Upload{"standard", 50, 12, 3000, 2900, 100, 2, "succeeded", ""};
   engine.recorded.SetRecord(engineSide);
   engine.recorded.SetStatus(true, 40);
   hooks.service.version = "1.2.0";
@@ -135,9 +136,8 @@ TEST_F(ServicePipeTest, AnotherUsersSessionShowsOnlyThatItRunsAndItsMode) {
     UiSender sender;
     bool full;
   };
-  const Case cases[] = {{"the owner", owner, true},
-                        {"another user", other, false},
-                        {"root", RootSender(), true}};
+  const Case cases[] = {
+      {"the owner", owner, true}, {"another user", other, false}, {"root", RootSender(), true}};
   for (const Case& c : cases) {
     hooks.Clear();
     pipe.OnMessage(c.sender, "J @asker");

@@ -23,11 +23,17 @@ StatusRecord FullRecord() {
   record.link = "transferring";
   record.baseStation = {true, 0x0fcf, 0x1008, "SERIAL-1"};
   record.lastSleepTime = 1765360000;
-  record.session = StatusRecord::Session{true,       "setup", 1765361000, 1765361010, 2,
-                                         4294967295, 1 << 20, 2,          3};
-  record.lastUpload = StatusRecord::Upload{
-      "standard", 1765355000, 42, 123456, 123000, 456, 3, StatusRecord::kFailed,
-      "kPXDaemonDisconnected"};
+  record.session =
+      StatusRecord::Session{true, "setup", 1765361000, 1765361010, 2, 4294967295, 1 << 20, 2, 3};
+  record.lastUpload = StatusRecord::Upload{"standard",
+                                           1765355000,
+                                           42,
+                                           123456,
+                                           123000,
+                                           456,
+                                           3,
+                                           StatusRecord::kFailed,
+                                           "kPXDaemonDisconnected"};
   record.lastError = StatusRecord::ShownError{1765355001, "kPXDaemonDisconnected"};
   record.logFile = "/var/log/pellux/log-2026-12-10.txt";
   record.proxy = "proxy proxy.example:3128";
@@ -90,21 +96,34 @@ TEST(StatusRecord, ARecordWithAFieldOfTheWrongTypeOrRangeIsRefusedSayingWhich) {
       {"no mode", {"mode"}, nullptr, true, "no field \"mode\""},
       {"negative now", {"now"}, -1, false, "\"now\" is out of range"},
       {"fractional time", {"started_at"}, 1.5, false, "\"started_at\" is not a whole number"},
-      {"vendor id too large", {"base_station", "vendor_id"}, 65536, false,
+      {"vendor id too large",
+       {"base_station", "vendor_id"},
+       65536,
+       false,
        "\"vendor_id\" is out of range"},
-      {"negative product id", {"base_station", "product_id"}, -1, false,
+      {"negative product id",
+       {"base_station", "product_id"},
+       -1,
+       false,
        "\"product_id\" is out of range"},
       {"open as text", {"base_station", "open"}, "yes", false, "\"open\" is not true or false"},
-      {"station as a list", {"base_station"}, Json::array(), false,
+      {"station as a list",
+       {"base_station"},
+       Json::array(),
+       false,
        "\"base_station\" is not an object"},
-      {"session as text", {"session"}, "none", false,
-       "\"session\" is neither an object nor null"},
-      {"operation past 32 bits", {"session", "operation"}, 4294967296u, false,
+      {"session as text", {"session"}, "none", false, "\"session\" is neither an object nor null"},
+      {"operation past 32 bits",
+       {"session", "operation"},
+       4294967296u,
+       false,
        "\"operation\" is out of range"},
-      {"negative byte count", {"session", "bytes_to_tracker"}, -5, false,
+      {"negative byte count",
+       {"session", "bytes_to_tracker"},
+       -5,
+       false,
        "\"bytes_to_tracker\" is out of range"},
-      {"upload without result", {"last_upload", "result"}, nullptr, true,
-       "no field \"result\""},
+      {"upload without result", {"last_upload", "result"}, nullptr, true, "no field \"result\""},
       {"error key as a number", {"last_error", "key"}, 7, false, "\"key\" is not a text"},
       {"no proxy", {"proxy"}, nullptr, true, "no field \"proxy\""},
   };
@@ -124,9 +143,17 @@ TEST(StatusRecord, ARecordWithAFieldOfTheWrongTypeOrRangeIsRefusedSayingWhich) {
 }
 
 TEST(StatusRecord, TextThatIsNoJsonObjectIsRefused) {
-  const std::vector<std::string> texts = {
-      "", "{", "[]", "null", "\"text\"", "42", "{\"version\":", std::string(1, '\0'),
-      std::string(100000, '['), "{} trailing", "\xef\xbb\xbf{"};
+  const std::vector<std::string> texts = {"",
+                                          "{",
+                                          "[]",
+                                          "null",
+                                          "\"text\"",
+                                          "42",
+                                          "{\"version\":",
+                                          std::string(1, '\0'),
+                                          std::string(100000, '['),
+                                          "{} trailing",
+                                          "\xef\xbb\xbf{"};
   for (const std::string& text : texts) {
     std::string why;
     EXPECT_FALSE(DecodeStatusRecord(text, &why).has_value()) << text.substr(0, 20);
