@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <utility>
 
 namespace Pellux {
 namespace {
@@ -15,9 +16,10 @@ std::uint32_t Clamped(std::size_t count) {
 
 void SessionProgress::Begin(const std::string& mode, std::int64_t now) {
   End(now);
-  running_.emplace();
-  running_->mode = mode;
-  running_->startedAt = now;
+  Session session;
+  session.mode = mode;
+  session.startedAt = now;
+  running_ = std::move(session);
 }
 
 void SessionProgress::End(std::int64_t now) {

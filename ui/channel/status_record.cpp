@@ -149,7 +149,7 @@ std::optional<StatusRecord> DecodeStatusRecord(std::string_view text, std::strin
     record.baseStation.serial = Text(station, "serial");
     record.lastSleepTime = Time(json, "last_sleep");
     if (const Json* session = OptionalObject(json, "session")) {
-      StatusRecord::Session& out = record.session.emplace();
+      StatusRecord::Session& out = record.session.emplace(StatusRecord::Session{});
       out.own = Flag(*session, "own");
       out.mode = Text(*session, "mode");
       out.startedAt = Time(*session, "started_at");
@@ -161,7 +161,7 @@ std::optional<StatusRecord> DecodeStatusRecord(std::string_view text, std::strin
       out.operations = Whole<std::uint32_t>(*session, "operations");
     }
     if (const Json* upload = OptionalObject(json, "last_upload")) {
-      StatusRecord::Upload& out = record.lastUpload.emplace();
+      StatusRecord::Upload& out = record.lastUpload.emplace(StatusRecord::Upload{});
       out.mode = Text(*upload, "mode");
       out.finishedAt = Time(*upload, "finished_at");
       out.seconds = Time(*upload, "seconds");
