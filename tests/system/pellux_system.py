@@ -110,12 +110,21 @@ class Container:
                                         stderr=subprocess.STDOUT, env=environment,
                                         start_new_session=True)
         self.leader = wait_for(self._find_leader, 60, "the container's systemd to start")
-        # Until its manager listens on the bus, systemctl says "Failed to connect to bus".
+        # Until its manager listens on the bus, systemctl says "Failed to connect to bus"; until
+        # the manager has made /run/systemd/system, it says "offline" without asking anyone.
+        # Both are a manager still starting (a loaded machine takes seconds), so ask again.
+        seen = []
         def booted():
             done = self.run(["systemctl", "is-system-running", "--wait"], check=False,
                             timeout=120)
-            return done.stdout.strip() or None
-        state = wait_for(booted, 60, "the container's manager to answer")
+            state = done.stdout.strip()
+            seen.append(state or done.stderr.strip())
+            return state if state not in ("", "offline") else None
+        try:
+            state = wait_for(booted, 90, "the container's manager to answer")
+        except SystemTestError as late:
+            raise SystemTestError("%s (it last said %r); console: %s" %
+                                  (late, seen[-1] if seen else "", self.console_path)) from late
         if state not in ("running", "degraded"):
             raise SystemTestError("the container did not boot (%s); console: %s" %
                                   (state, self.console_path))
