@@ -266,8 +266,14 @@ class Station(HostProgram):
 class UploadServer(HostProgram):
     """The reference upload server on the host's loopback; every request it receives is kept."""
 
-    def __init__(self):
-        super().__init__([SERVER, "--port", "0"], "pellux-reference-server.log")
+    def __init__(self, documents=()):
+        command = [SERVER, "--port", "0"]
+        if documents:
+            scenario = os.path.join(LOGS, "pellux-reference-server.scenario")
+            with open(scenario, "w") as f:
+                f.write("\n---\n".join(documents) + "\n")
+            command += ["--scenario", scenario]
+        super().__init__(command, "pellux-reference-server.log")
         match = re.fullmatch(r"listening on 127\.0\.0\.1:(\d+)", self.first_line)
         if not match:
             raise SystemTestError("the reference server did not start: %r" % self.first_line)
@@ -310,8 +316,8 @@ class ContainerTest(unittest.TestCase):
         self.hosts.append(station)
         return station
 
-    def start_server(self):
-        server = UploadServer()
+    def start_server(self, *documents):
+        server = UploadServer(documents)
         self.hosts.append(server)
         return server
 

@@ -135,13 +135,13 @@ class FakeAccountProbe final : public AccountProbe {
 
 class FakeProcessProbe final : public ProcessProbe {
  public:
-  // Holders by "major:minor"; running processes by name.
+  // Holders by node; running processes by name.
   std::map<std::string, ProcessListing> holders;
   std::map<std::string, std::vector<ProcessFacts>> running;
   bool listed = true;
 
-  ProcessListing Holders(std::uint32_t major, std::uint32_t minor) override {
-    const auto found = holders.find(std::to_string(major) + ":" + std::to_string(minor));
+  ProcessListing Holders(const std::string& node) override {
+    const auto found = holders.find(node);
     if (found != holders.end()) return found->second;
     return Listing({});
   }

@@ -10,6 +10,9 @@
 #include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
+#include <sched.h>
+#include <sys/ioctl.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -227,7 +230,7 @@ TEST(DoctorLinuxProcesses, FindsTheProcessThatHoldsThePortAndNamesIt) {
   const FileFacts port = files->Status(holder.Port());
   ASSERT_TRUE(port.characterDevice);
 
-  const ProcessListing holders = processes->Holders(port.major, port.minor);
+  const ProcessListing holders = processes->Holders(holder.Port());
   ASSERT_TRUE(holders.listed) << holders.error;
   ASSERT_EQ(holders.processes.size(), 1U);
   EXPECT_EQ(holders.processes[0].pid, holder.Child());
@@ -264,6 +267,96 @@ TEST(DoctorLinuxProcesses, APortNoOneHoldsIsFree) {
   EXPECT_EQ(check.status, DoctorStatus::kOk) << check.found;
   EXPECT_EQ(check.found, port + " is open in no process");
   close(master);
+}
+
+// A process holding, in a devpts instance of its own (as a container's console is), the
+// pseudo-terminal with the same number as `number` on this one. Needs root; Ready() says
+// whether it got there.
+class OtherInstanceHolder {
+ public:
+  explicit OtherInstanceHolder(unsigned number) {
+    std::array<int, 2> ready{};
+    if (pipe(ready.data()) != 0) return;
+    child_ = fork();
+    if (child_ == 0) {
+      close(ready[0]);
+      char folder[] = "/tmp/pellux-devpts-XXXXXX";
+      if (unshare(CLONE_NEWNS) != 0 || mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+          mkdtemp(folder) == nullptr ||
+          mount("devpts", folder, "devpts", 0, "newinstance,ptmxmode=0666") != 0) {
+        _exit(1);
+      }
+      const std::string ptmx = std::string(folder) + "/ptmx";
+      for (unsigned index = 0;; ++index) {
+        const int master = open(ptmx.c_str(), O_RDWR | O_NOCTTY);
+        int unlock = 0;
+        if (master < 0 || ioctl(master, TIOCSPTLCK, &unlock) != 0) _exit(1);
+        if (index < number) continue;
+        const std::string slave = std::string(folder) + "/" + std::to_string(number);
+        if (open(slave.c_str(), O_RDWR | O_NOCTTY) < 0) _exit(1);
+        break;
+      }
+      if (write(ready[1], "r", 1) != 1) _exit(1);
+      pause();
+      _exit(0);
+    }
+    close(ready[1]);
+    char answer = 0;
+    ready_ = child_ > 0 && read(ready[0], &answer, 1) == 1;
+    close(ready[0]);
+  }
+  OtherInstanceHolder(const OtherInstanceHolder&) = delete;
+  OtherInstanceHolder& operator=(const OtherInstanceHolder&) = delete;
+  ~OtherInstanceHolder() {
+    if (child_ > 0) {
+      kill(child_, SIGKILL);
+      waitpid(child_, nullptr, 0);
+    }
+  }
+  [[nodiscard]] bool Ready() const { return ready_; }
+  [[nodiscard]] pid_t Child() const { return child_; }
+
+ private:
+  pid_t child_ = 0;
+  bool ready_ = false;
+};
+
+TEST(DoctorLinuxProcesses, APseudoTerminalOfAnotherDevptsWithTheSameNumberIsNotThePort) {
+  PortHolder holder;
+  ASSERT_GT(holder.Child(), 0);
+  ASSERT_TRUE(Runs(holder.Child(), "sleep"));
+  const auto number =
+      static_cast<unsigned>(std::stoul(holder.Port().substr(holder.Port().rfind('/') + 1)));
+  const OtherInstanceHolder other(number);
+  if (!other.Ready()) GTEST_SKIP() << "no devpts instance of our own (needs root)";
+  // The other instance's terminal has the very numbers of the port.
+  struct stat port {};
+  ASSERT_EQ(stat(holder.Port().c_str(), &port), 0);
+  bool sameNumbers = false;
+  for (const auto& entry :
+       std::filesystem::directory_iterator("/proc/" + std::to_string(other.Child()) + "/fd")) {
+    struct stat theirs {};
+    if (stat(entry.path().c_str(), &theirs) == 0 && S_ISCHR(theirs.st_mode)) {
+      sameNumbers = sameNumbers || theirs.st_rdev == port.st_rdev;
+    }
+  }
+  ASSERT_TRUE(sameNumbers);
+
+  const ProcessListing holders = ProcessProbe::CreateForPlatform()->Holders(holder.Port());
+  ASSERT_TRUE(holders.listed) << holders.error;
+  ASSERT_EQ(holders.processes.size(), 1U);
+  EXPECT_EQ(holders.processes[0].pid, holder.Child());
+}
+
+TEST(DoctorLinuxProcesses, AMissingOrOrdinaryNodeIsSaidNotListed) {
+  const auto processes = ProcessProbe::CreateForPlatform();
+  const ProcessListing missing = processes->Holders("/dev/pellux-no-such-port");
+  EXPECT_FALSE(missing.listed);
+  EXPECT_EQ(missing.error.rfind("stat(/dev/pellux-no-such-port) failed: errno 2", 0), 0U)
+      << missing.error;
+  const ProcessListing file = processes->Holders("/etc/passwd");
+  EXPECT_FALSE(file.listed);
+  EXPECT_EQ(file.error, "/etc/passwd is no character device");
 }
 
 // A loopback TCP server that refuses (nothing listens), hangs (listens, never answers), or

@@ -36,8 +36,9 @@ class ProcessProbe {
   ProcessProbe& operator=(const ProcessProbe&) = delete;
   virtual ~ProcessProbe() = default;
 
-  // The processes that hold the character device `major`:`minor` open.
-  virtual ProcessListing Holders(std::uint32_t major, std::uint32_t minor) = 0;
+  // The processes that hold the character device of the node `node` open, through any node of
+  // that device (a pseudo-terminal: through that one, as another devpts has the same numbers).
+  virtual ProcessListing Holders(const std::string& node) = 0;
   // The processes whose short name is `name`.
   virtual ProcessListing Named(const std::string& name) = 0;
 

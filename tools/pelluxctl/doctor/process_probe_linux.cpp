@@ -2,8 +2,9 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
+#include <sys/statfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -87,9 +88,24 @@ bool EachProcess(ProcessListing& listing,
   return true;
 }
 
-// Whether the process in `folder` holds `major`:`minor` open; nullopt, with `error` set, when
-// its descriptors cannot be looked into.
-std::optional<bool> Holds(const std::string& folder, std::uint32_t major, std::uint32_t minor,
+// The device a port's node stands for. A pseudo-terminal's number is that of its devpts
+// instance only (a container's console may have the same number as a host terminal), so a
+// pseudo-terminal is the very inode; any other device is any node with its numbers.
+struct PortIdentity {
+  dev_t device = 0;
+  dev_t filesystem = 0;
+  ino_t inode = 0;
+  bool pseudoTerminal = false;
+
+  [[nodiscard]] bool Is(const struct stat& status) const {
+    if (!S_ISCHR(status.st_mode) || status.st_rdev != device) return false;
+    return !pseudoTerminal || (status.st_dev == filesystem && status.st_ino == inode);
+  }
+};
+
+// Whether the process in `folder` holds `port` open; nullopt, with `error` set, when its
+// descriptors cannot be looked into.
+std::optional<bool> Holds(const std::string& folder, const PortIdentity& port,
                           std::string& error) {
   const std::string descriptors = folder + "/fd";
   const Directory fds(::opendir(descriptors.c_str()));
@@ -104,21 +120,34 @@ std::optional<bool> Holds(const std::string& folder, std::uint32_t major, std::u
     if (entry->d_name[0] == '.') continue;
     struct stat status {};
     if (::stat((descriptors + "/" + entry->d_name).c_str(), &status) != 0) continue;
-    if (S_ISCHR(status.st_mode) && ::major(status.st_rdev) == major &&
-        ::minor(status.st_rdev) == minor) {
-      return true;
-    }
+    if (port.Is(status)) return true;
   }
   return false;
 }
 
 class ProcProcessProbe final : public ProcessProbe {
  public:
-  ProcessListing Holders(std::uint32_t major, std::uint32_t minor) override {
+  ProcessListing Holders(const std::string& node) override {
     ProcessListing listing;
+    struct stat status {};
+    struct statfs filesystem {};
+    if (::stat(node.c_str(), &status) != 0) {
+      listing.error = SystemCallFailure("stat", node, LastSystemError());
+      return listing;
+    }
+    if (::statfs(node.c_str(), &filesystem) != 0) {
+      listing.error = SystemCallFailure("statfs", node, LastSystemError());
+      return listing;
+    }
+    if (!S_ISCHR(status.st_mode)) {
+      listing.error = node + " is no character device";
+      return listing;
+    }
+    const PortIdentity port{status.st_rdev, status.st_dev, status.st_ino,
+                            filesystem.f_type == DEVPTS_SUPER_MAGIC};
     EachProcess(listing, [&](std::int64_t pid, const std::string& folder) {
       std::string error;
-      const auto holds = Holds(folder, major, minor, error);
+      const auto holds = Holds(folder, port, error);
       if (!holds) {
         if (listing.hidden++ == 0) listing.hiddenError = error;
       } else if (*holds) {

@@ -254,7 +254,7 @@ DoctorCheck CheckPortHolders(const DoctorSettings& settings, const StationListin
       return DoctorCheck::Warn(kName, "not checked: " + port.node + " is no device",
                                "see the line \"base station tty\"");
     }
-    const ProcessListing holders = processes.Holders(facts.major, facts.minor);
+    const ProcessListing holders = processes.Holders(port.node);
     if (!holders.listed) {
       return DoctorCheck::Warn(kName, "the processes could not be listed: " + holders.error,
                                "run as root: sudo pelluxctl doctor");
