@@ -12,6 +12,8 @@
 
 #include "tools/pelluxctl/doctor/account_probe.h"
 #include "tools/pelluxctl/doctor/file_probe.h"
+#include "tools/pelluxctl/doctor/folder_access_probe.h"
+#include "tools/pelluxctl/doctor/library_probe.h"
 #include "tools/pelluxctl/doctor/process_probe.h"
 #include "tools/pelluxctl/doctor/server_probe.h"
 #include "tools/pelluxctl/doctor/service_probe.h"
@@ -157,6 +159,42 @@ class FakeProcessProbe final : public ProcessProbe {
     if (!listed) listing.error = "opendir(/proc) failed: errno 13 (Permission denied) [EACCES]";
     if (listed) listing.processes = std::move(processes);
     return listing;
+  }
+};
+
+// Libraries by file name; those not put in are missing.
+class FakeLibraryProbe final : public LibraryProbe {
+ public:
+  std::map<std::string, LibraryFacts> libraries;
+  std::uint16_t machine = 0x014c;
+  std::vector<std::string> asked;
+
+  // A library of `machine` that loads.
+  void AddLoadable(const std::string& file, std::uint16_t of) {
+    LibraryFacts& facts = libraries[file];
+    facts.state = LibraryFacts::State::kPresent;
+    facts.header = {true, "", of, PeMachineName(of), true};
+    facts.loaded = of == machine;
+  }
+  LibraryFacts Inspect(const std::string& folder, const std::string& file) override {
+    asked.push_back(folder + file);
+    const auto found = libraries.find(file);
+    if (found != libraries.end()) return found->second;
+    LibraryFacts missing;
+    missing.state = LibraryFacts::State::kMissing;
+    missing.error = "CreateFileW(" + folder + file + ") failed: error 2";
+    return missing;
+  }
+  std::uint16_t ProgramMachine() override { return machine; }
+};
+
+class FakeFolderAccessProbe final : public FolderAccessProbe {
+ public:
+  FolderAccess access;
+  std::vector<std::string> asked;
+  FolderAccess Read(const std::string& path) override {
+    asked.push_back(path);
+    return access;
   }
 };
 

@@ -7,10 +7,10 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <sched.h>
 #include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
-#include <sched.h>
 #include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/socket.h>
@@ -281,7 +281,8 @@ class OtherInstanceHolder {
     if (child_ == 0) {
       close(ready[0]);
       char folder[] = "/tmp/pellux-devpts-XXXXXX";
-      if (unshare(CLONE_NEWNS) != 0 || mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+      if (unshare(CLONE_NEWNS) != 0 ||
+          mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
           mkdtemp(folder) == nullptr ||
           mount("devpts", folder, "devpts", 0, "newinstance,ptmxmode=0666") != 0) {
         _exit(1);

@@ -78,7 +78,7 @@ TEST(DoctorReport, TextThatIsNoUtf8StillMakesValidJson) {
 // A machine where everything is as the package leaves it.
 struct HealthyMachine {
   HealthyMachine() {
-    service.facts = {true, "", "loaded", "active", "enabled"};
+    service.facts = {true, "", "loaded", "active", "enabled", ""};
     connection.replies.push_back(std::string(1, 'T') + "1 0");
     files.AddFile("/usr/lib/udev/rules.d/60-pellux.rules",
                   "ATTRS{idVendor}==\"0fcf\", ATTRS{idProduct}==\"1008\"");
@@ -110,7 +110,7 @@ struct HealthyMachine {
   FakeServerProbe server;
   FakeConnection connection;
   DoctorProbes probes{service, stations, files, accounts, processes, server, connection};
-  DoctorPlaces places{"/run/s.sock", "/state/settings.json", "/logs", 30ms, 30ms};
+  DoctorPlaces places{"/run/s.sock", "/state/settings.json", "/logs", 30ms, 30ms, "", ""};
 };
 
 TEST(DoctorChecks, RunInTheirOrderWithTheSettingsIds) {

@@ -219,17 +219,20 @@ TEST(DoctorPortHolders, TheDaemonMayHoldThePortNoOneElse) {
           {"free", nullptr, DoctorStatus::kOk, "/dev/ttyUSB0 is open in no process", ""},
           {"the daemon",
            [](World& w) {
-             w.processes.holders["/dev/ttyUSB0"] = Holding({{812, "uplinker", "/usr/libexec/uplinker"}});
+             w.processes.holders["/dev/ttyUSB0"] =
+                 Holding({{812, "uplinker", "/usr/libexec/uplinker"}});
            },
            DoctorStatus::kOk, "open in the daemon only", ""},
           {"another program",
            [](World& w) {
-             w.processes.holders["/dev/ttyUSB0"] = Holding({{812, "uplinker", "/usr/libexec/uplinker"},
-                                                     {4242, "minicom", "minicom -D /dev/ttyUSB0"}});
+             w.processes.holders["/dev/ttyUSB0"] =
+                 Holding({{812, "uplinker", "/usr/libexec/uplinker"},
+                          {4242, "minicom", "minicom -D /dev/ttyUSB0"}});
            },
            DoctorStatus::kFail, "held open by minicom (pid 4242: minicom -D /dev/ttyUSB0)",
            "sudo kill 4242"},
-          {"hidden processes", [](World& w) { w.processes.holders["/dev/ttyUSB0"] = Holding({}, 3); },
+          {"hidden processes",
+           [](World& w) { w.processes.holders["/dev/ttyUSB0"] = Holding({}, 3); },
            DoctorStatus::kWarn,
            "3 processes could not be looked into (opendir(/proc/1/fd) failed: errno 13)",
            "sudo pelluxctl doctor"},

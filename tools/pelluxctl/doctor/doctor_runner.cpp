@@ -8,6 +8,7 @@
 #include "tools/pelluxctl/doctor/settings_check.h"
 #include "tools/pelluxctl/doctor/setup_checks.h"
 #include "tools/pelluxctl/doctor/station_checks.h"
+#include "tools/pelluxctl/doctor/windows_checks.h"
 
 namespace Pellux {
 namespace {
@@ -46,6 +47,25 @@ std::vector<DoctorCheck> RunDoctorChecks(DoctorProbes& probes, const DoctorPlace
   checks.push_back(std::move(settingsCheck));
   checks.push_back(CheckServer(settings, probes.server, places.serverTimeout));
   checks.push_back(CheckLogSpace(places.logFolder, probes.files));
+  return checks;
+}
+
+std::vector<DoctorCheck> RunWindowsDoctorChecks(WindowsDoctorProbes& probes,
+                                                const DoctorPlaces& places,
+                                                const DoctorSettings& settings) {
+  const UnitFacts service = probes.service.Unit(kDoctorWindowsService);
+  std::vector<DoctorCheck> checks;
+  checks.push_back(CheckWindowsService(service));
+  checks.push_back(CheckDaemonAnswers(probes.connection, places.service, places.answerTimeout));
+  for (DoctorCheck& library :
+       CheckBridgeLibraries(ProgramFolderOf(service.program, places.ownFolder), probes.libraries)) {
+    checks.push_back(std::move(library));
+  }
+  checks.push_back(
+      CheckStationListed(settings, probes.stations.Ports(settings.vendorId, settings.productId)));
+  checks.push_back(CheckServer(settings, probes.server, places.serverTimeout));
+  checks.push_back(
+      CheckDataFolderAccess(places.dataFolder, probes.folders.Read(places.dataFolder)));
   return checks;
 }
 

@@ -105,8 +105,7 @@ struct PortIdentity {
 
 // Whether the process in `folder` holds `port` open; nullopt, with `error` set, when its
 // descriptors cannot be looked into.
-std::optional<bool> Holds(const std::string& folder, const PortIdentity& port,
-                          std::string& error) {
+std::optional<bool> Holds(const std::string& folder, const PortIdentity& port, std::string& error) {
   const std::string descriptors = folder + "/fd";
   const Directory fds(::opendir(descriptors.c_str()));
   if (!fds) {

@@ -5,7 +5,8 @@
 
 namespace Pellux {
 
-// What the system's service manager says of one unit (systemd's names for the states).
+// What the system's service manager says of one unit, in systemd's names for the states (the
+// Windows service manager's map to them: automatic start is "enabled", on demand "manual").
 struct UnitFacts {
   // False when the manager could not be asked at all; `error` then says why (the call, the
   // code or the bus error, and the system's text).
@@ -17,6 +18,8 @@ struct UnitFacts {
   std::string activeState;
   // "enabled", "disabled", "static", "masked", ... (empty when the unit has no file)
   std::string unitFileState;
+  // The command the manager starts (Windows: the service's image path); empty on Linux.
+  std::string program;
 };
 
 // Asks the service manager about a unit: systemd over the system bus on Linux. Called by

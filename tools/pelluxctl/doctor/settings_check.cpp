@@ -238,4 +238,18 @@ DoctorCheck CheckSettingsFile(const std::string& path, const FileText& text, con
                            "their types)");
 }
 
+DoctorSettings DoctorSettingsFromStore(SettingsStore& store) {
+  Json section = Json::object();
+  for (const SettingsKey& key : KnownSettingsKeys()) {
+    if (key.number) {
+      if (const auto number = store.ReadNumber(kSection, key.name)) section[key.name] = *number;
+    } else if (auto text = store.ReadText(kSection, key.name)) {
+      section[key.name] = std::move(*text);
+    }
+  }
+  DoctorSettings settings;
+  Fill(section, settings);
+  return settings;
+}
+
 }  // namespace Pellux

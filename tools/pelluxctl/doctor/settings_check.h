@@ -8,6 +8,7 @@
 #include "tools/pelluxctl/doctor/account_probe.h"
 #include "tools/pelluxctl/doctor/doctor_check.h"
 #include "tools/pelluxctl/doctor/file_probe.h"
+#include "ui/settings/settings_store.h"
 
 namespace Pellux {
 
@@ -43,5 +44,9 @@ inline constexpr std::size_t kMaxSettingsBytes = std::size_t{1024} * 1024;
 // fine (every key takes its default). Fills `settings` with what the daemon would use. Pure.
 DoctorCheck CheckSettingsFile(const std::string& path, const FileText& text, const FileFacts& facts,
                               const UserFacts& user, DoctorSettings& settings);
+
+// What the daemon would use of the values in `store` (the registry on Windows), each key read as
+// KnownSettingsKeys() types it.
+DoctorSettings DoctorSettingsFromStore(SettingsStore& store);
 
 }  // namespace Pellux
