@@ -130,7 +130,8 @@ TEST(DoctorWindowsLibraries, EachPresentForTheServicesMachineAndLoadable) {
   const std::string libusb = kBridgeFamilies[2].file;
   RunTable(
       {
-          {"loads", nullptr, DoctorStatus::kOk, "a i386 library in C:\\Program Files (x86)", ""},
+          {"loads", nullptr, DoctorStatus::kOk,
+           "in C:\\Program Files (x86)\\Pellux\\, built for i386, loads", ""},
           {"missing", [&](Machine& m) { m.libraries.libraries.erase(libusb); }, DoctorStatus::kWarn,
            "not in C:\\Program Files (x86)\\Pellux\\ (CreateFileW(C:\\Program Files "
            "(x86)\\Pellux\\libusb0.dll) failed: error 2): base stations on the libusb-win32 "
@@ -265,21 +266,21 @@ TEST(DoctorPeHeader, ReadsTheMachineAndRefusesWhatIsNoImage) {
   const struct {
     const char* what;
     std::string bytes;
-    bool image;
     const char* machine;
-    bool library;
     const char* problem;
+    bool image;
+    bool library;
   } cases[] = {
-      {"i386 library", Image(kI386, 0x2000), true, "i386", true, ""},
-      {"x86_64 library", Image(kAmd64, 0x2022), true, "x86_64", true, ""},
-      {"arm64 program", Image(0xaa64, 0x0022), true, "arm64", false, ""},
-      {"unknown machine", Image(0x0abc, 0x2000), true, "0x0abc", true, ""},
-      {"empty", "", false, "", false, "does not start with \"MZ\""},
-      {"text", "MZ but nothing more", false, "", false, "does not start with \"MZ\""},
-      {"pointer past the bytes read", distant, false, "", false, "not within its first 4096 bytes"},
-      {"pointer near 4 GiB", huge, false, "", false, "not within its first 4096 bytes"},
-      {"truncated file header", cut, false, "", false, "not within its first 4096 bytes"},
-      {"no signature", noSignature, false, "", false, "no PE signature"},
+      {"i386 library", Image(kI386, 0x2000), "i386", "", true, true},
+      {"x86_64 library", Image(kAmd64, 0x2022), "x86_64", "", true, true},
+      {"arm64 program", Image(0xaa64, 0x0022), "arm64", "", true, false},
+      {"unknown machine", Image(0x0abc, 0x2000), "0x0abc", "", true, true},
+      {"empty", "", "", "does not start with \"MZ\"", false, false},
+      {"text", "MZ but nothing more", "", "does not start with \"MZ\"", false, false},
+      {"pointer past the bytes read", distant, "", "not within its first 4096 bytes", false, false},
+      {"pointer near 4 GiB", huge, "", "not within its first 4096 bytes", false, false},
+      {"truncated file header", cut, "", "not within its first 4096 bytes", false, false},
+      {"no signature", noSignature, "", "no PE signature", false, false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);

@@ -91,9 +91,9 @@ std::vector<DoctorCheck> CheckBridgeLibraries(const std::string& folder, Library
   const std::string machine = PeMachineName(probe.ProgramMachine());
   for (const BridgeFamily& family : kBridgeFamilies) {
     const std::string name = std::string("bridge library ") + family.file;
-    const std::string fix = std::string("copy the vendor's ") + family.file + " (" + machine +
-                            ") into " + folder +
-                            ", or install again with VENDORDIR set to the folder that holds it";
+    std::string fix = "copy the vendor's ";
+    fix.append(family.file).append(" (").append(machine).append(") into ").append(folder);
+    fix += ", or install again with VENDORDIR set to the folder that holds it";
     const LibraryFacts facts = probe.Inspect(folder, family.file);
     if (facts.state == LibraryFacts::State::kMissing) {
       checks.push_back(DoctorCheck::Warn(
@@ -119,8 +119,9 @@ std::vector<DoctorCheck> CheckBridgeLibraries(const std::string& folder, Library
           DoctorCheck::Fail(name, "cannot be loaded (" + facts.loadError + "); " + family.absent,
                             "install the vendor's driver package that goes with it, then: " + fix));
     } else {
-      checks.push_back(
-          DoctorCheck::Ok(name, "a " + machine + " library in " + folder + " that loads"));
+      std::string found = "in ";
+      found.append(folder).append(", built for ").append(machine).append(", loads");
+      checks.push_back(DoctorCheck::Ok(name, found));
     }
   }
   return checks;
