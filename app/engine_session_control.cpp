@@ -31,6 +31,46 @@ std::int64_t EngineSessionControl::LastSleepTime() const {
   return engine_.LastSleepTime();
 }
 
+SessionControl::EngineRecord EngineSessionControl::Status() const {
+  const EngineStatus status = engine_.Status();
+  EngineRecord out;
+  out.owner = status.owner;
+  StatusRecord& record = out.record;
+  record.mode = status.mode;
+  record.link = status.link;
+  record.baseStation = {status.baseStationOpen, status.vendorId, status.productId, status.serial};
+  record.lastSleepTime = status.lastSleepTime;
+  if (status.session) {
+    const SessionProgress::Session& session = *status.session;
+    record.session = StatusRecord::Session{true,
+                                           session.mode,
+                                           session.startedAt,
+                                           session.linkedAt,
+                                           session.requestsPosted,
+                                           session.bytesFromTracker,
+                                           session.bytesToTracker,
+                                           session.operation,
+                                           session.operations};
+  }
+  if (status.lastUpload) {
+    const SessionProgress::Upload& upload = *status.lastUpload;
+    record.lastUpload = StatusRecord::Upload{
+        upload.mode,
+        upload.finishedAt,
+        upload.seconds,
+        upload.bytes,
+        upload.bytesFromTracker,
+        upload.bytesToTracker,
+        upload.requestsPosted,
+        upload.failure.empty() ? StatusRecord::kSucceeded : StatusRecord::kFailed,
+        upload.failure};
+  }
+  if (status.lastError) {
+    record.lastError = StatusRecord::ShownError{status.lastError->at, status.lastError->key};
+  }
+  return out;
+}
+
 NetworkWorkerPool::Completion AnswersToEngine() {
   return [](bool failed, const std::string& body, std::uint32_t requestNumber, Context context) {
     if (CommunicationManager* engine = CommunicationManager::Instance()) {

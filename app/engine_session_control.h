@@ -25,6 +25,7 @@ class EngineSessionControl final : public SessionControl {
   [[nodiscard]] std::string ServerHost() const override;
   [[nodiscard]] bool IsBaseStationOpen() const override;
   [[nodiscard]] std::int64_t LastSleepTime() const override;
+  [[nodiscard]] EngineRecord Status() const override;
 
  private:
   CommunicationManager& engine_;

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "base/system_error.h"
+#include "device/bridge_families.h"
 #include "device/cm_library_win.h"
 #include "device/library_path_win.h"
 #include "device/libusb_library_win.h"
@@ -58,11 +59,10 @@ std::vector<std::string> MissingBridgeLibraries() {
   };
   const Family families[] = {
       {Problem<SiLabsLibrary, SiLabsError>(folder, SiLabsLibrary::kFileName),
-       "base stations on the USBXpress bridge driver are not found"},
-      {Problem<CMLibrary, CMError>(folder, CMLibrary::kFileName),
-       "the bridge's base stations are neither probed nor reset"},
+       kBridgeFamilies[0].absent},
+      {Problem<CMLibrary, CMError>(folder, CMLibrary::kFileName), kBridgeFamilies[1].absent},
       {Problem<LibusbLibrary, LibusbError>(folder, LibusbLibrary::kFileName),
-       "base stations on the libusb-win32 driver are not found"},
+       kBridgeFamilies[2].absent},
   };
   std::vector<std::string> lines;
   for (const Family& family : families) {

@@ -18,6 +18,7 @@
 #include "tests/support/recording_pipe_hooks.h"
 #include "tests/support/recording_session_control.h"
 #include "ui/channel/service_pipe.h"
+#include "ui/channel/status_record.h"
 
 namespace {
 
@@ -77,6 +78,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::abort();
       }
     }
+  }
+  // Every status record the pipe sends reads back.
+  for (const auto& record : world.hooks.Records()) {
+    if (!Pellux::DecodeStatusRecord(record.text)) std::abort();
   }
   if (world.hooks.endpoints.Size() > 4 * Pellux::ReplyEndpoints::kMaxPerUser) std::abort();
   world.engine.ClearActions();

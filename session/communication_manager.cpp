@@ -106,7 +106,7 @@ void CommunicationManager::ProcessAction(std::uint32_t requestNumber, const std:
   // to that user interface.
   const Context owner = Owner();
   if (owner != kNoContext && caller != owner && !anyContextMayAsk) {
-    if (name != "finish") ui->ShowError(0, "kPXDaemonAlreadyRunning", caller);
+    if (name != "finish") ShowUserError("kPXDaemonAlreadyRunning", caller);
     LogLine(LogLevel::kIgnored, kNoContext,
             "Ignoring request to process action '%s' from unknown context", action);
     return;
@@ -153,7 +153,7 @@ void CommunicationManager::HandleHttpAnswer(std::uint32_t requestNumber, const s
   }
   if (failed) {
     LogLine(LogLevel::kError, kNoContext, "Connection to server failed.");
-    if (mode != kStandardMode) ui->ShowError(0, "kPXDaemonConnectionFailed", caller);
+    ReportFailure("kPXDaemonConnectionFailed", caller);
     EndSession();
     return;
   }
@@ -164,7 +164,7 @@ void CommunicationManager::HandleHttpAnswer(std::uint32_t requestNumber, const s
   if (!ParseServerResponse(text, response, warnings, &error)) {
     SendErrorReport(ErrorReportBody(error));
     LogLine(LogLevel::kError, kNoContext, "XML parse error: %s", error);
-    if (mode != kStandardMode) ui->ShowError(0, "kPXDaemonErrorOccurred", caller);
+    ReportFailure("kPXDaemonErrorOccurred", caller);
     EndSession();
     return;
   }
@@ -179,6 +179,16 @@ void CommunicationManager::HandleHttpAnswer(std::uint32_t requestNumber, const s
     ui->DisplayHtml(response.dialogContent, caller, response.width, response.height);
   }
   ProcessRequest(std::move(response));
+}
+
+void CommunicationManager::ReportFailure(const char* key, Context to) {
+  progress.Failed(key);
+  if (mode != kStandardMode) ShowUserError(key, to);
+}
+
+void CommunicationManager::ShowUserError(const char* key, Context to) {
+  progress.ErrorShown(key, NowSeconds());
+  ui->ShowError(0, key, to);
 }
 
 void CommunicationManager::SendErrorReport(std::string body) {
@@ -235,6 +245,7 @@ void CommunicationManager::StartSession(const std::string& newMode, Context newC
 
   stopped = false;
   active = true;
+  progress.Begin(mode, NowSeconds());
   ProcessRequest(std::move(first));
 }
 
@@ -254,6 +265,7 @@ void CommunicationManager::EndSession() {
 void CommunicationManager::ResetSession() {
   Lock guard(lock);
   active = false;
+  progress.End(NowSeconds());
   closeRequested = false;
   mode = kStandardMode;
   context = kNoContext;
@@ -288,6 +300,7 @@ void CommunicationManager::ProcessRequest(ServerResponse instruction) {
   if (instruction.sleepPeriod == -1) instruction.sleepPeriod = settings.sleepPeriod;
 
   current = std::move(instruction);
+  progress.InstructionStarted(current.remoteOps.size());
   requestBody.Reset();
   pendingRequest = nullptr;
   radio->SetRetryBudget(settings.channelRetries);
@@ -352,7 +365,7 @@ void CommunicationManager::DropPendingRestart() {
   if (restartMode == kStandardMode) return;
   LogLine(LogLevel::kError, kNoContext,
           "The session in %s mode that was waiting to start is dropped.", LogSafeText(restartMode));
-  ui->ShowError(0, "kPXDaemonCommunicationError", restartContext);
+  ShowUserError("kPXDaemonCommunicationError", restartContext);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -407,5 +420,43 @@ PELLUX_VIEW(std::int64_t, LastSleepTime, lastSleepTime)
 PELLUX_VIEW(bool, HasPendingRequest, static_cast<bool>(pendingRequest))
 
 #undef PELLUX_VIEW
+
+EngineStatus CommunicationManager::Status() const {
+  Lock guard(lock);
+  EngineStatus status;
+  status.mode = mode;
+  status.owner = context;
+  status.baseStationOpen = baseStationInUse;
+  status.serial = serialInUse;
+  status.vendorId = settings.vendorId;
+  status.productId = settings.productId;
+  status.lastSleepTime = lastSleepTime;
+  status.session = progress.Running();
+  status.lastUpload = progress.LastUpload();
+  status.lastError = progress.LastError();
+  if (stopped) {
+    status.link = EngineStatus::kStopped;
+  } else if (!baseStationInUse) {
+    status.link = EngineStatus::kWaitingForBaseStation;
+  } else {
+    switch (radio->GetLinkState()) {
+      case LinkState::Linked:
+      case LinkState::Pinging:
+        status.link =
+            RunningCommand() != nullptr ? EngineStatus::kTransferring : EngineStatus::kLinked;
+        break;
+      case LinkState::Unlinking:
+        status.link = EngineStatus::kSleeping;
+        break;
+      case LinkState::Searching:
+      case LinkState::ResetSent:
+      case LinkState::LinkSent:
+      case LinkState::SessionSearch:
+        status.link = EngineStatus::kSearching;
+        break;
+    }
+  }
+  return status;
+}
 
 }  // namespace Pellux

@@ -25,6 +25,8 @@
 #include "server/request_body.h"
 #include "server/server_response.h"
 #include "session/client_settings.h"
+#include "session/engine_status.h"
+#include "session/session_progress.h"
 #include "ui/user_interface.h"
 
 namespace Pellux {
@@ -191,6 +193,8 @@ class CommunicationManager final : public RadioEvents {
   // When the tracker was last told to sleep, in seconds since 1970; 0 when never.
   [[nodiscard]] std::int64_t LastSleepTime() const;
   [[nodiscard]] bool HasPendingRequest() const;
+  // The engine's part of the status record, in one piece.
+  [[nodiscard]] EngineStatus Status() const;
 
  private:
   using Lock = std::lock_guard<std::recursive_mutex>;
@@ -204,6 +208,12 @@ class CommunicationManager final : public RadioEvents {
 
   void HandleHttpAnswer(std::uint32_t requestNumber, const std::string& text, bool failed,
                         Context caller);
+  // A failure of the running session under the message key `key`: kept for the status record
+  // and, in a user interface's session, shown to `to`.
+  void ReportFailure(const char* key, Context to);
+  // Shows the error page of `key` to `to` and keeps it as the last error shown.
+  void ShowUserError(const char* key, Context to);
+  [[nodiscard]] std::int64_t NowSeconds() const { return EpochSeconds(clock.Now()); }
   // Posts a report about an unreadable answer to the error endpoint.
   void SendErrorReport(std::string body);
   void OnMinDisplayElapsed();
@@ -247,6 +257,7 @@ class CommunicationManager final : public RadioEvents {
   bool sendingCommands = false;
   bool sendNextAgain = false;
   std::int64_t lastSleepTime = 0;
+  SessionProgress progress;
 
   bool baseStationInUse = false;
   std::string serialInUse;

@@ -67,6 +67,8 @@ void CommunicationManager::SendCommand() {
   radio->SetRetryBudget(command->retries);
   std::vector<std::uint8_t> header;
   command->packet->Serialize(header);
+  progress.OperationStarted(current.remoteOps.size());
+  progress.SentToTracker(header.size());
   LogLine(LogLevel::kDetail, kNoContext, "Sending command: %s", HexBytes(header));
   if (!command->payload.empty()) {
     LogLine(LogLevel::kDetail, kNoContext, "Payload size: %d bytes", command->payload.size());
@@ -93,6 +95,8 @@ void CommunicationManager::OnCommandResult(const std::string& status, bool error
   } else {
     const std::shared_ptr<Command> command = current.remoteOps.front();
     current.remoteOps.pop_front();
+    progress.OperationFinished();
+    progress.ReceivedFromTracker(data.size());
     requestBody.AddOperationResult(command->response, error ? "disconnect_" + status : status,
                                    data);
     if (disconnect || ((status == "fail" || error) && current.errorHandler == "executetillerror")) {
@@ -167,9 +171,7 @@ void CommunicationManager::PostResults() {
     }
   }
 
-  if (mode != kStandardMode && closeRequested && !current.host.empty()) {
-    ui->ShowError(0, "kPXDaemonDisconnected", context);
-  }
+  if (closeRequested && !current.host.empty()) ReportFailure("kPXDaemonDisconnected", context);
   if (radio->GetLinkState() == LinkState::Linked && current.action == "close" && !disconnected) {
     // The request waits in pendingRequest until the channel has closed behind the sleeping
     // tracker.
@@ -215,6 +217,7 @@ void CommunicationManager::DispatchRequest(const NetworkRequest& request, Contex
           static_cast<unsigned long>(request.requestNumber), request.secure ? "secure " : "",
           request.method, request.protocol, request.host, std::to_string(request.port),
           request.path, MaskPasswords(request.body));
+  progress.RequestPosted();
   ui->SendRequest(request, requestContext);
 }
 
@@ -249,6 +252,7 @@ std::shared_ptr<Command> CommunicationManager::RunningCommand() const {
 
 void CommunicationManager::OnLinked() {
   Lock guard(lock);
+  progress.Linked(NowSeconds());
   if (current.origin == "server" && current.action == "acquire") {
     AddRequestField("acquired", "true");
   }
@@ -258,6 +262,7 @@ void CommunicationManager::OnLinked() {
 bool CommunicationManager::AppendCommandResponse(std::span<const std::uint8_t> bytes) {
   const std::shared_ptr<Command> command = RunningCommand();
   if (command == nullptr) return false;
+  progress.ReceivedFromTracker(bytes.size());
   command->response.insert(command->response.end(), bytes.begin(), bytes.end());
   return true;
 }
@@ -268,6 +273,7 @@ bool CommunicationManager::TakeCommandPayload(std::size_t most, std::vector<std:
   const std::size_t size = std::min(most, command->payload.size());
   const auto end = command->payload.begin() + static_cast<std::ptrdiff_t>(size);
   chunk.assign(command->payload.begin(), end);
+  progress.SentToTracker(size);
   command->payload.erase(command->payload.begin(), end);
   return true;
 }

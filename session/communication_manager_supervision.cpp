@@ -53,7 +53,7 @@ void CommunicationManager::OnBaseStationUnplugged(const std::string& serial) {
   baseStationInUse = false;
   serialInUse.clear();
   if (active && (mode == kStandardMode || radio->IsChannelOpen())) {
-    if (mode != kStandardMode) ui->ShowError(0, "kPXDaemonStationUnPlugged", context);
+    ReportFailure("kPXDaemonStationUnPlugged", context);
     ResetSession();
   }
   DestroyChannel();
@@ -130,7 +130,7 @@ void CommunicationManager::OnChannelOpened() {
 }
 
 void CommunicationManager::OnCommunicationError() {
-  if (mode != kStandardMode) ui->ShowError(0, "kPXDaemonCommunicationError", context);
+  ReportFailure("kPXDaemonCommunicationError", context);
   DropPendingRestart();
   Shutdown();
   StartSession(kStandardMode, kNoContext);

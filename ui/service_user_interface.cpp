@@ -5,6 +5,7 @@
 
 #include "base/log_format.h"
 #include "base/log_level.h"
+#include "server/proxy_description.h"
 #include "ui/channel/ui_message.h"
 #include "ui/support_address.h"
 #include "ui/system/client_id.h"
@@ -19,6 +20,9 @@ ServiceUserInterface::ServiceUserInterface(Parts parts)
       authority_(parts.authority),
       strings_(parts.strings),
       debug_(parts.debug),
+      clock_(parts.clock),
+      version_(parts.versionText),
+      startedAt_(EpochSeconds(parts.clock.Now())),
       answers_(std::move(parts.answers)),
       templates_{{0, std::move(parts.errorTemplate)}},
       log_(parts.settings, parts.logFolder, parts.debug, parts.clock, std::move(parts.versionText),
@@ -145,6 +149,18 @@ void ServiceUserInterface::ReplaceProxySettings(const ProxySettings& settings) {
 
 bool ServiceUserInterface::SendStatusReply(const std::string& text, Context context) {
   return replies_.Send(std::string(1, UiCode::kStatus) + text, context);
+}
+
+void ServiceUserInterface::FillStatus(StatusRecord& record) {
+  record.version = version_;
+  record.now = EpochSeconds(clock_.Now());
+  record.startedAt = startedAt_;
+  record.logFile = log_.CurrentPath();
+  record.proxy = DescribeProxy(ProcessProxySettings::Get());
+}
+
+bool ServiceUserInterface::SendStatusRecord(const std::string& record, Context context) {
+  return replies_.Send(std::string(1, UiCode::kStatusRecord) + record, context);
 }
 
 void ServiceUserInterface::LogProblem(const std::string& line) {

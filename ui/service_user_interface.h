@@ -89,6 +89,11 @@ class ServiceUserInterface : public UserInterface, public ServicePipeHooks {
   void ReplaceProxySettings(const ProxySettings& settings) override;
   // Sends T with `text`.
   bool SendStatusReply(const std::string& text, Context context) override;
+  // The version, the clock's now and the time this object was made (the service's start), the
+  // activity log's open file and the process's proxy settings described.
+  void FillStatus(StatusRecord& record) override;
+  // Sends J with `record`.
+  bool SendStatusRecord(const std::string& record, Context context) override;
   bool IsAdministrator(const UiSender& sender) override;
   ReplyEndpoints& Endpoints() override { return endpoints_; }
 
@@ -111,6 +116,9 @@ class ServiceUserInterface : public UserInterface, public ServicePipeHooks {
   ReplyEndpoints endpoints_;
   MessageStrings& strings_;
   DebugOutput& debug_;
+  const Clock& clock_;
+  const std::string version_;
+  const std::int64_t startedAt_;
   const NetworkWorkerPool::Completion answers_;
   const std::map<int, std::string> templates_;
   std::string locale_;

@@ -72,7 +72,7 @@ expect() {
   cases=$((cases + 1))
 }
 
-commands='finish logging open proxy refresh session status'
+commands='doctor finish logging open proxy refresh session status'
 proxy_options='--auto-config-url --auto-discovery-flags --bypass --flags --help --selection --server
   --server-override'
 expect "pelluxctl " "$commands"
@@ -86,7 +86,9 @@ expect "pelluxctl --reply " ""
 expect "pelluxctl logging " "off on"
 expect "pelluxctl logging o" "off on"
 expect "pelluxctl logging on " ""
-expect "pelluxctl status " ""
+expect "pelluxctl status " "--follow --json"
+expect "pelluxctl status --f" "--follow"
+expect "pelluxctl status --json --" "--follow --json"
 expect "pelluxctl open " ""
 expect "pelluxctl proxy --s" "--selection --server --server-override"
 expect "pelluxctl proxy " "$proxy_options"
@@ -101,6 +103,10 @@ expect "pelluxctl proxy --selection 1 --fl" "--flags"
 expect "pelluxctl proxy --server --flags " "$proxy_options"
 expect "pelluxctl proxy --server " ""
 expect "pelluxctl proxy --server proxy.example:3128 --b" "--bypass"
+expect "pelluxctl d" "doctor"
+expect "pelluxctl doctor " "--json"
+expect "pelluxctl doctor --j" "--json"
+expect "pelluxctl --socket /run/pellux/service.sock doctor -" "--json"
 expect "pelluxctl session " ""
 expect "pelluxctl session setup --" "--form --html"
 expect "pelluxctl session setup --html " "- pages-here pages-there"

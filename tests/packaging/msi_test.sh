@@ -405,7 +405,17 @@ scenario_upload() {
   [ "$posts" -ge 2 ] || fail "the service posted $posts request(s), not its session; the server saw: $(cat "$work/server.txt")"
   local status
   status=$(wine "$program_folder\\pelluxctl.exe" status | tr -d '\r')
-  echo "$status" | grep -q "^base station: open$" || fail "pelluxctl status says: $status"
+  echo "$status" | grep -Eq "^base station: +open, " || fail "pelluxctl status says: $status"
+  # The doctor of the installed service: the service, its pipe, the libraries copied from
+  # VENDORDIR and the server hold; the station (a virtual one, not in the device manager) and
+  # the data folder (Wine keeps no access list on this file system) are only shown.
+  local doctor
+  doctor=$(wine "$program_folder\\pelluxctl.exe" doctor | tr -d '\r' || true)
+  for check in "service" "daemon" "bridge library DSI_SiUSBXp_3_1.DLL" \
+    "bridge library DSI_CP210xManufacturing_3_1.dll" "bridge library libusb0.dll" "upload server"; do
+    echo "$doctor" | grep -q "^OK    $check: " || fail "pelluxctl doctor says of $check: $doctor"
+  done
+  printf 'pelluxctl doctor:\n%s\n' "$doctor"
   rm -f "$unix_folder/PelluxStandIn.json"
   msi_remove "$package" "$work/remove.log"
   expect_removed

@@ -1,16 +1,20 @@
 // The real uplinker program as systemd runs it, as a child process: its notify socket held by
 // the test, its folders in the environment, pellux-sim on a pseudo-terminal as its base station
-// ("SerialPort") and the reference server: a whole upload, pelluxctl's status over its real
-// socket, and SIGTERM ending it cleanly with the activity log's closing marker. And its test
-// hooks from the environment: told on its error stream, and an engine stalled as asked that
-// neither beats nor stops.
+// ("SerialPort") and the reference server: a whole upload, followed by pelluxctl's status
+// --follow to its last byte, pelluxctl's status over its real socket, and SIGTERM ending it cleanly
+// with the activity log's closing marker. And its test hooks from the environment: told on its
+// error stream, and an engine stalled as asked that neither beats nor stops.
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <optional>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -18,6 +22,7 @@
 #include "demo/child_program_linux.h"
 #include "demo/demo_scenario.h"
 #include "sim/reference_server.h"
+#include "tests/support/locked_text.h"
 #include "tests/support/mocked_system_bus_linux.h"
 #include "tests/support/notify_socket_linux.h"
 #include "tests/support/pelluxctl_status.h"
@@ -41,6 +46,48 @@ bool Eventually(const std::function<bool()>& done, std::chrono::seconds limit = 
 std::string ReadFile(const std::filesystem::path& path) {
   std::ifstream file(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(file), {});
+}
+
+// What `status --follow` showed of one upload: the progress lines move forward, and end in the
+// upload's own byte counts, which hold the download the tracker sent (2048 bytes) and the
+// upload it took (512).
+void ExpectProgressReachesTheUploadsBytes(const std::string& text) {
+  std::istringstream lines(text);
+  std::string line;
+  std::uint64_t lastFrom = 0;
+  std::uint64_t lastTo = 0;
+  std::optional<std::pair<std::uint64_t, std::uint64_t>> transferred;
+  std::optional<std::pair<std::uint64_t, std::uint64_t>> uploaded;
+  while (std::getline(lines, line)) {
+    unsigned long long from = 0;
+    unsigned long long to = 0;
+    unsigned long long total = 0;
+    const std::size_t at = line.find(' ') + 1;
+    if (std::sscanf(line.c_str() + at, "transferring: %llu bytes from the tracker, %llu to it",
+                    &from, &to) == 2) {
+      EXPECT_GE(from, lastFrom) << line;
+      EXPECT_GE(to, lastTo) << line;
+      lastFrom = from;
+      lastTo = to;
+    } else if (std::sscanf(line.c_str() + at,
+                           "transferred: %llu bytes from the tracker, %llu to it", &from,
+                           &to) == 2) {
+      transferred.emplace(from, to);
+    } else if (std::sscanf(line.c_str() + at,
+                           "upload succeeded: %llu bytes (%llu from the tracker, %llu to it)",
+                           &total, &from, &to) == 3 &&
+               !uploaded) {
+      EXPECT_EQ(total, from + to) << line;
+      uploaded.emplace(from, to);
+    }
+  }
+  ASSERT_TRUE(uploaded.has_value()) << text;
+  ASSERT_TRUE(transferred.has_value()) << "no progress was seen:\n" << text;
+  EXPECT_EQ(*transferred, *uploaded) << text;
+  EXPECT_LE(lastFrom, uploaded->first);
+  EXPECT_LE(lastTo, uploaded->second);
+  EXPECT_GE(uploaded->first, 2048u);
+  EXPECT_GE(uploaded->second, 512u);
 }
 
 class UplinkerProcessTest : public ::testing::Test {
@@ -96,14 +143,38 @@ TEST_F(UplinkerProcessTest, UploadsAnswersTheUiSleepsAndWakesAndStopsOnSigterm) 
   ASSERT_TRUE(uplinker.Started());
   ASSERT_TRUE(notify.received.WaitFor(1, 10000ms));
   EXPECT_EQ(notify.received.At(0), "READY=1");
+  // `pelluxctl status --follow` from the start, asking more often than the program does, so
+  // that it sees the transfer move.
+  LockedText followed;
+  std::atomic<bool> followerDone{false};
+  std::thread follower([&] {
+    PelluxctlOptions options;
+    options.command = PelluxctlOptions::Command::kStatus;
+    options.follow = true;
+    options.service = (folder / "run" / "service.sock").string();
+    std::string error;
+    auto connection = UiConnection::Open(options.service, "@pellux-uplinker-follow", error);
+    if (connection == nullptr) return;
+    std::ostream out(&followed);
+    std::ostringstream err;
+    std::istringstream in;
+    PelluxctlIo io{out, err, in, followerDone, 5000ms, 2000ms};
+    io.followInterval = 50ms;
+    RunPelluxctl(options, *connection, io);
+  });
   // A whole upload of the demo's scenario: the session's posts, the download and the upload.
   EXPECT_TRUE(Eventually([&] { return server.Requests().size() >= 3; }))
       << server.Requests().size();
+  EXPECT_TRUE(Eventually(
+      [&] { return followed.Text().find("upload succeeded: ") != std::string::npos; }, 10s));
+  followerDone = true;
+  follower.join();
+  ExpectProgressReachesTheUploadsBytes(followed.Text());
   EXPECT_TRUE(Eventually([&] { return notify.Count("WATCHDOG=1") >= 2; }));
 
   const std::string status =
       PelluxctlStatus((folder / "run" / "service.sock").string(), "@pellux-uplinker-test");
-  EXPECT_EQ(status.rfind("base station: open\n", 0), 0u) << status;
+  EXPECT_TRUE(StatusSaysStationOpen(status)) << status;
 
   // A second daemon, or a user asking for help, leaves the running one alone: its socket stays
   // and answers.
@@ -111,9 +182,8 @@ TEST_F(UplinkerProcessTest, UploadsAnswersTheUiSleepsAndWakesAndStopsOnSigterm) 
   EXPECT_EQ(second.Wait(), 1);
   SimProcess help({PELLUX_UPLINKER_PATH, "--help"});
   EXPECT_EQ(help.Wait(), 0);
-  EXPECT_EQ(PelluxctlStatus((folder / "run" / "service.sock").string(), "@pellux-uplinker-test")
-                .rfind("base station: open\n", 0),
-            0u);
+  EXPECT_TRUE(StatusSaysStationOpen(
+      PelluxctlStatus((folder / "run" / "service.sock").string(), "@pellux-uplinker-test")));
 
   const auto logged = [&](const std::string& text) {
     std::string log;
@@ -127,9 +197,8 @@ TEST_F(UplinkerProcessTest, UploadsAnswersTheUiSleepsAndWakesAndStopsOnSigterm) 
   EXPECT_TRUE(Eventually([&] { return logged("SIGHUP received: reading the settings again"); }));
   EXPECT_TRUE(Eventually([&] { return logged("Restoring client settings..."); }));
   ASSERT_TRUE(uplinker.Signal(SIGPIPE));
-  EXPECT_EQ(PelluxctlStatus((folder / "run" / "service.sock").string(), "@pellux-uplinker-test")
-                .rfind("base station: open\n", 0),
-            0u);
+  EXPECT_TRUE(StatusSaysStationOpen(
+      PelluxctlStatus((folder / "run" / "service.sock").string(), "@pellux-uplinker-test")));
 
   // The system sleeps: the station is let go before the inhibitor is, and taken on the wake.
   const auto prepare = [&](bool suspending) {

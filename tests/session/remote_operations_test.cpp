@@ -384,3 +384,120 @@ TEST(PasswordMaskingTest, MasksEachPasswordFieldWhereverItStands) {
 
 }  // namespace
 }  // namespace Pellux
+
+// ---------------------------------------------------------------------------------------------
+// What the status record shows of a session
+
+namespace Pellux {
+namespace {
+
+// A standard session whose tracker linked and whose first request was posted; the server's
+// answer holds three operations.
+class SessionStatusTest : public RemoteOperationsTest {
+ protected:
+  void LinkAndInstruct(const std::string& responder) {
+    Act("init", "standard");
+    clock.Advance(3s);
+    radio->linkState = LinkState::Linked;
+    Radio([this] { manager->OnLinked(); });
+    linkedAt = EpochSeconds(clock.Now());
+    Answer(1,
+           "<p><response host=\"srv\" path=\"/next\">sid=9</response><device "
+           "action=\"command\"><remoteOps responder=\"" +
+               responder + "\">" + OpXml(1) + OpXml(2) + OpXml(3) + "</remoteOps></device></p>");
+  }
+
+  std::int64_t linkedAt = 0;
+};
+
+TEST_F(SessionStatusTest, OperationsAndBytesAreCountedAndTheFinishedUploadIsKept) {
+  LinkAndInstruct("respondAlways");
+  EngineStatus status = manager->Status();
+  ASSERT_TRUE(status.session.has_value());
+  EXPECT_EQ(status.mode, "standard");
+  EXPECT_EQ(status.link, EngineStatus::kTransferring);
+  EXPECT_TRUE(status.baseStationOpen);
+  EXPECT_EQ(status.serial, "SCRIPTED-1");
+  EXPECT_EQ(status.session->linkedAt, linkedAt);
+  EXPECT_EQ(status.session->requestsPosted, 1u);
+  EXPECT_EQ(status.session->operation, 1u);
+  EXPECT_EQ(status.session->operations, 3u);
+  EXPECT_EQ(status.session->bytesToTracker, 7u) << "the first command's header";
+
+  // The tracker sends five bytes of data and takes three of a payload, then answers.
+  Radio([this] {
+    manager->RunningCommand()->payload = {1, 2, 3};
+    manager->AppendCommandResponse(std::vector<std::uint8_t>{9, 9, 9, 9, 9});
+    std::vector<std::uint8_t> chunk;
+    manager->TakeCommandPayload(8, chunk);
+  });
+  Outcome("success", false, false, Status(1, 1));
+  status = manager->Status();
+  EXPECT_EQ(status.session->operation, 2u);
+  EXPECT_EQ(status.session->bytesFromTracker, 5u + 7u);
+  EXPECT_EQ(status.session->bytesToTracker, 7u + 3u + 7u);
+  Outcome("success", false, false, Status(1, 2));
+  Outcome("success", false, false, Status(1, 3));
+  status = manager->Status();
+  EXPECT_EQ(status.session->operation, 0u) << "none runs";
+  EXPECT_EQ(status.session->requestsPosted, 2u);
+  EXPECT_EQ(status.link, EngineStatus::kLinked);
+  EXPECT_FALSE(status.lastUpload.has_value()) << "still running";
+
+  clock.Advance(30s);
+  radio->linkState = LinkState::Searching;
+  Answer(2, "<p><device action=\"close\"/></p>");
+  status = manager->Status();
+  ASSERT_TRUE(status.lastUpload.has_value());
+  EXPECT_EQ(*status.lastUpload,
+            (SessionProgress::Upload{"standard", EpochSeconds(clock.Now()), 30,
+                                     5u + 7u * 3 + 7u * 3 + 3u, 5u + 7u * 3, 7u * 3 + 3u, 2, ""}));
+  EXPECT_FALSE(status.lastError.has_value());
+  // Once the channel has closed, the next standard session searches, with nothing of the last.
+  radio->FinishClose();
+  status = manager->Status();
+  ASSERT_TRUE(status.session.has_value());
+  EXPECT_EQ(status.session->linkedAt, 0);
+  EXPECT_EQ(status.session->requestsPosted, 0u);
+}
+
+TEST_F(SessionStatusTest, ABackgroundSessionsFailureIsKeptAndShownToNobody) {
+  LinkAndInstruct("respondNoError");
+  Outcome("fail", false, false, Status(3, 1));
+  EngineStatus status = manager->Status();
+  ASSERT_TRUE(status.lastUpload.has_value());
+  EXPECT_EQ(status.lastUpload->failure, "kPXDaemonDisconnected");
+  EXPECT_FALSE(status.lastError.has_value());
+  EXPECT_TRUE(ui.Errors().empty());
+}
+
+TEST_F(SessionStatusTest, AUiSessionsFailureIsAlsoTheLastErrorShown) {
+  // A UI session whose post cannot reach the server.
+  Instruct("<remoteOps responder=\"respondAlways\">" + OpXml(1) + "</remoteOps>");
+  Radio([this] { manager->OnLinked(); });
+  Outcome("success", false, false, Status(1, 1));
+  clock.Advance(5s);
+  Answer(manager->CurrentRequestId(), "", true, contextA);
+  const EngineStatus status = manager->Status();
+  ASSERT_TRUE(status.lastUpload.has_value());
+  EXPECT_EQ(status.lastUpload->mode, "setup");
+  EXPECT_EQ(status.lastUpload->failure, "kPXDaemonConnectionFailed");
+  ASSERT_TRUE(status.lastError.has_value());
+  EXPECT_EQ(*status.lastError,
+            (SessionProgress::ShownError{EpochSeconds(clock.Now()), "kPXDaemonConnectionFailed"}));
+}
+
+TEST_F(SessionStatusTest, TheLinkStateFollowsTheRadioAndTheBaseStation) {
+  EXPECT_EQ(manager->Status().link, EngineStatus::kStopped);
+  Act("init", "standard");
+  EXPECT_EQ(manager->Status().link, EngineStatus::kSearching);
+  radio->linkState = LinkState::Unlinking;
+  EXPECT_EQ(manager->Status().link, EngineStatus::kSleeping);
+  radio->linkState = LinkState::Pinging;
+  EXPECT_EQ(manager->Status().link, EngineStatus::kLinked);
+  Act("basestationdisconnect", "SCRIPTED-1");
+  EXPECT_EQ(manager->Status().link, EngineStatus::kWaitingForBaseStation);
+}
+
+}  // namespace
+}  // namespace Pellux

@@ -29,4 +29,16 @@ inline std::string PelluxctlStatus(const std::string& service, const std::string
   return out.str();
 }
 
+// Whether `pelluxctl status`'s output says the base station is open.
+inline bool StatusSaysStationOpen(const std::string& status) {
+  std::istringstream lines(status);
+  std::string line;
+  while (std::getline(lines, line)) {
+    if (line.rfind("base station:", 0) != 0) continue;
+    const std::size_t value = line.find_first_not_of(' ', 13);
+    return value != std::string::npos && line.compare(value, 6, "open, ") == 0;
+  }
+  return false;
+}
+
 }  // namespace Pellux

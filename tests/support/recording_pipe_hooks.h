@@ -60,6 +60,22 @@ class RecordingPipeHooks final : public ServicePipeHooks {
     replies_.push_back({text, context});
     return true;
   }
+  // Fills the service's fields from `service`.
+  void FillStatus(StatusRecord& record) override {
+    std::lock_guard guard(mutex_);
+    record.version = service.version;
+    record.now = service.now;
+    record.startedAt = service.startedAt;
+    record.logFile = service.logFile;
+    record.proxy = service.proxy;
+  }
+  bool SendStatusRecord(const std::string& record, Context context) override {
+    std::lock_guard guard(mutex_);
+    records_.push_back({record, context});
+    return true;
+  }
+  // The service's part of each record (set before the pipe runs).
+  StatusRecord service;
 
   bool IsAdministrator(const UiSender& sender) override {
     return platformAuthority != nullptr ? platformAuthority->IsAdministrator(sender)
@@ -80,6 +96,7 @@ class RecordingPipeHooks final : public ServicePipeHooks {
   [[nodiscard]] std::vector<ProxySettings> Proxies() const { return Copy(proxies_); }
   [[nodiscard]] std::vector<Request> Requests() const { return Copy(requests_); }
   [[nodiscard]] std::vector<Reply> Replies() const { return Copy(replies_); }
+  [[nodiscard]] std::vector<Reply> Records() const { return Copy(records_); }
   [[nodiscard]] std::size_t Count(const std::string& text) const {
     std::lock_guard guard(mutex_);
     std::size_t count = 0;
@@ -94,6 +111,7 @@ class RecordingPipeHooks final : public ServicePipeHooks {
     proxies_.clear();
     requests_.clear();
     replies_.clear();
+    records_.clear();
   }
 
  private:
@@ -110,6 +128,7 @@ class RecordingPipeHooks final : public ServicePipeHooks {
   std::vector<ProxySettings> proxies_;
   std::vector<Request> requests_;
   std::vector<Reply> replies_;
+  std::vector<Reply> records_;
 };
 
 }  // namespace Pellux

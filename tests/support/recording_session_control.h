@@ -57,6 +57,21 @@ class RecordingSessionControl final : public SessionControl {
     return lastSleep_;
   }
 
+  // The session's owner is the context of the last "init".
+  [[nodiscard]] EngineRecord Status() const override {
+    std::lock_guard guard(mutex_);
+    EngineRecord out{record_, context_};
+    out.record.mode = mode_;
+    out.record.baseStation.open = open_;
+    out.record.lastSleepTime = lastSleep_;
+    return out;
+  }
+
+  // What Status gives beyond the mode, the owner and the fields of SetStatus.
+  void SetRecord(const StatusRecord& record) {
+    std::lock_guard guard(mutex_);
+    record_ = record;
+  }
   void SetStatus(bool open, std::int64_t lastSleep) {
     std::lock_guard guard(mutex_);
     open_ = open;
@@ -78,6 +93,7 @@ class RecordingSessionControl final : public SessionControl {
   Context context_ = kNoContext;
   bool open_ = false;
   std::int64_t lastSleep_ = 0;
+  StatusRecord record_;
 };
 
 }  // namespace Pellux

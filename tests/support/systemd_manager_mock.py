@@ -8,7 +8,8 @@ org.freedesktop.systemd1.Service), unit objects have the paths the manager gives
 org.freedesktop.systemd1.NoSuchUnit. A client that reads a property through the wrong
 interface gets the error real systemd gives it.
 
-Run as `python3 -m dbusmock --system --template <this file>`; AddMockUnit adds a unit.
+Run as `python3 -m dbusmock --system --template <this file>`; AddMockUnit adds a unit, LoadUnit
+of an unknown name one that is "not-found".
 '''
 
 import dbus
@@ -100,6 +101,26 @@ def StopUnit(self, name, _mode):
 def GetUnit(self, name):
     unit_object(self, name, 'not loaded')
     return self.units[str(name)]
+
+
+@dbus.service.method(MAIN_IFACE, in_signature='s', out_signature='o')
+def LoadUnit(self, name):
+    '''The unit's object, as GetUnit gives it; for a name the manager does not know, a new
+    object with LoadState "not-found", as systemd loads a unit that has no file.'''
+    name = str(name)
+    if name not in self.units:
+        path = unit_object_path(name)
+        self.units[name] = path
+        self.AddObject(path, UNIT_IFACE, {
+            'Id': name,
+            'Names': dbus.Array([name], signature='s'),
+            'Description': name,
+            'LoadState': 'not-found',
+            'ActiveState': 'inactive',
+            'SubState': 'dead',
+            'UnitFileState': '',
+        }, [])
+    return self.units[name]
 
 
 @dbus.service.method(MAIN_IFACE, in_signature='asbb', out_signature='ba(sss)')

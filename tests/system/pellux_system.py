@@ -266,8 +266,14 @@ class Station(HostProgram):
 class UploadServer(HostProgram):
     """The reference upload server on the host's loopback; every request it receives is kept."""
 
-    def __init__(self):
-        super().__init__([SERVER, "--port", "0"], "pellux-reference-server.log")
+    def __init__(self, documents=()):
+        command = [SERVER, "--port", "0"]
+        if documents:
+            scenario = os.path.join(LOGS, "pellux-reference-server.scenario")
+            with open(scenario, "w") as f:
+                f.write("\n---\n".join(documents) + "\n")
+            command += ["--scenario", scenario]
+        super().__init__(command, "pellux-reference-server.log")
         match = re.fullmatch(r"listening on 127\.0\.0\.1:(\d+)", self.first_line)
         if not match:
             raise SystemTestError("the reference server did not start: %r" % self.first_line)
@@ -310,8 +316,8 @@ class ContainerTest(unittest.TestCase):
         self.hosts.append(station)
         return station
 
-    def start_server(self):
-        server = UploadServer()
+    def start_server(self, *documents):
+        server = UploadServer(documents)
         self.hosts.append(server)
         return server
 
@@ -328,8 +334,12 @@ class ContainerTest(unittest.TestCase):
         return c.wait_active()
 
     def wait_for_upload(self, server, timeout=60):
-        """Waits for a whole upload: the tracker put to sleep, as pelluxctl status tells."""
+        """Waits for a whole upload: the server's record holds one, and the daemon's status record
+        (pelluxctl status --json) a finished upload. Returns that record."""
         def uploaded():
-            status = self.container.run(["pelluxctl", "status"], check=False).stdout
-            return status if "put to sleep: " in status and server.uploads() else None
+            run = self.container.run(["pelluxctl", "status", "--json"], check=False)
+            if run.returncode != 0 or not server.uploads():
+                return None
+            record = json.loads(run.stdout)
+            return record if record["last_upload"] else None
         return wait_for(uploaded, timeout, "a whole upload", interval=0.5)

@@ -133,12 +133,33 @@ class SandboxTest(ContainerTest):
 class UploadTest(ContainerTest):
 
     def test_one_whole_upload_through_the_packaged_daemon(self):
-        station = self.start_station()
-        server = self.start_server()
+        # The server reads 2048 bytes of activity from the tracker, then puts it to sleep.
+        station = self.start_station("--answer", "2201=download:2048:11")
+        server = self.start_server(
+            '<p><response host="{host}" port="{port}" path="/results"/><device action="command">'
+            '<remoteOps responder="respondAlways"><remoteOp><opCode>IgE=</opCode></remoteOp>'
+            '</remoteOps></device></p>',
+            '<p><response host="{host}" port="{port}" path="/done"/>'
+            '<device action="close" sleepPeriod="15"/></p>',
+            '<p><device action="close"/></p>')
         self.configure(station, server)
-        status = self.wait_for_upload(server)
-        self.assertIn("base station: open", status)
-        self.assertRegex(status, r"put to sleep: \d{4}-\d\d-\d\d")
+        record = self.wait_for_upload(server)
+        self.assertTrue(record["base_station"]["open"], record)
+        self.assertEqual(record["last_upload"]["result"], "succeeded", record)
+        self.assertGreaterEqual(record["last_upload"]["bytes_from_tracker"], 2048, record)
+        self.assertGreaterEqual(record["last_upload"]["requests_posted"], 2, record)
+        self.assertGreater(record["last_sleep"], 0, record)
+        status = self.container.run(["pelluxctl", "status"]).stdout
+        self.assertRegex(status, r"(?m)^base station: +open, ")
+        self.assertRegex(status, r"(?m)^last upload: +succeeded, \d{4}-\d\d-\d\d ")
+        self.assertRegex(status, r"(?m)^tracker to sleep: +\d{4}-\d\d-\d\d")
+        # The doctor against the real systemd, udev rule, polkit and settings of the package
+        # (the station here is a pseudo-terminal of the host, which no udev rule gives).
+        doctor = self.container.run(["pelluxctl", "doctor", "--json"], check=False)
+        checks = {check["name"]: check for check in json.loads(doctor.stdout)}
+        for name in ("service", "daemon", "udev rule", "port holders", "settings"):
+            self.assertEqual(checks[name]["status"], "OK", checks[name])
+        print(self.container.run(["pelluxctl", "doctor"], check=False).stdout, file=sys.stderr)
         first = server.uploads()[0]
         self.assertIn("/device/tracker/uploadData", first)
         self.assertIn("clientId=", first)

@@ -60,6 +60,17 @@ class PelluxctlTest : public ::testing::Test {
     }
     return true;
   }
+  // The value of the line of `label` in status's output; empty when there is none.
+  static std::string StatusField(const std::string& text, const std::string& label) {
+    std::istringstream lines(text);
+    std::string line;
+    while (std::getline(lines, line)) {
+      if (line.rfind(label + ":", 0) != 0) continue;
+      const std::size_t value = line.find_first_not_of(' ', label.size() + 1);
+      return value == std::string::npos ? std::string() : line.substr(value);
+    }
+    return {};
+  }
   bool WaitForActions(std::size_t count) {
     return Eventually([&] { return engine.Actions().size() >= count; });
   }

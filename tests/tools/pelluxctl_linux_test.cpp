@@ -24,7 +24,8 @@ TEST_F(PelluxctlTest, StatusPrintsTheLastSleepInTheLocalTimeOfTz) {
   options.command = PelluxctlOptions::Command::kStatus;
   engine.SetStatus(true, 1767225600);
   EXPECT_EQ(Run(), kPelluxctlOk) << err.str();
-  EXPECT_EQ(outText.Text(), "base station: open\ntracker last put to sleep: 2026-01-01 00:00:00\n");
+  EXPECT_EQ(StatusField(outText.Text(), "tracker to sleep").substr(0, 21), "2026-01-01 00:00:00 (")
+      << outText.Text();
 }
 
 TEST_F(PelluxctlTest, PagesGoToANewTemporaryFolderByDefault) {

@@ -27,6 +27,8 @@ TEST(PelluxctlArguments, CommandsAndTheirArguments) {
       {{"proxy"}, Command::kProxy},
       {{"open", "http://example.test/x"}, Command::kOpen},
       {{"session", "setup"}, Command::kSession},
+      {{"doctor"}, Command::kDoctor},
+      {{"doctor", "--json"}, Command::kDoctor},
       {{"--socket", "/tmp/s.sock", "--reply", "@me", "status"}, Command::kStatus},
   };
   for (const Case& c : cases) {
@@ -34,6 +36,21 @@ TEST(PelluxctlArguments, CommandsAndTheirArguments) {
     const auto parse = ParsePelluxctlArguments(c.arguments);
     ASSERT_EQ(parse.outcome, Outcome::kRun) << parse.text;
     EXPECT_EQ(parse.options.command, c.command);
+  }
+  struct StatusCase {
+    std::vector<std::string> arguments;
+    bool json;
+    bool follow;
+  };
+  const StatusCase statusCases[] = {{{"status"}, false, false},
+                                    {{"status", "--json"}, true, false},
+                                    {{"status", "--follow"}, false, true},
+                                    {{"status", "--follow", "--json"}, true, true}};
+  for (const StatusCase& c : statusCases) {
+    const auto parse = ParsePelluxctlArguments(c.arguments);
+    ASSERT_EQ(parse.outcome, Outcome::kRun) << parse.text;
+    EXPECT_EQ(parse.options.json, c.json) << c.arguments.size();
+    EXPECT_EQ(parse.options.follow, c.follow) << c.arguments.size();
   }
   const auto logging = ParsePelluxctlArguments({"logging", "on", "+30"});
   EXPECT_TRUE(logging.options.loggingOn);
@@ -48,6 +65,27 @@ TEST(PelluxctlArguments, CommandsAndTheirArguments) {
   EXPECT_EQ(session.options.mode, "setup");
   EXPECT_EQ(session.options.html, "-");
   EXPECT_EQ(session.options.forms, (std::vector<std::string>{"a=1&b=2", "-"}));
+}
+
+TEST(PelluxctlArguments, DoctorPrintsJsonOnlyWhenAsked) {
+  struct Case {
+    std::vector<std::string> arguments;
+    bool json;
+  };
+  const Case cases[] = {
+      {{"doctor"}, false},
+      {{"doctor", "--json"}, true},
+      {{"--socket", "/tmp/s.sock", "doctor", "--json"}, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.arguments.size());
+    const auto parse = ParsePelluxctlArguments(c.arguments);
+    ASSERT_EQ(parse.outcome, Outcome::kRun) << parse.text;
+    EXPECT_EQ(parse.options.command, Command::kDoctor);
+    EXPECT_EQ(parse.options.json, c.json);
+  }
+  EXPECT_EQ(ParsePelluxctlArguments({"status"}).options.json, false);
+  EXPECT_NE(PelluxctlUsage().find("  doctor [--json]"), std::string::npos);
 }
 
 TEST(PelluxctlArguments, ProxyFieldsWithDefaultsAndHelp) {
@@ -87,7 +125,10 @@ TEST(PelluxctlArguments, HostileArgumentsAreUsageErrors) {
       {{"--reply", longName, "status"}, "--reply takes one word of at most 256 bytes"},
       {{"--verbose", "status"}, "unknown option '--verbose'"},
       {{"frob"}, "unknown command 'frob'"},
-      {{"status", "now"}, "status takes no arguments"},
+      {{"status", "now"}, "status takes --json and --follow, not 'now'"},
+      {{"status", "--json", "--json"}, "status takes --json once"},
+      {{"status", "--follow", "--jsonx"}, "status takes --json and --follow, not '--jsonx'"},
+      {{"refresh", "--json"}, "refresh takes no arguments"},
       {{"logging"}, "logging takes 'on DAYS' or 'off'"},
       {{"logging", "on"}, "logging takes 'on DAYS' or 'off'"},
       {{"logging", "off", "7"}, "logging takes 'on DAYS' or 'off'"},
@@ -111,6 +152,9 @@ TEST(PelluxctlArguments, HostileArgumentsAreUsageErrors) {
       {{"session", "setup", "--html"}, "session: --html needs a value"},
       {{"session", "setup", "--html", ""}, "session: --html takes a folder or '-'"},
       {{"session", "setup", "--color", "red"}, "session: unknown option '--color'"},
+      {{"doctor", "--verbose"}, "doctor: unknown option '--verbose'"},
+      {{"doctor", "json"}, "doctor: unknown option 'json'"},
+      {{"doctor", "--json", "now"}, "doctor: unknown option 'now'"},
       {{"session", "setup", "--form", std::string(kMaxUiMessageBytes, 'f')},
        "session: --form data is longer than a message may be"},
   };

@@ -8,6 +8,7 @@
 
 #include "tools/pelluxctl/pelluxctl_options.h"
 #include "tools/pelluxctl/pelluxctl_runner.h"
+#include "tools/pelluxctl/terminal.h"
 #include "tools/pelluxctl/ui_connection.h"
 
 namespace {
@@ -48,6 +49,7 @@ int main(int argc, char** argv) {
     std::cerr << "pelluxctl: cannot make the reply endpoint " << reply << ": " << error << "\n";
     return kPelluxctlFailed;
   }
-  const PelluxctlIo io{std::cout, std::cerr, std::cin, interrupted};
+  PelluxctlIo io{std::cout, std::cerr, std::cin, interrupted};
+  io.terminal = StandardOutputIsTerminal();
   return RunPelluxctl(options, *connection, io);
 }

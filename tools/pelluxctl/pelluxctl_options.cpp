@@ -101,8 +101,12 @@ std::string PelluxctlUsage() {
          "Talks to the Pellux uploader service over its UI channel.\n"
          "\n"
          "commands:\n"
-         "  status                 whether the base station is open, and when the tracker was\n"
-         "                         last put to sleep (local time)\n"
+         "  status [--json] [--follow]\n"
+         "                         what the service is doing: the link, the base station, the\n"
+         "                         session and its progress, the last upload and error, the\n"
+         "                         activity log and the proxy (times in local time); --json\n"
+         "                         prints the service's record as it is; --follow prints each\n"
+         "                         change until Ctrl-C, and a transfer's progress\n"
          "  logging on DAYS        keep activity logs, for DAYS days (1 to 36500)\n"
          "  logging off            stop the activity log\n"
          "  proxy [OPTIONS]        replace the proxy settings (pelluxctl proxy --help)\n"
@@ -115,6 +119,9 @@ std::string PelluxctlUsage() {
          "                         prints it with --html -), sends each --form DATA after the\n"
          "                         first page (with '-', every line of standard input as it\n"
          "                         comes); Ctrl-C finishes the session\n"
+         "  doctor [--json]        check the service, the base station's port, the settings\n"
+         "                         and the way to the upload server: one line per check (OK,\n"
+         "                         WARN or FAIL, with the fix), or with --json a JSON array\n"
          "\n"
          "options:\n"
          "  --socket PATH          the service's socket (default /run/pellux/service.sock)\n"
@@ -122,8 +129,8 @@ std::string PelluxctlUsage() {
          "                         (default @pellux-ui-<uid>-<pid>)\n"
          "  --help                 this text\n"
          "\n"
-         "exit status: 0 done, 1 failed (the service is not running, refused or did not answer),\n"
-         "2 usage error\n";
+         "exit status: 0 done, 1 failed (the service is not running, refused or did not answer;\n"
+         "for doctor: a check failed), 2 usage error\n";
 }
 
 std::string PelluxctlProxyUsage() {
@@ -166,11 +173,22 @@ PelluxctlParse ParsePelluxctlArguments(const std::vector<std::string>& arguments
   const std::size_t left = arguments.size() - at;
   const auto argument = [&](std::size_t i) -> const std::string& { return arguments[at + i]; };
 
-  if (command == "status" || command == "refresh" || command == "finish") {
+  if (command == "status") {
+    options.command = PelluxctlOptions::Command::kStatus;
+    for (std::size_t i = 0; i < left; ++i) {
+      bool* flag = nullptr;
+      if (argument(i) == "--json") flag = &options.json;
+      if (argument(i) == "--follow") flag = &options.follow;
+      if (flag == nullptr) {
+        return Usage("status takes --json and --follow, not '" + argument(i) + "'");
+      }
+      if (*flag) return Usage("status takes " + argument(i) + " once");
+      *flag = true;
+    }
+  } else if (command == "refresh" || command == "finish") {
     if (left != 0) return Usage(command + " takes no arguments");
-    options.command = command == "status"    ? PelluxctlOptions::Command::kStatus
-                      : command == "refresh" ? PelluxctlOptions::Command::kRefresh
-                                             : PelluxctlOptions::Command::kFinish;
+    options.command = command == "refresh" ? PelluxctlOptions::Command::kRefresh
+                                           : PelluxctlOptions::Command::kFinish;
   } else if (command == "logging") {
     options.command = PelluxctlOptions::Command::kLogging;
     if (left == 1 && argument(0) == "off") {
@@ -219,6 +237,12 @@ PelluxctlParse ParsePelluxctlArguments(const std::vector<std::string>& arguments
         }
         options.forms.push_back(value);
       }
+    }
+  } else if (command == "doctor") {
+    options.command = PelluxctlOptions::Command::kDoctor;
+    for (std::size_t i = 0; i < left; ++i) {
+      if (argument(i) != "--json") return Usage("doctor: unknown option '" + argument(i) + "'");
+      options.json = true;
     }
   } else {
     return Usage("unknown command '" + command + "'");

@@ -9,9 +9,12 @@ namespace Pellux {
 
 // What pelluxctl was asked to do, read from its command line by a pure function.
 struct PelluxctlOptions {
-  enum class Command { kStatus, kLogging, kProxy, kRefresh, kOpen, kFinish, kSession };
+  enum class Command { kStatus, kLogging, kProxy, kRefresh, kOpen, kFinish, kSession, kDoctor };
 
   Command command = Command::kStatus;
+  // status and doctor: print JSON; status: every change until Ctrl-C.
+  bool json = false;
+  bool follow = false;
   // The service's endpoint; empty: the platform's default.
   std::string service;
   // Where the service answers; empty: a name of this process's own (see the usage text).

@@ -1,5 +1,6 @@
 #include "tools/pelluxctl/pelluxctl_runner.h"
 
+#include <algorithm>
 #include <deque>
 #include <filesystem>
 #include <fstream>
@@ -12,7 +13,11 @@
 #include <utility>
 #include <vector>
 
+#include "tools/pelluxctl/doctor/doctor_command.h"
 #include "tools/pelluxctl/private_folder.h"
+#include "tools/pelluxctl/status_follower.h"
+#include "tools/pelluxctl/status_text.h"
+#include "ui/channel/status_record.h"
 #include "ui/channel/ui_message.h"
 #include "ui/log/local_time.h"
 
@@ -42,39 +47,113 @@ bool SendOrSay(UiConnection& connection, const std::string& message, const Pellu
   return false;
 }
 
-int Status(UiConnection& connection, const PelluxctlIo& io, const std::string& service) {
-  if (!SendOrSay(connection, JoinUiMessage(UiCode::kStatusPoll, connection.ReplyName()), io,
-                 service)) {
-    return kPelluxctlFailed;
-  }
-  const auto until = Clock::now() + io.answerTimeout;
-  while (Clock::now() < until) {
+StatusText LocalStatusText() {
+  return StatusText([](std::int64_t seconds) {
+    return FormatLocalTime("%Y-%m-%d %H:%M:%S",
+                           std::chrono::system_clock::time_point(std::chrono::seconds(seconds)));
+  });
+}
+
+// The record's text and what it says.
+struct ReceivedRecord {
+  std::string text;
+  StatusRecord record;
+};
+
+// Waits until `until` for the service's status record, skipping every other reply (a page or a
+// status line of a session this endpoint had). Nullopt when none came or it made no sense
+// (said on `err`).
+std::optional<ReceivedRecord> WaitForRecord(UiConnection& connection, const PelluxctlIo& io,
+                                            Clock::time_point until) {
+  while (Clock::now() < until && !io.interrupted.load()) {
     std::string error;
-    const auto reply = connection.Receive(
-        std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()), error);
+    // Short waits, so that Ctrl-C is seen soon.
+    const auto wait =
+        std::min(std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()),
+                 std::chrono::milliseconds(100));
+    const auto reply = connection.Receive(std::max(wait, std::chrono::milliseconds(1)), error);
     if (!reply) {
       if (!error.empty()) io.err << "pelluxctl: " << error << "\n";
       continue;
     }
-    // A page or a status line of a session this endpoint had is not the answer.
-    if (reply->empty() || reply->front() != UiCode::kStatus) continue;
-    const auto status = DecodeStatusText(std::string_view(*reply).substr(1));
-    if (!status) {
-      io.err << "pelluxctl: the service's answer makes no sense: " << *reply << "\n";
+    if (reply->empty() || reply->front() != UiCode::kStatusRecord) continue;
+    std::string text = reply->substr(1);
+    std::string why;
+    auto record = DecodeStatusRecord(text, &why);
+    if (!record) {
+      io.err << "pelluxctl: the service's status record makes no sense (" << why << ")\n";
+      return std::nullopt;
+    }
+    return ReceivedRecord{std::move(text), std::move(*record)};
+  }
+  return std::nullopt;
+}
+
+int Status(UiConnection& connection, const PelluxctlIo& io, const std::string& service, bool json) {
+  if (!SendOrSay(connection, JoinUiMessage(UiCode::kStatusRecordRequest, connection.ReplyName()),
+                 io, service)) {
+    return kPelluxctlFailed;
+  }
+  const auto received = WaitForRecord(connection, io, Clock::now() + io.answerTimeout);
+  if (!received) {
+    if (!io.interrupted.load()) {
+      io.err << "pelluxctl: the service did not answer within " << io.answerTimeout.count()
+             << " ms\n";
+    }
+    return kPelluxctlFailed;
+  }
+  if (json) {
+    io.out << received->text << "\n";
+  } else {
+    io.out << LocalStatusText().Describe(received->record);
+  }
+  return kPelluxctlOk;
+}
+
+// status --follow: asks for the record every followInterval and shows what changed, until
+// Ctrl-C. A service that is not running or does not answer is said once, and followed again
+// when it comes back. With --json, each record that differs from the last in more than its
+// time, as one line.
+int FollowStatus(UiConnection& connection, const PelluxctlIo& io, const std::string& service,
+                 bool json) {
+  StatusFollower follower(io.out, LocalStatusText(), {io.terminal, true});
+  std::optional<StatusRecord> lastShown;
+  while (!io.interrupted.load()) {
+    const auto next = Clock::now() + io.followInterval;
+    std::string error;
+    const auto sent =
+        connection.Send(JoinUiMessage(UiCode::kStatusRecordRequest, connection.ReplyName()), error);
+    if (sent == UiConnection::SendResult::kUntrusted) {
+      follower.EndProgress();
+      io.err << "pelluxctl: not sending anything to " << service << ": " << error << "\n";
       return kPelluxctlFailed;
     }
-    io.out << "base station: " << (status->baseStationOpen ? "open" : "closed") << "\n";
-    io.out << "tracker last put to sleep: "
-           << (status->lastSleepTime == 0
-                   ? std::string("never")
-                   : FormatLocalTime("%Y-%m-%d %H:%M:%S",
-                                     std::chrono::system_clock::time_point(
-                                         std::chrono::seconds(status->lastSleepTime))))
-           << "\n";
-    return kPelluxctlOk;
+    std::optional<ReceivedRecord> received;
+    if (sent == UiConnection::SendResult::kSent) {
+      received = WaitForRecord(connection, io, next);
+    }
+    if (!received) {
+      if (io.interrupted.load()) break;
+      follower.Lost(sent == UiConnection::SendResult::kSent
+                        ? "the service does not answer"
+                        : "the service is not running (nothing listens at " + service + ")");
+    } else if (json) {
+      StatusRecord timeless = received->record;
+      timeless.now = 0;
+      if (timeless != lastShown) io.out << received->text << "\n" << std::flush;
+      lastShown = timeless;
+    } else {
+      follower.Show(received->record);
+    }
+    // What is left of the interval, in short steps, so that Ctrl-C is seen soon.
+    while (Clock::now() < next && !io.interrupted.load()) {
+      std::this_thread::sleep_for(
+          std::min(std::chrono::duration_cast<std::chrono::milliseconds>(next - Clock::now()),
+                   std::chrono::milliseconds(100)));
+    }
   }
-  io.err << "pelluxctl: the service did not answer within " << io.answerTimeout.count() << " ms\n";
-  return kPelluxctlFailed;
+  follower.EndProgress();
+  return kPelluxctlOk;
 }
 
 // Lines of standard input, read on a thread of their own so that the session keeps polling.
@@ -127,7 +206,11 @@ class Session {
  public:
   Session(const PelluxctlOptions& options, UiConnection& connection, const PelluxctlIo& io,
           std::string service)
-      : options_(options), connection_(connection), io_(io), service_(std::move(service)) {}
+      : options_(options),
+        connection_(connection),
+        io_(io),
+        service_(std::move(service)),
+        follower_(io.out, LocalStatusText(), {io.terminal, false}) {}
 
   int Run() {
     if (options_.html != "-" && !PrepareFolder()) return kPelluxctlFailed;
@@ -143,11 +226,13 @@ class Session {
     if (fromInput) input = std::make_unique<InputLines>(io_.in);
 
     if (!Send(UiCode::kSession, options_.mode)) return kPelluxctlFailed;
-    io_.out << "session " << options_.mode << " started; Ctrl-C finishes it\n";
+    Out() << "session " << options_.mode << " started; Ctrl-C finishes it\n";
     auto nextPoll = Clock::now();
     while (!io_.interrupted.load()) {
       if (Clock::now() >= nextPoll) {
         if (!Send(UiCode::kStatusPoll, "")) return kPelluxctlFailed;
+        // The record, for the session's progress.
+        if (!Send(UiCode::kStatusRecordRequest, "")) return kPelluxctlFailed;
         nextPoll = Clock::now() + io_.pollInterval;
       }
       if (input) {
@@ -165,11 +250,17 @@ class Session {
       if (!OnReply(*reply)) return kPelluxctlFailed;
     }
     if (!Send(UiCode::kFinish, "")) return kPelluxctlFailed;
-    io_.out << "session finished\n";
+    Out() << "session finished\n";
     return kPelluxctlOk;
   }
 
  private:
+  // Standard output, after a progress line being redrawn.
+  std::ostream& Out() {
+    follower_.EndProgress();
+    return io_.out;
+  }
+
   bool Send(char code, const std::string& rest) {
     return SendOrSay(connection_, JoinUiMessage(code, connection_.ReplyName(), rest), io_,
                      service_);
@@ -180,7 +271,7 @@ class Session {
       io_.err << "pelluxctl: form data of " << data.size() << " bytes is too long; not sent\n";
       return true;
     }
-    io_.out << "form sent\n";
+    Out() << "form sent\n";
     return Send(UiCode::kForm, data);
   }
 
@@ -212,10 +303,14 @@ class Session {
     const std::string_view text = std::string_view(reply).substr(1);
     switch (reply.front()) {
       case UiCode::kInfo:
-        io_.out << "info: " << text << "\n";
+        Out() << "info: " << text << "\n";
         return true;
       case UiCode::kStatus:
         return true;
+      case UiCode::kStatusRecord: {
+        if (const auto record = DecodeStatusRecord(text)) follower_.Show(*record);
+        return true;
+      }
       case UiCode::kHtml:
         return OnPage(text);
       default:
@@ -232,8 +327,8 @@ class Session {
     }
     ++pages_;
     if (options_.html == "-") {
-      io_.out << "--- page " << pages_ << " (" << page->width << "x" << page->height << ") ---\n"
-              << page->html << "\n--- end of page " << pages_ << " ---\n";
+      Out() << "--- page " << pages_ << " (" << page->width << "x" << page->height << ") ---\n"
+            << page->html << "\n--- end of page " << pages_ << " ---\n";
     } else {
       const std::string path =
           (std::filesystem::path(folder_) / ("page-" + std::to_string(pages_) + ".html")).string();
@@ -243,8 +338,8 @@ class Session {
         io_.err << "pelluxctl: cannot write the page to " << path << "\n";
         return false;
       }
-      io_.out << "page " << pages_ << " (" << page->width << "x" << page->height << "): " << path
-              << "\n";
+      Out() << "page " << pages_ << " (" << page->width << "x" << page->height << "): " << path
+            << "\n";
     }
     // The form data from the command line answers the first page.
     if (pages_ == 1) {
@@ -262,6 +357,7 @@ class Session {
   std::vector<std::string> forms_;
   std::string folder_;
   int pages_ = 0;
+  StatusFollower follower_;
 };
 
 }  // namespace
@@ -273,7 +369,8 @@ int RunPelluxctl(const PelluxctlOptions& options, UiConnection& connection, cons
   using Command = PelluxctlOptions::Command;
   switch (options.command) {
     case Command::kStatus:
-      return Status(connection, io, service);
+      return options.follow ? FollowStatus(connection, io, service, options.json)
+                            : Status(connection, io, service, options.json);
     case Command::kLogging: {
       const LoggingRequest request{options.loggingOn ? 1 : 0,
                                    options.loggingOn ? options.logDays : 0};
@@ -301,6 +398,8 @@ int RunPelluxctl(const PelluxctlOptions& options, UiConnection& connection, cons
                  : kPelluxctlFailed;
     case Command::kSession:
       return Session(options, connection, io, service).Run();
+    case Command::kDoctor:
+      return RunDoctorCommand(options, connection, io);
   }
   return kPelluxctlFailed;
 }

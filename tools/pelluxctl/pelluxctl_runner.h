@@ -23,6 +23,12 @@ struct PelluxctlIo {
   // How long to wait for the answer to a status poll, and between the polls of a session.
   std::chrono::milliseconds answerTimeout{5000};
   std::chrono::milliseconds pollInterval{2000};
+  // How often status --follow asks for the record.
+  std::chrono::milliseconds followInterval{1000};
+  // Standard output is a terminal: progress is redrawn in place.
+  bool terminal = false;
+  // How long doctor waits for the upload server's answer.
+  std::chrono::milliseconds serverTimeout{3000};
 };
 
 // Runs one parsed command over `connection` and returns the exit status. Portable: everything

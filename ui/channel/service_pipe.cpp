@@ -101,7 +101,8 @@ void ServicePipe::OnMessage(const UiSender& sender, std::string_view text) {
                    .str());
     return;
   }
-  if (message->code != UiCode::kStatusPoll) {
+  // Polls come every few seconds from each UI: they would drown the log.
+  if (message->code != UiCode::kStatusPoll && message->code != UiCode::kStatusRecordRequest) {
     LogLine(LogLevel::kLifecycle, FormatLine("UI [%s]: %c", shownName, message->code).str());
   }
   Dispatch(*message, context, text);
@@ -111,6 +112,9 @@ void ServicePipe::Dispatch(const UiMessage& message, Context context, std::strin
   switch (message.code) {
     case UiCode::kStatusPoll:
       OnStatusPoll(context);
+      return;
+    case UiCode::kStatusRecordRequest:
+      OnStatusRecordRequest(context->sender, context);
       return;
     case UiCode::kFinish:
       engine_.ProcessAction("finish", "", context);
@@ -146,6 +150,21 @@ void ServicePipe::OnStatusPoll(Context context) {
   RestartWatchdogFor(engine_.Mode());
   const StatusReply status{engine_.IsBaseStationOpen(), engine_.LastSleepTime()};
   hooks_.SendStatusReply(EncodeStatusText(status), context);
+}
+
+void ServicePipe::OnStatusRecordRequest(const UiSender& sender, Context context) {
+  SessionControl::EngineRecord engine = engine_.Status();
+  StatusRecord& record = engine.record;
+  // Another user's session: only that it runs, and in which mode.
+  if (record.session && engine.owner != kNoContext && !sender.system &&
+      engine.owner->sender.user != sender.user) {
+    StatusRecord::Session shown;
+    shown.own = false;
+    shown.mode = record.session->mode;
+    record.session = shown;
+  }
+  hooks_.FillStatus(record);
+  hooks_.SendStatusRecord(EncodeStatusRecord(record), context);
 }
 
 void ServicePipe::OnLogging(const UiMessage& message, std::string_view whole) {

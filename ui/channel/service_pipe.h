@@ -73,6 +73,7 @@ class ServicePipe {
   void LogLimited(const UiSender& sender, const char* what, int level, const std::string& text);
   void Dispatch(const UiMessage& message, Context context, std::string_view whole);
   void OnStatusPoll(Context context);
+  void OnStatusRecordRequest(const UiSender& sender, Context context);
   void OnLogging(const UiMessage& message, std::string_view whole);
   void OnProxy(const UiMessage& message, std::string_view whole);
   void OnSession(const UiMessage& message, Context context, std::string_view whole);

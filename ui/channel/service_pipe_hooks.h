@@ -8,6 +8,7 @@
 #include "server/network_request.h"
 #include "server/proxy_settings.h"
 #include "ui/channel/reply_endpoints.h"
+#include "ui/channel/status_record.h"
 
 namespace Pellux {
 
@@ -43,6 +44,12 @@ class ServicePipeHooks {
   // Sends the status answer T with `text` to the UI of `context`; false only when that UI's
   // endpoint does not exist.
   virtual bool SendStatusReply(const std::string& text, Context context) = 0;
+  // Fills the service's part of the status record: version, now and start time, the activity
+  // log's file and the proxy in use.
+  virtual void FillStatus(StatusRecord& record) = 0;
+  // Sends J with `record` (EncodeStatusRecord) to the UI of `context`; false only when that UI's
+  // endpoint does not exist.
+  virtual bool SendStatusRecord(const std::string& record, Context context) = 0;
   // Whether `sender` may change what the service does for everybody (ui_permissions.h). May
   // ask the system (polkit), so it is asked only for messages that need it.
   virtual bool IsAdministrator(const UiSender& sender) = 0;

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "base/context.h"
+#include "ui/channel/status_record.h"
 
 namespace Pellux {
 
@@ -40,6 +41,14 @@ class SessionControl {
   [[nodiscard]] virtual bool IsBaseStationOpen() const = 0;
   // When the tracker was last told to sleep, in seconds since 1970; 0 when never.
   [[nodiscard]] virtual std::int64_t LastSleepTime() const = 0;
+
+  // The engine's part of the status record (mode, link, base station, last sleep, session,
+  // last upload and last error), taken in one piece, and the context its session belongs to.
+  struct EngineRecord {
+    StatusRecord record;
+    Context owner = kNoContext;
+  };
+  [[nodiscard]] virtual EngineRecord Status() const = 0;
 };
 
 }  // namespace Pellux

@@ -17,10 +17,12 @@ namespace Pellux {
 // From a UI to the service: code, reply name, rest, read as a stream: the code is the first
 // character that is not white space, the reply name the next run of characters up to white
 // space, and the rest everything after the one white space character that ends the name.
-// From the service to a UI: the code followed directly by the text (H, I, T).
+// From the service to a UI: the code followed directly by the text (H, I, T, J).
 namespace UiCode {
 // UI to service.
 inline constexpr char kStatusPoll = 'T';
+// Asks for the status record (status_record.h); answered with J and the record.
+inline constexpr char kStatusRecordRequest = 'J';
 inline constexpr char kFinish = 'E';
 inline constexpr char kForm = 'F';
 inline constexpr char kLogging = 'L';
@@ -33,6 +35,7 @@ inline constexpr char kExit = 'X';
 inline constexpr char kHtml = 'H';
 inline constexpr char kInfo = 'I';
 inline constexpr char kStatus = 'T';
+inline constexpr char kStatusRecord = 'J';
 }  // namespace UiCode
 
 // No message from a UI is longer than this; a longer one is refused whole.

@@ -45,6 +45,7 @@ class TestEngine final : public SessionControl {
   [[nodiscard]] std::string ServerHost() const override { return recorded.ServerHost(); }
   [[nodiscard]] bool IsBaseStationOpen() const override { return recorded.IsBaseStationOpen(); }
   [[nodiscard]] std::int64_t LastSleepTime() const override { return recorded.LastSleepTime(); }
+  [[nodiscard]] EngineRecord Status() const override { return recorded.Status(); }
 
   RecordingSessionControl recorded;
   std::function<void()> onMode;
@@ -88,6 +89,67 @@ TEST_F(ServicePipeTest, StatusPollIsAnsweredAndNotLogged) {
   }
   EXPECT_TRUE(engine.recorded.Actions().empty());
   EXPECT_EQ(clock.PendingTimers(), 0u) << "a poll in standard mode arms no watchdog";
+}
+
+TEST_F(ServicePipeTest, StatusRecordRequestIsAnsweredWithTheRecordAndNotLogged) {
+  StatusRecord engineSide;
+  engineSide.link = "searching";
+  engineSide.lastUpload =
+      StatusRecord::Upload{"standard", 50, 12, 3000, 2900, 100, 2, "succeeded", ""};
+  engine.recorded.SetRecord(engineSide);
+  engine.recorded.SetStatus(true, 40);
+  hooks.service.version = "1.2.0";
+  hooks.service.now = 100;
+  hooks.service.startedAt = 10;
+  hooks.service.logFile = "/logs/log.txt";
+  hooks.service.proxy = "direct";
+
+  pipe.OnMessage(kUi, "J @status");
+  ASSERT_EQ(hooks.Records().size(), 1u);
+  EXPECT_EQ(hooks.Records()[0].context, pipe.ContextFor(kUi, "@status"));
+  StatusRecord expected = engineSide;
+  expected.mode = "standard";
+  expected.baseStation.open = true;
+  expected.lastSleepTime = 40;
+  expected.version = "1.2.0";
+  expected.now = 100;
+  expected.startedAt = 10;
+  expected.logFile = "/logs/log.txt";
+  expected.proxy = "direct";
+  EXPECT_EQ(DecodeStatusRecord(hooks.Records()[0].text), expected) << hooks.Records()[0].text;
+  EXPECT_TRUE(hooks.Lines().empty()) << "asked every second by a follower";
+  EXPECT_TRUE(hooks.Replies().empty()) << "no T answer";
+  EXPECT_TRUE(engine.recorded.Actions().empty());
+  EXPECT_EQ(clock.PendingTimers(), 0u) << "the record is no poll of a UI session";
+}
+
+TEST_F(ServicePipeTest, AnotherUsersSessionShowsOnlyThatItRunsAndItsMode) {
+  const UiSender owner = UiSender::FromUnixCredentials(1000, 1000, 10);
+  const UiSender other = UiSender::FromUnixCredentials(1001, 1001, 11);
+  StatusRecord engineSide;
+  engineSide.session = StatusRecord::Session{true, "setup", 5, 6, 1, 300, 20, 1, 2};
+  engine.recorded.SetRecord(engineSide);
+  pipe.OnMessage(owner, "S @mine setup");
+
+  struct Case {
+    const char* who;
+    UiSender sender;
+    bool full;
+  };
+  const Case cases[] = {
+      {"the owner", owner, true}, {"another user", other, false}, {"root", RootSender(), true}};
+  for (const Case& c : cases) {
+    hooks.Clear();
+    pipe.OnMessage(c.sender, "J @asker");
+    ASSERT_EQ(hooks.Records().size(), 1u) << c.who;
+    const auto record = DecodeStatusRecord(hooks.Records()[0].text);
+    ASSERT_TRUE(record && record->session) << c.who;
+    StatusRecord::Session shown;
+    shown.own = false;
+    shown.mode = "setup";
+    EXPECT_EQ(*record->session, c.full ? *engineSide.session : shown) << c.who;
+    EXPECT_EQ(record->mode, "setup") << c.who;
+  }
 }
 
 TEST_F(ServicePipeTest, EveryCodeIsLoggedAndBecomesItsAction) {
