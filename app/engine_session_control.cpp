@@ -38,7 +38,8 @@ SessionControl::EngineRecord EngineSessionControl::Status() const {
   StatusRecord& record = out.record;
   record.mode = status.mode;
   record.link = status.link;
-  record.baseStation = {status.baseStationOpen, status.vendorId, status.productId, status.serial};
+  record.baseStation = {status.baseStationOpen, status.vendorId, status.productId, status.serial,
+                        status.device};
   record.lastSleepTime = status.lastSleepTime;
   if (status.session) {
     const SessionProgress::Session& session = *status.session;

@@ -3,7 +3,7 @@
 #include <windows.h>
 
 #include "base/system_error.h"
-#include "device/bridge_families.h"
+#include "device/bridge_library_files.h"
 #include "device/cm_library_win.h"
 #include "device/library_path_win.h"
 #include "device/libusb_library_win.h"
@@ -59,10 +59,10 @@ std::vector<std::string> MissingBridgeLibraries() {
   };
   const Family families[] = {
       {Problem<SiLabsLibrary, SiLabsError>(folder, SiLabsLibrary::kFileName),
-       kBridgeFamilies[0].absent},
-      {Problem<CMLibrary, CMError>(folder, CMLibrary::kFileName), kBridgeFamilies[1].absent},
+       kBridgeLibraryFiles[0].absent},
+      {Problem<CMLibrary, CMError>(folder, CMLibrary::kFileName), kBridgeLibraryFiles[1].absent},
       {Problem<LibusbLibrary, LibusbError>(folder, LibusbLibrary::kFileName),
-       kBridgeFamilies[2].absent},
+       kBridgeLibraryFiles[2].absent},
   };
   std::vector<std::string> lines;
   for (const Family& family : families) {

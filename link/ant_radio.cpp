@@ -45,7 +45,7 @@ void AntRadio::SetRetryBudget(std::int32_t retries) {
 }
 
 std::uint8_t AntRadio::FindBaseStation(std::uint16_t vendorId, std::uint16_t productId,
-                                       std::string& serial) {
+                                       BaseStationCandidate& found) {
   const std::vector<BaseStationCandidate> candidates = devices.Candidates();
   if (candidates.empty() && leftoverTransport) {
     // The station vanished from the list after an attempt to open it: power-cycling the
@@ -56,8 +56,9 @@ std::uint8_t AntRadio::FindBaseStation(std::uint16_t vendorId, std::uint16_t pro
   for (std::size_t index = 0; index < candidates.size() && index < kNoDevice; ++index) {
     const BaseStationCandidate& candidate = candidates[index];
     if (candidate.vendorId == vendorId && candidate.productId == productId) {
+      found = candidate;
       // Serial texts are read through a 64-byte buffer.
-      serial = candidate.serial.substr(0, 63);
+      found.serial = candidate.serial.substr(0, 63);
       return static_cast<std::uint8_t>(index);
     }
   }
@@ -71,10 +72,11 @@ bool AntRadio::OpenCommunication() {
   }
 
   const RadioParameters settings = events.Parameters();
-  std::string serial;
-  const std::uint8_t device = FindBaseStation(settings.vendorId, settings.productId, serial);
+  BaseStationCandidate found;
+  const std::uint8_t device = FindBaseStation(settings.vendorId, settings.productId, found);
+  const std::string& serial = found.serial;
   if (OpenDevice(baudRate, device)) {
-    events.OnBaseStationOpened(serial);
+    events.OnBaseStationOpened(serial, found.device);
     Log(LogLevel::kDetail, "Initialized communication [VID: 0x%04x, PID: 0x%04x, SERIAL: %s].",
         settings.vendorId, settings.productId, serial);
     StartChannel();

@@ -90,10 +90,10 @@ class AntRadio final : public RadioLink {
   [[nodiscard]] bool IsWaitingForPong() const override { return waitingForPong; }
 
   // --- Channel control (engine lock held) ---
-  // The number of the first attached base station with these ids, with its serial text, or
-  // kNoDevice.
+  // The number of the first attached base station with these ids, and that candidate in
+  // `found`, or kNoDevice.
   std::uint8_t FindBaseStation(std::uint16_t vendorId, std::uint16_t productId,
-                               std::string& serial);
+                               BaseStationCandidate& found);
   void StartChannel();
   void ResetSystem();
   void CloseCommunication();

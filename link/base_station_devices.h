@@ -14,6 +14,9 @@ struct BaseStationCandidate {
   std::uint16_t vendorId = 0;
   std::uint16_t productId = 0;
   std::string serial;
+  // Where the system names it: the tty's node on Linux, the product text on Windows; empty when
+  // not known.
+  std::string device;
 };
 
 // Where the radio side finds base stations and the transports that open them. Each platform

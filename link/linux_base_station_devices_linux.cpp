@@ -72,7 +72,7 @@ std::vector<UsbSerialPort> LinuxBaseStationDevices::Ports() {
 std::vector<BaseStationCandidate> LinuxBaseStationDevices::Candidates() {
   std::vector<BaseStationCandidate> candidates;
   for (const UsbSerialPort& port : Ports()) {
-    candidates.push_back({port.vendorId, port.productId, port.serial});
+    candidates.push_back({port.vendorId, port.productId, port.serial, port.node});
   }
   return candidates;
 }

@@ -44,8 +44,9 @@ class RadioEvents {
   RadioEvents& operator=(const RadioEvents&) = delete;
 
   // --- Reports ---
-  // A base station was opened; `serial` is its USB serial text.
-  virtual void OnBaseStationOpened(const std::string& serial) = 0;
+  // A base station was opened; `serial` is its USB serial text, `device` where the system names
+  // it (a tty's node, a product text; may be empty).
+  virtual void OnBaseStationOpened(const std::string& serial, const std::string& device) = 0;
   // An attempt to open one failed: no base station is in use.
   virtual void OnBaseStationClosed() = 0;
   // The module sent a message, whatever it was. Cheap: called for every message.

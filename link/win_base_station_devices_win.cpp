@@ -1,5 +1,7 @@
 #include "link/win_base_station_devices_win.h"
 
+#include <array>
+
 #include "device/bridge_library_check_win.h"
 #include "device/device_restart_win.h"
 #include "device/dsi_serial_si_win.h"
@@ -15,7 +17,10 @@ std::vector<BaseStationCandidate> WinBaseStationDevices::Candidates() {
   candidates.reserve(devices.GetSize());
   for (std::size_t i = 0; i < devices.GetSize(); ++i) {
     const USBDevice& device = devices[i];
-    candidates.push_back({device.GetVid(), device.GetPid(), device.SerialText()});
+    std::array<char, 256> product{};
+    const bool named = device.GetProductDescription(product.data(), product.size());
+    candidates.push_back(
+        {device.GetVid(), device.GetPid(), device.SerialText(), named ? product.data() : ""});
   }
   return candidates;
 }

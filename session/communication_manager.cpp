@@ -428,6 +428,7 @@ EngineStatus CommunicationManager::Status() const {
   status.owner = context;
   status.baseStationOpen = baseStationInUse;
   status.serial = serialInUse;
+  status.device = deviceInUse;
   status.vendorId = settings.vendorId;
   status.productId = settings.productId;
   status.lastSleepTime = lastSleepTime;

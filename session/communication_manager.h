@@ -124,7 +124,7 @@ class CommunicationManager final : public RadioEvents {
   void OnBaseStationUnplugged(const std::string& serial);
   void ArmWatchdog();
   // The radio side marks the base station it opened, and every message it receives.
-  void OnBaseStationOpened(const std::string& serial) override;
+  void OnBaseStationOpened(const std::string& serial, const std::string& device) override;
   void OnBaseStationClosed() override;
   void OnRadioActivity() override;
   // The radio side found the channel in a wrong state: restart the engine a little later.
@@ -261,6 +261,8 @@ class CommunicationManager final : public RadioEvents {
 
   bool baseStationInUse = false;
   std::string serialInUse;
+  // Where the system names the station in use.
+  std::string deviceInUse;
   // Seconds since the epoch of the radio's last message; the watchdog reads "now" at the same
   // whole-second resolution, so that the idle time is never read long.
   std::int64_t lastActivity = 0;

@@ -52,6 +52,7 @@ void CommunicationManager::OnBaseStationUnplugged(const std::string& serial) {
   }
   baseStationInUse = false;
   serialInUse.clear();
+  deviceInUse.clear();
   if (active && (mode == kStandardMode || radio->IsChannelOpen())) {
     ReportFailure("kPXDaemonStationUnPlugged", context);
     ResetSession();
@@ -99,10 +100,12 @@ void CommunicationManager::OnWatchdog() {
   StartSession(kStandardMode, kNoContext);
 }
 
-void CommunicationManager::OnBaseStationOpened(const std::string& serial) {
+void CommunicationManager::OnBaseStationOpened(const std::string& serial,
+                                               const std::string& device) {
   Lock guard(lock);
   baseStationInUse = true;
   serialInUse = serial;
+  deviceInUse = device;
   watchdogAttempts = 0;
   ArmWatchdog();
 }
@@ -112,6 +115,7 @@ void CommunicationManager::OnBaseStationClosed() {
   watchdogTimer->Cancel();
   baseStationInUse = false;
   serialInUse.clear();
+  deviceInUse.clear();
 }
 
 void CommunicationManager::OnRadioActivity() {

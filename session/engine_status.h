@@ -25,6 +25,8 @@ struct EngineStatus {
   std::string link = kStopped;
   bool baseStationOpen = false;
   std::string serial;
+  // Where the system names the open station (a tty's node, a product text).
+  std::string device;
   std::uint16_t vendorId = 0;
   std::uint16_t productId = 0;
   std::int64_t lastSleepTime = 0;

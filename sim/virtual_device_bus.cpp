@@ -65,8 +65,8 @@ std::vector<BaseStationCandidate> VirtualDeviceBus::Candidates() {
   std::vector<BaseStationCandidate> candidates;
   for (const Slot& slot : slots_) {
     if (!slot.station->IsPlugged()) continue;
-    candidates.push_back(
-        {slot.vendorId, slot.productId, std::to_string(slot.station->Options().serialNumber)});
+    const std::string serial = std::to_string(slot.station->Options().serialNumber);
+    candidates.push_back({slot.vendorId, slot.productId, serial, "virtual base station " + serial});
   }
   return candidates;
 }

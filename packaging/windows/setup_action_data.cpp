@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstdio>
 #include <vector>
 
 namespace Pellux {
@@ -23,14 +22,6 @@ bool IsSeparator(char c) {
 
 char Lower(char c) {
   return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-}
-
-std::uint32_t ReadLittleEndian(std::string_view bytes, std::size_t at, std::size_t count) {
-  std::uint32_t value = 0;
-  for (std::size_t i = 0; i < count; ++i) {
-    value |= static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at + i])) << (8 * i);
-  }
-  return value;
 }
 
 }  // namespace
@@ -102,30 +93,6 @@ std::optional<std::string> CheckedFolder(std::string_view folder, std::string& w
   while (checked.size() > (drive ? 3U : 2U) && checked.back() == '\\') checked.pop_back();
   if (checked.back() != '\\') checked += '\\';
   return checked;
-}
-
-std::optional<std::uint16_t> PortableExecutableMachine(std::string_view head) {
-  // The DOS header: "MZ", and at 0x3C the offset of the PE header ("PE\0\0", then the machine).
-  constexpr std::size_t kOffsetField = 0x3C;
-  if (head.size() < kOffsetField + 4 || head[0] != 'M' || head[1] != 'Z') return std::nullopt;
-  const std::uint32_t at = ReadLittleEndian(head, kOffsetField, 4);
-  if (at > head.size() || head.size() - at < 6) return std::nullopt;
-  if (head.substr(at, 4) != std::string_view("PE\0\0", 4)) return std::nullopt;
-  return static_cast<std::uint16_t>(ReadLittleEndian(head, at + 4, 2));
-}
-
-std::string MachineName(std::uint16_t machine) {
-  switch (machine) {
-    case 0x014c:
-      return "i386";
-    case 0x8664:
-      return "x86-64";
-    default: {
-      char text[16];
-      std::snprintf(text, sizeof text, "0x%04x", machine);
-      return text;
-    }
-  }
 }
 
 std::string ServiceProgramPath(const std::string& folder) {

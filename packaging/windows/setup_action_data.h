@@ -6,6 +6,9 @@
 #include <string>
 #include <string_view>
 
+#include "base/portable_executable.h"
+#include "device/bridge_library_files.h"
+
 namespace Pellux {
 
 // What the Windows installer's own actions (setup_actions_win.cpp) decide without the system:
@@ -29,27 +32,6 @@ std::optional<VendorCopyData> SplitVendorCopyData(std::string_view data);
 // (< > " | ? * or a control character), a ':' other than the drive's, a "." or ".." step, a
 // device or raw path ("\\.\", "\\?\"), or a path longer than a folder may be.
 std::optional<std::string> CheckedFolder(std::string_view folder, std::string& why);
-
-// The bridge libraries the service loads from its own folder, by file name: the installer copies
-// these from VENDORDIR and nothing else.
-struct BridgeLibraryFile {
-  const char* name;    // the file name, as the service loads it
-  const char* family;  // which devices need it, for the installer's log
-};
-constexpr BridgeLibraryFile kBridgeLibraryFiles[] = {
-    {"DSI_SiUSBXp_3_1.DLL", "base stations on the USBXpress bridge driver"},
-    {"DSI_CP210xManufacturing_3_1.dll", "the liveness probe and reset of those base stations"},
-    {"libusb0.dll", "base stations on the libusb-win32 driver"},
-};
-
-// The machine a Portable Executable file was built for (0x014c i386, 0x8664 x86-64), read from
-// the file's first bytes: nothing when they are no PE image header (too short, no "MZ", the
-// header's offset outside `head`, no "PE\0\0" there).
-std::optional<std::uint16_t> PortableExecutableMachine(std::string_view head);
-// How many of a file's first bytes PortableExecutableMachine needs at most.
-constexpr std::size_t kPortableExecutableHeadBytes = 4096;
-// "i386", "x86-64" or the number in hexadecimal, for the installer's log.
-std::string MachineName(std::uint16_t machine);
 
 // The program the service runs, in the program folder `folder` (ending with a backslash).
 std::string ServiceProgramPath(const std::string& folder);

@@ -280,13 +280,13 @@ bool IsUsableLibrary(const std::wstring& path, const std::string& shown, const I
     return false;
   }
   head.resize(read);
-  const auto machine = PortableExecutableMachine(head);
-  if (!machine) {
+  const auto image = ReadPortableExecutableHeader(head);
+  if (!image) {
     log.Line(shown + " is no Windows library (no PE image header): not copied");
     return false;
   }
-  if (*machine != kOwnMachine) {
-    log.Line(shown + " is built for " + MachineName(*machine) + ", the service for " +
+  if (image->machine != kOwnMachine) {
+    log.Line(shown + " is built for " + MachineName(image->machine) + ", the service for " +
              MachineName(kOwnMachine) + ": not copied");
     return false;
   }
@@ -372,7 +372,7 @@ __declspec(dllexport) UINT __stdcall CopyVendorLibraries(MSIHANDLE install) {
     if (GetFileAttributesW(wideSource.c_str()) == INVALID_FILE_ATTRIBUTES) {
       const DWORD code = GetLastError();
       log.Line(Pellux::SystemCallFailure("GetFileAttributesW", source, code) + ": without it, " +
-               library.family + " are not found");
+               library.absent);
       continue;
     }
     if (!Pellux::IsUsableLibrary(wideSource, source, log)) continue;

@@ -408,12 +408,14 @@ TEST_F(ChannelTest, FindBaseStationTakesTheFirstCandidateWithBothIds) {
   twoStations.Attach(other, kVendorId, 0x0001);
   twoStations.Attach(station, kVendorId, kProductId);
   AntRadio second(*manager, ui, twoStations, clock, identifiers, TestTiming());
-  std::string serial;
-  EXPECT_EQ(second.FindBaseStation(kVendorId, kProductId, serial), 1);
-  EXPECT_EQ(serial, "4021337");
-  serial.clear();
-  EXPECT_EQ(second.FindBaseStation(0x0FCF, 0x1008, serial), AntRadio::kNoDevice);
-  EXPECT_EQ(serial, "");
+  BaseStationCandidate found;
+  EXPECT_EQ(second.FindBaseStation(kVendorId, kProductId, found), 1);
+  EXPECT_EQ(found.serial, "4021337");
+  EXPECT_EQ(found.device, "virtual base station 4021337");
+  found = {};
+  EXPECT_EQ(second.FindBaseStation(0x0FCF, 0x1008, found), AntRadio::kNoDevice);
+  EXPECT_EQ(found.serial, "");
+  EXPECT_EQ(found.device, "");
 }
 
 class TwoStationTest : public ChannelTest {

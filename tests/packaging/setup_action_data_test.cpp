@@ -100,46 +100,6 @@ TEST(SetupActionDataTest, AFolderTooLongForItsFilesIsRefusedAndShownCut) {
   EXPECT_LT(why.size(), 300U);
 }
 
-std::string PeHead(std::uint32_t offset, std::uint16_t machine, std::size_t size = 512) {
-  std::string head(size, '\0');
-  head[0] = 'M';
-  head[1] = 'Z';
-  for (int i = 0; i < 4; ++i) head[0x3C + i] = static_cast<char>((offset >> (8 * i)) & 0xFF);
-  if (static_cast<std::size_t>(offset) + 6 <= size) {
-    head.replace(offset, 4, std::string("PE\0\0", 4));
-    head[offset + 4] = static_cast<char>(machine & 0xFF);
-    head[offset + 5] = static_cast<char>(machine >> 8);
-  }
-  return head;
-}
-
-TEST(SetupActionDataTest, TheMachineOfALibraryIsReadFromItsImageHeader) {
-  EXPECT_EQ(PortableExecutableMachine(PeHead(0x80, 0x014c)), 0x014c);
-  EXPECT_EQ(PortableExecutableMachine(PeHead(0x100, 0x8664)), 0x8664);
-  EXPECT_EQ(MachineName(0x014c), "i386");
-  EXPECT_EQ(MachineName(0x8664), "x86-64");
-  EXPECT_EQ(MachineName(0xaa64), "0xaa64");
-}
-
-TEST(SetupActionDataTest, AFileThatIsNoImageHasNoMachine) {
-  EXPECT_FALSE(PortableExecutableMachine(""));
-  EXPECT_FALSE(PortableExecutableMachine("MZ"));
-  EXPECT_FALSE(PortableExecutableMachine(std::string(512, 'x')));
-  EXPECT_FALSE(PortableExecutableMachine("#!/bin/sh\necho not a library\n"));
-  // The header's offset past the bytes, at their very end, or far out of range.
-  EXPECT_FALSE(PortableExecutableMachine(PeHead(510, 0x014c)));
-  EXPECT_FALSE(PortableExecutableMachine(PeHead(512, 0x014c)));
-  EXPECT_FALSE(PortableExecutableMachine(PeHead(0xFFFFFFFF, 0x014c)));
-  EXPECT_FALSE(PortableExecutableMachine(PeHead(0xFFFFFFFC, 0x014c)));
-  // "MZ" but no "PE\0\0" where the offset points.
-  std::string head = PeHead(0x80, 0x014c);
-  head[0x81] = 'X';
-  EXPECT_FALSE(PortableExecutableMachine(head));
-  // Cut before the machine field.
-  EXPECT_FALSE(PortableExecutableMachine(PeHead(0x80, 0x014c).substr(0, 0x85)));
-  EXPECT_EQ(PortableExecutableMachine(PeHead(0x80, 0x014c).substr(0, 0x86)), 0x014c);
-}
-
 TEST(SetupActionDataTest, TheServiceIsRegisteredWithItsQuotedPath) {
   const std::string folder = "C:\\Program Files (x86)\\Pellux\\";
   EXPECT_EQ(ServiceProgramPath(folder), "C:\\Program Files (x86)\\Pellux\\uplinker.exe");

@@ -22,7 +22,7 @@ bool ScriptedRadioLink::OpenCommunication() {
   Record("OpenCommunication");
   if (openSucceeds) {
     channelOpen = true;
-    events_.OnBaseStationOpened("SCRIPTED-1");
+    events_.OnBaseStationOpened("SCRIPTED-1", "scripted base station");
   } else {
     events_.OnBaseStationClosed();
   }

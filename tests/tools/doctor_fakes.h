@@ -173,7 +173,7 @@ class FakeLibraryProbe final : public LibraryProbe {
   void AddLoadable(const std::string& file, std::uint16_t of) {
     LibraryFacts& facts = libraries[file];
     facts.state = LibraryFacts::State::kPresent;
-    facts.header = {true, "", of, PeMachineName(of), true};
+    facts.image = PortableExecutableHeader{of, true};
     facts.loaded = of == machine;
   }
   LibraryFacts Inspect(const std::string& folder, const std::string& file) override {

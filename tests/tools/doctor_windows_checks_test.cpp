@@ -1,5 +1,5 @@
 // The Windows checks of `pelluxctl doctor` over stand-in probes: a machine as the installer
-// leaves it, changed one way per row; the PE header reader against hostile bytes; the order
+// leaves it, changed one way per row; the order
 // of the whole run and the settings it takes from a settings store.
 
 #include <gtest/gtest.h>
@@ -7,11 +7,10 @@
 #include <functional>
 #include <string>
 
-#include "device/bridge_families.h"
+#include "device/bridge_library_files.h"
 #include "sim/memory_settings_store.h"
 #include "tests/tools/doctor_fakes.h"
 #include "tools/pelluxctl/doctor/doctor_runner.h"
-#include "tools/pelluxctl/doctor/pe_header.h"
 #include "tools/pelluxctl/doctor/windows_checks.h"
 
 namespace Pellux {
@@ -29,7 +28,8 @@ struct Machine {
     service.facts = {true,     "",        "loaded",
                      "active", "enabled", std::string("\"") + kFolder + "uplinker.exe\""};
     connection.replies.push_back(std::string(1, 'T') + "1 0");
-    for (const BridgeFamily& family : kBridgeFamilies) libraries.AddLoadable(family.file, kI386);
+    for (const BridgeLibraryFile& family : kBridgeLibraryFiles)
+      libraries.AddLoadable(family.name, kI386);
     stations.listing.listed = true;
     stations.listing.interfaces.push_back({"USB\\VID_0FCF&PID_1008\\1234", "libusb0"});
     server.answer.outcome = ServerAnswer::Outcome::kAnswered;
@@ -127,7 +127,7 @@ DoctorCheck Library(Machine& m, std::size_t index) {
 }
 
 TEST(DoctorWindowsLibraries, EachPresentForTheServicesMachineAndLoadable) {
-  const std::string libusb = kBridgeFamilies[2].file;
+  const std::string libusb = kBridgeLibraryFiles[2].name;
   RunTable(
       {
           {"loads", nullptr, DoctorStatus::kOk,
@@ -145,18 +145,14 @@ TEST(DoctorWindowsLibraries, EachPresentForTheServicesMachineAndLoadable) {
            DoctorStatus::kFail, "could not be read in", "copy the vendor's libusb0.dll (i386)"},
           {"64-bit", [&](Machine& m) { m.libraries.AddLoadable(libusb, kAmd64); },
            DoctorStatus::kFail,
-           "is built for x86_64, the service for i386; base stations on the libusb-win32 driver",
+           "is built for x86-64, the service for i386; base stations on the libusb-win32 driver",
            "copy the vendor's libusb0.dll (i386) into C:\\Program Files (x86)\\Pellux\\"},
-          {"no image",
-           [&](Machine& m) {
-             m.libraries.libraries[libusb].header = ReadPeHeader(
-                 "just text, long enough to be "
-                 "looked at by the reader here");
-           },
-           DoctorStatus::kFail, "is no library: no program image (it does not start with \"MZ\")",
+          {"no image", [&](Machine& m) { m.libraries.libraries[libusb].image.reset(); },
+           DoctorStatus::kFail,
+           "is no Windows library (no PE image header); base stations on the libusb-win32",
            "VENDORDIR"},
-          {"a program", [&](Machine& m) { m.libraries.libraries[libusb].header.library = false; },
-           DoctorStatus::kFail, "a program image without the library flag", "VENDORDIR"},
+          {"a program", [&](Machine& m) { m.libraries.libraries[libusb].image->library = false; },
+           DoctorStatus::kFail, "is a program, not a library", "VENDORDIR"},
           {"does not load",
            [&](Machine& m) {
              m.libraries.libraries[libusb].loaded = false;
@@ -169,10 +165,10 @@ TEST(DoctorWindowsLibraries, EachPresentForTheServicesMachineAndLoadable) {
   // One line per family, named after the file, each looked for in the program's folder.
   Machine machine;
   const auto checks = CheckBridgeLibraries(kFolder, machine.libraries);
-  ASSERT_EQ(checks.size(), kBridgeFamilies.size());
+  ASSERT_EQ(checks.size(), kBridgeLibraryFiles.size());
   for (std::size_t i = 0; i < checks.size(); ++i) {
-    EXPECT_EQ(checks[i].name, std::string("bridge library ") + kBridgeFamilies[i].file);
-    EXPECT_EQ(machine.libraries.asked[i], std::string(kFolder) + kBridgeFamilies[i].file);
+    EXPECT_EQ(checks[i].name, std::string("bridge library ") + kBridgeLibraryFiles[i].name);
+    EXPECT_EQ(machine.libraries.asked[i], std::string(kFolder) + kBridgeLibraryFiles[i].name);
   }
 }
 
@@ -237,59 +233,6 @@ TEST(DoctorWindowsDataFolder, OwnedByTheSystemAndProtected) {
            DoctorStatus::kOk, "is protected", ""},
       },
       [](Machine& m) { return CheckDataFolderAccess(kData, m.folders.Read(kData)); });
-}
-
-// The first bytes of a library of `machine`: a DOS header pointing at a PE header at 0x80.
-std::string Image(std::uint16_t machine, std::uint16_t flags) {
-  std::string bytes(0x80 + 24, '\0');
-  bytes[0] = 'M';
-  bytes[1] = 'Z';
-  bytes[0x3c] = static_cast<char>(0x80);
-  bytes.replace(0x80, 4, std::string("PE\0\0", 4));
-  bytes[0x84] = static_cast<char>(machine & 0xff);
-  bytes[0x85] = static_cast<char>(machine >> 8);
-  bytes[0x80 + 22] = static_cast<char>(flags & 0xff);
-  bytes[0x80 + 23] = static_cast<char>(flags >> 8);
-  return bytes;
-}
-
-TEST(DoctorPeHeader, ReadsTheMachineAndRefusesWhatIsNoImage) {
-  std::string distant = Image(kI386, 0x2000);
-  distant[0x3c] = 0;
-  distant[0x3d] = 0x10;  // 4096: beyond what is read
-  std::string huge = Image(kI386, 0x2000);
-  huge[0x3f] = static_cast<char>(0xff);  // a pointer near 4 GiB
-  std::string cut = Image(kI386, 0x2000);
-  cut.resize(0x80 + 10);
-  std::string noSignature = Image(kI386, 0x2000);
-  noSignature[0x81] = 'X';
-  const struct {
-    const char* what;
-    std::string bytes;
-    const char* machine;
-    const char* problem;
-    bool image;
-    bool library;
-  } cases[] = {
-      {"i386 library", Image(kI386, 0x2000), "i386", "", true, true},
-      {"x86_64 library", Image(kAmd64, 0x2022), "x86_64", "", true, true},
-      {"arm64 program", Image(0xaa64, 0x0022), "arm64", "", true, false},
-      {"unknown machine", Image(0x0abc, 0x2000), "0x0abc", "", true, true},
-      {"empty", "", "", "does not start with \"MZ\"", false, false},
-      {"text", "MZ but nothing more", "", "does not start with \"MZ\"", false, false},
-      {"pointer past the bytes read", distant, "", "not within its first 4096 bytes", false, false},
-      {"pointer near 4 GiB", huge, "", "not within its first 4096 bytes", false, false},
-      {"truncated file header", cut, "", "not within its first 4096 bytes", false, false},
-      {"no signature", noSignature, "", "no PE signature", false, false},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
-    const PeHeader header = ReadPeHeader(c.bytes);
-    EXPECT_EQ(header.image, c.image);
-    EXPECT_EQ(header.machineName, c.machine);
-    EXPECT_EQ(header.library, c.library);
-    EXPECT_NE(header.problem.find(c.problem), std::string::npos) << header.problem;
-  }
 }
 
 TEST(DoctorWindowsChecks, RunInTheirOrderAgainstTheServicesFolderAndSettings) {

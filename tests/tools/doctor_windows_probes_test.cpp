@@ -16,7 +16,7 @@
 #include <optional>
 #include <string>
 
-#include "device/bridge_families.h"
+#include "device/bridge_library_files.h"
 #include "device/library_path_win.h"
 #include "sim/reference_server.h"
 #include "tools/pelluxctl/doctor/folder_access_probe.h"
@@ -71,13 +71,13 @@ void WriteAll(const std::filesystem::path& path, const std::string& bytes) {
 
 TEST(DoctorWindowsLibraryProbe, TheStandInsArePresentOfOurMachineAndLoad) {
   const auto probe = LibraryProbe::CreateForPlatform();
-  for (const BridgeFamily& family : kBridgeFamilies) {
-    SCOPED_TRACE(family.file);
-    const LibraryFacts facts = probe->Inspect(BridgeFolder(), family.file);
+  for (const BridgeLibraryFile& family : kBridgeLibraryFiles) {
+    SCOPED_TRACE(family.name);
+    const LibraryFacts facts = probe->Inspect(BridgeFolder(), family.name);
     ASSERT_EQ(facts.state, LibraryFacts::State::kPresent) << facts.error;
-    EXPECT_TRUE(facts.header.image) << facts.header.problem;
-    EXPECT_TRUE(facts.header.library);
-    EXPECT_EQ(facts.header.machine, probe->ProgramMachine());
+    ASSERT_TRUE(facts.image.has_value());
+    EXPECT_TRUE(facts.image->library);
+    EXPECT_EQ(facts.image->machine, probe->ProgramMachine());
     EXPECT_TRUE(facts.loaded) << facts.loadError;
   }
   for (const DoctorCheck& check : CheckBridgeLibraries(BridgeFolder(), *probe)) {
@@ -91,24 +91,25 @@ TEST(DoctorWindowsLibraryProbe, MissingOtherMachineAndNoLibraryAreToldApart) {
   std::filesystem::create_directories(folder.Path());
   // libusb0.dll missing; the SiLabs library patched to another machine; the CP210x library a
   // text file.
-  std::string other = ReadAll(BridgeFolder() + kBridgeFamilies[0].file);
+  std::string other = ReadAll(BridgeFolder() + kBridgeLibraryFiles[0].name);
   ASSERT_GT(other.size(), 0x40U);
   const auto at = static_cast<std::size_t>(static_cast<unsigned char>(other[0x3c])) |
                   static_cast<std::size_t>(static_cast<unsigned char>(other[0x3d])) << 8U;
   const std::uint16_t foreign = probe->ProgramMachine() == 0x8664 ? 0x014c : 0x8664;
   other[at + 4] = static_cast<char>(foreign & 0xffU);
   other[at + 5] = static_cast<char>(foreign >> 8U);
-  WriteAll(folder.Path() / kBridgeFamilies[0].file, other);
-  WriteAll(folder.Path() / kBridgeFamilies[1].file, "not a library\r\n");
+  WriteAll(folder.Path() / kBridgeLibraryFiles[0].name, other);
+  WriteAll(folder.Path() / kBridgeLibraryFiles[1].name, "not a library\r\n");
 
-  const LibraryFacts foreignFacts = probe->Inspect(folder.Folder(), kBridgeFamilies[0].file);
+  const LibraryFacts foreignFacts = probe->Inspect(folder.Folder(), kBridgeLibraryFiles[0].name);
   EXPECT_EQ(foreignFacts.state, LibraryFacts::State::kPresent);
-  EXPECT_EQ(foreignFacts.header.machine, foreign);
+  ASSERT_TRUE(foreignFacts.image.has_value());
+  EXPECT_EQ(foreignFacts.image->machine, foreign);
   EXPECT_FALSE(foreignFacts.loaded);
-  const LibraryFacts text = probe->Inspect(folder.Folder(), kBridgeFamilies[1].file);
+  const LibraryFacts text = probe->Inspect(folder.Folder(), kBridgeLibraryFiles[1].name);
   EXPECT_EQ(text.state, LibraryFacts::State::kPresent);
-  EXPECT_FALSE(text.header.image);
-  const LibraryFacts missing = probe->Inspect(folder.Folder(), kBridgeFamilies[2].file);
+  EXPECT_FALSE(text.image.has_value());
+  const LibraryFacts missing = probe->Inspect(folder.Folder(), kBridgeLibraryFiles[2].name);
   EXPECT_EQ(missing.state, LibraryFacts::State::kMissing);
   EXPECT_NE(missing.error.find("CreateFileW("), std::string::npos) << missing.error;
   EXPECT_NE(missing.error.find("error 2"), std::string::npos) << missing.error;
@@ -116,12 +117,13 @@ TEST(DoctorWindowsLibraryProbe, MissingOtherMachineAndNoLibraryAreToldApart) {
   const auto checks = CheckBridgeLibraries(folder.Folder(), *probe);
   ASSERT_EQ(checks.size(), 3U);
   EXPECT_EQ(checks[0].status, DoctorStatus::kFail);
-  EXPECT_NE(checks[0].found.find("is built for " + PeMachineName(foreign)), std::string::npos)
+  EXPECT_NE(checks[0].found.find("is built for " + MachineName(foreign)), std::string::npos)
       << checks[0].found;
   EXPECT_EQ(checks[1].status, DoctorStatus::kFail);
-  EXPECT_NE(checks[1].found.find("is no library"), std::string::npos) << checks[1].found;
+  EXPECT_NE(checks[1].found.find("is no Windows library"), std::string::npos) << checks[1].found;
   EXPECT_EQ(checks[2].status, DoctorStatus::kWarn);
-  EXPECT_NE(checks[2].found.find(kBridgeFamilies[2].absent), std::string::npos) << checks[2].found;
+  EXPECT_NE(checks[2].found.find(kBridgeLibraryFiles[2].absent), std::string::npos)
+      << checks[2].found;
 }
 
 // Makes `path` with the access list `sddl`, or the inherited one when it is null.

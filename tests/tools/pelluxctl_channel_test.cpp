@@ -31,14 +31,14 @@ TEST_F(PelluxctlTest, StatusDescribesTheServicesRecord) {
   outText.str("");
   StatusRecord record;
   record.link = "transferring";
-  record.baseStation = {true, 0x0fcf, 0x1008, "S1"};
+  record.baseStation = {true, 0x0fcf, 0x1008, "S1", "/dev/ttyUSB0"};
   record.session = StatusRecord::Session{true, "standard", 1, 2, 3, 4000, 50, 2, 3};
   engine.SetRecord(record);
   engine.SetStatus(true, 1767225600);
   EXPECT_EQ(Run(), kPelluxctlOk) << err.str();
   const std::string text = outText.Text();
   EXPECT_EQ(StatusField(text, "link"), "transferring") << text;
-  EXPECT_EQ(StatusField(text, "base station"), "open, 0fcf:1008, serial S1");
+  EXPECT_EQ(StatusField(text, "base station"), "open, 0fcf:1008, serial S1, /dev/ttyUSB0");
   EXPECT_EQ(StatusField(text, "progress"),
             "4000 bytes from the tracker, 50 to it, operation 2/3, 3 requests posted");
   const std::string sleep = StatusField(text, "tracker to sleep");

@@ -24,7 +24,7 @@ StatusRecord Record() {
   record.startedAt = 10000 - 7325;
   record.mode = "standard";
   record.link = "searching";
-  record.baseStation = {true, 0x0fcf, 0x1008, "S1"};
+  record.baseStation = {true, 0x0fcf, 0x1008, "S1", "/dev/ttyUSB0"};
   record.logFile = "/var/log/pellux/log.txt";
   record.proxy = "direct";
   return record;
@@ -51,7 +51,7 @@ TEST(StatusText, TheWholeRecordOneAlignedLineEach) {
             "service:          version 1.2.0, up 2 h 2 min (since @2675)\n"
             "mode:             standard\n"
             "link:             searching\n"
-            "base station:     open, 0fcf:1008, serial S1\n"
+            "base station:     open, 0fcf:1008, serial S1, /dev/ttyUSB0\n"
             "session:          none\n"
             "last upload:      none since the service started\n"
             "last error shown: none\n"
@@ -61,7 +61,7 @@ TEST(StatusText, TheWholeRecordOneAlignedLineEach) {
 
   StatusRecord busy = Record();
   busy.link = "transferring";
-  busy.baseStation = {false, 0x10c4, 0xea60, ""};
+  busy.baseStation = {false, 0x10c4, 0xea60, "", ""};
   busy.session = StatusRecord::Session{true, "setup", 9800, 9900, 1, 4096, 64, 2, 3};
   busy.lastUpload =
       StatusRecord::Upload{"standard", 9000, 75, 1, 1, 0, 2, "failed", "kPXDaemonDisconnected"};
@@ -102,7 +102,7 @@ TEST(StatusText, ChangesOneLineEach) {
       {"the link", [](StatusRecord& r) { r.link = "linked"; }, {"link: searching -> linked"}},
       {"the station unplugged",
        [](StatusRecord& r) {
-         r.baseStation = {false, 0x0fcf, 0x1008, ""};
+         r.baseStation = {false, 0x0fcf, 0x1008, "", ""};
        },
        {"base station: not open, 0fcf:1008"}},
       {"a UI session",

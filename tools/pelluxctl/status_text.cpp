@@ -24,6 +24,7 @@ std::string Station(const StatusRecord::BaseStation& station) {
   std::string text = station.open ? "open" : "not open";
   text += ", " + Hex4(station.vendorId) + ":" + Hex4(station.productId);
   if (!station.serial.empty()) text += ", serial " + station.serial;
+  if (!station.device.empty()) text += ", " + station.device;
   return text;
 }
 

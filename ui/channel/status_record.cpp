@@ -87,7 +87,8 @@ std::string EncodeStatusRecord(const StatusRecord& record) {
   json["base_station"] = {{"open", record.baseStation.open},
                           {"vendor_id", record.baseStation.vendorId},
                           {"product_id", record.baseStation.productId},
-                          {"serial", record.baseStation.serial}};
+                          {"serial", record.baseStation.serial},
+                          {"device", record.baseStation.device}};
   json["last_sleep"] = record.lastSleepTime;
   if (record.session) {
     const StatusRecord::Session& session = *record.session;
@@ -147,6 +148,7 @@ std::optional<StatusRecord> DecodeStatusRecord(std::string_view text, std::strin
     record.baseStation.vendorId = Whole<std::uint16_t>(station, "vendor_id");
     record.baseStation.productId = Whole<std::uint16_t>(station, "product_id");
     record.baseStation.serial = Text(station, "serial");
+    record.baseStation.device = Text(station, "device");
     record.lastSleepTime = Time(json, "last_sleep");
     if (const Json* session = OptionalObject(json, "session")) {
       StatusRecord::Session& out = record.session.emplace(StatusRecord::Session{});

@@ -17,6 +17,8 @@ struct StatusRecord {
     std::uint16_t productId = 0;
     // The USB serial text of the open station; empty when none is open.
     std::string serial;
+    // Where the system names it: its tty's node on Linux, its product text on Windows.
+    std::string device;
 
     bool operator==(const BaseStation&) const = default;
   };

@@ -21,7 +21,7 @@ StatusRecord FullRecord() {
   record.startedAt = 1765350000;
   record.mode = "setup";
   record.link = "transferring";
-  record.baseStation = {true, 0x0fcf, 0x1008, "SERIAL-1"};
+  record.baseStation = {true, 0x0fcf, 0x1008, "SERIAL-1", "/dev/ttyUSB0"};
   record.lastSleepTime = 1765360000;
   record.session =
       StatusRecord::Session{true, "setup", 1765361000, 1765361010, 2, 4294967295, 1 << 20, 2, 3};
@@ -107,6 +107,11 @@ TEST(StatusRecord, ARecordWithAFieldOfTheWrongTypeOrRangeIsRefusedSayingWhich) {
        false,
        "\"product_id\" is out of range"},
       {"open as text", {"base_station", "open"}, "yes", false, "\"open\" is not true or false"},
+      {"device as a list",
+       {"base_station", "device"},
+       Json::array({"/dev/ttyUSB0"}),
+       false,
+       "\"device\" is not a text"},
       {"station as a list",
        {"base_station"},
        Json::array(),

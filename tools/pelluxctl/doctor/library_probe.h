@@ -2,9 +2,10 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
-#include "tools/pelluxctl/doctor/pe_header.h"
+#include "base/portable_executable.h"
 
 namespace Pellux {
 
@@ -14,8 +15,8 @@ struct LibraryFacts {
   State state = State::kFailed;
   // For kMissing and kFailed: the call, the code and the system's text.
   std::string error;
-  // What its first bytes say.
-  PeHeader header;
+  // What its first bytes say; nothing when they are no Windows program image.
+  std::optional<PortableExecutableHeader> image;
   // It was loaded as the service loads it (by full path, its dependencies from its folder and
   // the system's) and let go again; tried only for a library of the program's machine.
   bool loaded = false;

@@ -41,7 +41,7 @@ class WindowsLibraryProbe final : public LibraryProbe {
       facts.error = SystemCallFailure("CreateFileW", path, code);
       return facts;
     }
-    std::array<char, kPeHeaderBytes> bytes{};
+    std::array<char, kPortableExecutableHeadBytes> bytes{};
     DWORD got = 0;
     const BOOL read =
         ReadFile(handle, bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr);
@@ -52,8 +52,8 @@ class WindowsLibraryProbe final : public LibraryProbe {
       return facts;
     }
     facts.state = LibraryFacts::State::kPresent;
-    facts.header = ReadPeHeader(std::string_view(bytes.data(), got));
-    if (!facts.header.image || !facts.header.library || facts.header.machine != ProgramMachine()) {
+    facts.image = ReadPortableExecutableHeader(std::string_view(bytes.data(), got));
+    if (!facts.image || !facts.image->library || facts.image->machine != ProgramMachine()) {
       return facts;
     }
     const HMODULE module = LoadLibraryByFullPath(widePath);

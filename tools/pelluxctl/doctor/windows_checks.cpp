@@ -4,7 +4,7 @@
 #include <array>
 #include <cstdio>
 
-#include "device/bridge_families.h"
+#include "device/bridge_library_files.h"
 
 namespace Pellux {
 namespace {
@@ -88,30 +88,28 @@ std::string ProgramFolderOf(const std::string& command, const std::string& fallb
 
 std::vector<DoctorCheck> CheckBridgeLibraries(const std::string& folder, LibraryProbe& probe) {
   std::vector<DoctorCheck> checks;
-  const std::string machine = PeMachineName(probe.ProgramMachine());
-  for (const BridgeFamily& family : kBridgeFamilies) {
-    const std::string name = std::string("bridge library ") + family.file;
+  const std::string machine = MachineName(probe.ProgramMachine());
+  for (const BridgeLibraryFile& family : kBridgeLibraryFiles) {
+    const std::string name = std::string("bridge library ") + family.name;
     std::string fix = "copy the vendor's ";
-    fix.append(family.file).append(" (").append(machine).append(") into ").append(folder);
+    fix.append(family.name).append(" (").append(machine).append(") into ").append(folder);
     fix += ", or install again with VENDORDIR set to the folder that holds it";
-    const LibraryFacts facts = probe.Inspect(folder, family.file);
+    const LibraryFacts facts = probe.Inspect(folder, family.name);
     if (facts.state == LibraryFacts::State::kMissing) {
       checks.push_back(DoctorCheck::Warn(
           name, std::string("not in ") + folder + " (" + facts.error + "): " + family.absent, fix));
     } else if (facts.state == LibraryFacts::State::kFailed) {
       checks.push_back(DoctorCheck::Fail(
           name, std::string("could not be read in ") + folder + ": " + facts.error, fix));
-    } else if (!facts.header.image || !facts.header.library) {
+    } else if (!facts.image) {
       checks.push_back(DoctorCheck::Fail(
-          name,
-          "is no library: " +
-              (facts.header.image ? std::string("a program image without the library flag")
-                                  : facts.header.problem) +
-              "; " + family.absent,
-          fix));
-    } else if (facts.header.machine != probe.ProgramMachine()) {
+          name, std::string("is no Windows library (no PE image header); ") + family.absent, fix));
+    } else if (!facts.image->library) {
+      checks.push_back(DoctorCheck::Fail(
+          name, std::string("is a program, not a library; ") + family.absent, fix));
+    } else if (facts.image->machine != probe.ProgramMachine()) {
       checks.push_back(DoctorCheck::Fail(name,
-                                         "is built for " + facts.header.machineName +
+                                         "is built for " + MachineName(facts.image->machine) +
                                              ", the service for " + machine + "; " + family.absent,
                                          fix));
     } else if (!facts.loaded) {

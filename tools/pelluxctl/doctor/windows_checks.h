@@ -24,7 +24,7 @@ DoctorCheck CheckWindowsService(const UnitFacts& service);
 // manager starts (quoted or not, with arguments or not); `fallback` when there is none.
 std::string ProgramFolderOf(const std::string& command, const std::string& fallback);
 
-// Each bridge library beside the program (one check each, in kBridgeFamilies' order): present,
+// Each bridge library beside the program (one check each, in kBridgeLibraryFiles' order): present,
 // a library for the program's machine, and loadable. A missing one warns (its family of base
 // stations is absent); one that is there but cannot work fails.
 std::vector<DoctorCheck> CheckBridgeLibraries(const std::string& folder, LibraryProbe& probe);
