@@ -7,6 +7,7 @@
 #include <string>
 
 #include "base/system_error.h"
+#include "base/wide_text_win.h"
 #include "device/library_path_win.h"
 #include "tools/pelluxctl/doctor/doctor_command.h"
 #include "tools/pelluxctl/doctor/doctor_runner.h"
@@ -14,16 +15,6 @@
 
 namespace Pellux {
 namespace {
-
-std::string Narrow(const std::wstring& text) {
-  if (text.empty()) return {};
-  const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                       nullptr, 0, nullptr, nullptr);
-  std::string narrow(static_cast<std::size_t>(size), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), narrow.data(), size,
-                      nullptr, nullptr);
-  return narrow;
-}
 
 // ProgramData\Pellux, as the service finds the all-users application data folder.
 std::string DataFolder(const PelluxctlIo& io) {
@@ -55,7 +46,7 @@ int RunDoctorCommand(const PelluxctlOptions& options, UiConnection& connection,
   WindowsDoctorProbes probes{*service, *stations, *libraries, *folders, *server, connection};
   DoctorPlaces places;
   places.service = options.service.empty() ? UiConnection::DefaultServiceName() : options.service;
-  places.ownFolder = Narrow(ProgramFolder());
+  places.ownFolder = Utf8FromWide(ProgramFolder());
   places.dataFolder = DataFolder(io);
   places.answerTimeout = io.answerTimeout;
   places.serverTimeout = io.serverTimeout;

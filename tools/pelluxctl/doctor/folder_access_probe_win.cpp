@@ -9,21 +9,13 @@
 #include <string>
 
 #include "base/system_error.h"
+#include "base/wide_text_win.h"
 #include "tools/pelluxctl/doctor/folder_access_probe.h"
 
 namespace Pellux {
 namespace {
 
 constexpr const char* kEveryone = "S-1-1-0";
-
-std::wstring Wide(const std::string& text) {
-  if (text.empty()) return {};
-  const int size =
-      MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(size), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), size);
-  return wide;
-}
 
 std::string SidText(PSID sid) {
   LPSTR text = nullptr;
@@ -40,7 +32,7 @@ class WindowsFolderAccessProbe final : public FolderAccessProbe {
     PSID owner = nullptr;
     PACL list = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    std::wstring wide = Wide(path);
+    std::wstring wide = WideFromUtf8(path);
     const DWORD code = GetNamedSecurityInfoW(wide.data(), SE_FILE_OBJECT,
                                              OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
                                              &owner, nullptr, &list, nullptr, &descriptor);

@@ -7,20 +7,12 @@
 #include <string>
 
 #include "base/system_error.h"
+#include "base/wide_text_win.h"
 #include "device/library_path_win.h"
 #include "tools/pelluxctl/doctor/library_probe.h"
 
 namespace Pellux {
 namespace {
-
-std::wstring Wide(const std::string& text) {
-  if (text.empty()) return {};
-  const int size =
-      MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(size), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), size);
-  return wide;
-}
 
 bool IsMissing(DWORD code) {
   return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
@@ -31,7 +23,7 @@ class WindowsLibraryProbe final : public LibraryProbe {
   LibraryFacts Inspect(const std::string& folder, const std::string& file) override {
     LibraryFacts facts;
     const std::string path = folder + file;
-    const std::wstring widePath = Wide(path);
+    const std::wstring widePath = WideFromUtf8(path);
     const HANDLE handle =
         CreateFileW(widePath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);

@@ -7,23 +7,11 @@
 #include <vector>
 
 #include "base/system_error.h"
+#include "base/wide_text_win.h"
 #include "tools/pelluxctl/doctor/service_probe.h"
 
 namespace Pellux {
 namespace {
-
-std::string Narrow(const wchar_t* text) {
-  if (text == nullptr || *text == L'\0') return {};
-  const int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-  std::string narrow(static_cast<std::size_t>(size), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text, -1, narrow.data(), size, nullptr, nullptr);
-  narrow.resize(static_cast<std::size_t>(size > 0 ? size - 1 : 0));
-  return narrow;
-}
-
-std::wstring Wide(const std::string& text) {
-  return {text.begin(), text.end()};
-}
 
 class ServiceHandle {
  public:
@@ -76,7 +64,7 @@ class ScmServiceProbe final : public ServiceProbe {
       return facts;
     }
     facts.reached = true;
-    const ServiceHandle service(OpenServiceW(manager.Get(), Wide(unit).c_str(),
+    const ServiceHandle service(OpenServiceW(manager.Get(), WideFromUtf8(unit).c_str(),
                                              SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS));
     if (service.Get() == nullptr) {
       const DWORD code = GetLastError();
@@ -100,7 +88,7 @@ class ScmServiceProbe final : public ServiceProbe {
     }
     facts.loadState = "loaded";
     facts.unitFileState = StartName(config->dwStartType);
-    facts.program = Narrow(config->lpBinaryPathName);
+    if (config->lpBinaryPathName != nullptr) facts.program = Utf8FromWide(config->lpBinaryPathName);
     SERVICE_STATUS_PROCESS status{};
     DWORD size = 0;
     if (QueryServiceStatusEx(service.Get(), SC_STATUS_PROCESS_INFO,

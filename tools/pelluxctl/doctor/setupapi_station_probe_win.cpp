@@ -10,19 +10,11 @@
 #include <string>
 
 #include "base/system_error.h"
+#include "base/wide_text_win.h"
 #include "tools/pelluxctl/doctor/station_probe.h"
 
 namespace Pellux {
 namespace {
-
-std::string Narrow(const wchar_t* text) {
-  if (text == nullptr || *text == L'\0') return {};
-  const int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-  std::string narrow(static_cast<std::size_t>(size), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text, -1, narrow.data(), size, nullptr, nullptr);
-  narrow.resize(static_cast<std::size_t>(size > 0 ? size - 1 : 0));
-  return narrow;
-}
 
 std::string Upper(std::string text) {
   for (char& c : text) {
@@ -53,7 +45,7 @@ class SetupApiStationProbe final : public StationProbe {
                                       nullptr) == 0) {
         continue;
       }
-      const std::string instance = Narrow(id.data());
+      const std::string instance = Utf8FromWide(id.data());
       const std::string upper = Upper(instance);
       // "USB\VID_0FCF&PID_1008\<serial>" or "...&MI_00\...": the device and its interfaces.
       if (upper.compare(0, prefix.size(), prefix) != 0 ||
@@ -65,7 +57,7 @@ class SetupApiStationProbe final : public StationProbe {
       const BOOL hasService = SetupDiGetDeviceRegistryPropertyW(
           devices, &device, SPDRP_SERVICE, nullptr, reinterpret_cast<BYTE*>(service.data()),
           static_cast<DWORD>(service.size() * sizeof(wchar_t)), nullptr);
-      listing.interfaces.push_back({instance, hasService != 0 ? Narrow(service.data()) : ""});
+      listing.interfaces.push_back({instance, hasService != 0 ? Utf8FromWide(service.data()) : ""});
     }
     const DWORD code = GetLastError();
     SetupDiDestroyDeviceInfoList(devices);
