@@ -16,6 +16,7 @@ packages=(
   debhelper dpkg-dev fakeroot lintian scdoc bash-completion
   mmdebstrap systemd-container
   wixl msitools nsis
+  chromium
 )
 
 missing=()

@@ -119,6 +119,13 @@ std::string PelluxctlUsage() {
          "                         prints it with --html -), sends each --form DATA after the\n"
          "                         first page (with '-', every line of standard input as it\n"
          "                         comes); Ctrl-C finishes the session\n"
+         "  ui [MODE] [--no-browser]\n"
+         "                         start a session in MODE (default setup) and show it in a\n"
+         "                         browser: the service's pages, their forms, its status lines\n"
+         "                         and progress, served to this machine only at an address with\n"
+         "                         a secret of its own; --no-browser prints the address instead\n"
+         "                         of opening it; the page's Finish, closing it or Ctrl-C\n"
+         "                         finishes the session\n"
          "  doctor [--json]        check the service, the base station's port, the settings\n"
          "                         and the way to the upload server: one line per check (OK,\n"
          "                         WARN or FAIL, with the fix), or with --json a JSON array\n"
@@ -236,6 +243,25 @@ PelluxctlParse ParsePelluxctlArguments(const std::vector<std::string>& arguments
           return Usage("session: --form data is longer than a message may be");
         }
         options.forms.push_back(value);
+      }
+    }
+  } else if (command == "ui") {
+    options.command = PelluxctlOptions::Command::kUi;
+    options.mode = "setup";
+    bool modeGiven = false;
+    for (std::size_t i = 0; i < left; ++i) {
+      const std::string& word = argument(i);
+      if (word == "--no-browser") {
+        if (options.noBrowser) return Usage("ui takes --no-browser once");
+        options.noBrowser = true;
+      } else if (word.rfind("--", 0) == 0) {
+        return Usage("ui: unknown option '" + word + "'");
+      } else if (modeGiven) {
+        return Usage("ui takes one mode, not '" + word + "' too");
+      } else {
+        if (word.empty() || HasSpace(word)) return Usage("ui takes a mode of one word");
+        options.mode = word;
+        modeGiven = true;
       }
     }
   } else if (command == "doctor") {

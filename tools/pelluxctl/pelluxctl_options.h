@@ -9,7 +9,7 @@ namespace Pellux {
 
 // What pelluxctl was asked to do, read from its command line by a pure function.
 struct PelluxctlOptions {
-  enum class Command { kStatus, kLogging, kProxy, kRefresh, kOpen, kFinish, kSession, kDoctor };
+  enum class Command { kStatus, kLogging, kProxy, kRefresh, kOpen, kFinish, kSession, kDoctor, kUi };
 
   Command command = Command::kStatus;
   // status and doctor: print JSON; status: every change until Ctrl-C.
@@ -26,8 +26,10 @@ struct PelluxctlOptions {
   ProxySettings proxy;
   // open
   std::string url;
-  // session
+  // session and ui
   std::string mode;
+  // ui: print the page's address instead of opening a browser on it.
+  bool noBrowser = false;
   // "-" for standard output, else the folder the pages are written to (empty: a new one).
   std::string html;
   // Form data sent after the first page; "-" for every line of standard input as it comes.

@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "tools/pelluxctl/browser/browser_ui_session.h"
 #include "tools/pelluxctl/doctor/doctor_command.h"
 #include "tools/pelluxctl/private_folder.h"
 #include "tools/pelluxctl/status_follower.h"
@@ -25,27 +26,6 @@ namespace Pellux {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// Sends `message`; false after telling the user why it could not be sent.
-bool SendOrSay(UiConnection& connection, const std::string& message, const PelluxctlIo& io,
-               const std::string& service) {
-  std::string error;
-  switch (connection.Send(message, error)) {
-    case UiConnection::SendResult::kSent:
-      return true;
-    case UiConnection::SendResult::kNotRunning:
-      io.err << "pelluxctl: the Pellux service is not running (nothing listens at " << service
-             << ")\n";
-      return false;
-    case UiConnection::SendResult::kUntrusted:
-      io.err << "pelluxctl: not sending anything to " << service << ": " << error << "\n";
-      return false;
-    case UiConnection::SendResult::kFailed:
-      io.err << "pelluxctl: the service refused the message: " << error << "\n";
-      return false;
-  }
-  return false;
-}
 
 StatusText LocalStatusText() {
   return StatusText([](std::int64_t seconds) {
@@ -362,6 +342,26 @@ class Session {
 
 }  // namespace
 
+bool SendOrSay(UiConnection& connection, const std::string& message, const PelluxctlIo& io,
+               const std::string& service) {
+  std::string error;
+  switch (connection.Send(message, error)) {
+    case UiConnection::SendResult::kSent:
+      return true;
+    case UiConnection::SendResult::kNotRunning:
+      io.err << "pelluxctl: the Pellux service is not running (nothing listens at " << service
+             << ")\n";
+      return false;
+    case UiConnection::SendResult::kUntrusted:
+      io.err << "pelluxctl: not sending anything to " << service << ": " << error << "\n";
+      return false;
+    case UiConnection::SendResult::kFailed:
+      io.err << "pelluxctl: the service refused the message: " << error << "\n";
+      return false;
+  }
+  return false;
+}
+
 int RunPelluxctl(const PelluxctlOptions& options, UiConnection& connection, const PelluxctlIo& io) {
   const std::string service =
       options.service.empty() ? UiConnection::DefaultServiceName() : options.service;
@@ -400,6 +400,8 @@ int RunPelluxctl(const PelluxctlOptions& options, UiConnection& connection, cons
       return Session(options, connection, io, service).Run();
     case Command::kDoctor:
       return RunDoctorCommand(options, connection, io);
+    case Command::kUi:
+      return RunBrowserUi(options, connection, io, service);
   }
   return kPelluxctlFailed;
 }

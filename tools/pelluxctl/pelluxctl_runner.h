@@ -31,6 +31,11 @@ struct PelluxctlIo {
   std::chrono::milliseconds serverTimeout{3000};
 };
 
+// Sends `message` to `service`; false after telling the user on `io.err` why it could not be
+// sent.
+bool SendOrSay(UiConnection& connection, const std::string& message, const PelluxctlIo& io,
+               const std::string& service);
+
 // Runs one parsed command over `connection` and returns the exit status. Portable: everything
 // that differs between the systems is in the connection.
 int RunPelluxctl(const PelluxctlOptions& options, UiConnection& connection, const PelluxctlIo& io);

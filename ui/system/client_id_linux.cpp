@@ -1,28 +1,21 @@
-#include <sys/random.h>
-
 #include <array>
-#include <cerrno>
-#include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <vector>
 
-#include "base/system_error.h"
+#include "base/random_bytes.h"
 #include "ui/system/client_id.h"
 
 namespace Pellux {
 
 std::optional<std::string> MakeClientId(const ProblemReporter& report) {
-  std::array<std::uint8_t, 16> bytes{};
-  std::size_t filled = 0;
-  while (filled < bytes.size()) {
-    const ssize_t got = getrandom(bytes.data() + filled, bytes.size() - filled, 0);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) {
-      if (report) report(SystemCallFailure("getrandom", "16 bytes", LastSystemError()));
-      return std::nullopt;
-    }
-    filled += static_cast<std::size_t>(got);
+  std::string error;
+  auto random = RandomBytes(16, error);
+  if (!random) {
+    if (report) report(error);
+    return std::nullopt;
   }
+  std::vector<std::uint8_t>& bytes = *random;
   // A random UUID (RFC 9562 version 4): the version in the high nibble of byte 6, the variant
   // 0b10 in the high bits of byte 8.
   bytes[6] = static_cast<std::uint8_t>((bytes[6] & 0x0F) | 0x40);

@@ -1,0 +1,366 @@
+#!/usr/bin/env python3
+"""`pelluxctl ui` in a real browser: the Linux daemon on pellux-sim, the reference server playing
+a two-page setup script with a form, `pelluxctl ui --no-browser`, and headless Chromium driven
+over the DevTools protocol (its --remote-debugging-pipe, so that nothing else can reach it). The
+browser fills the form and submits it, the server's record shows the fields, the second page is
+shown, Finish ends the session. Requests without the token, for a foreign Host and posts from a
+foreign origin get 403. A screenshot of the first page is kept beside the test's other files.
+
+usage: browser_ui_test.py BUILD_DIR ARTEFACT_DIR
+Skipped (exit 77) when Chromium is not installed."""
+
+import base64
+import http.client
+import json
+import os
+import re
+import select
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+import urllib.parse
+
+BUILD = ""
+ARTEFACTS = ""
+CHROMIUM = shutil.which("chromium") or shutil.which("chromium-browser")
+
+FIRST_PAGE = (
+    "<h2>Set up your Pellux</h2><p>Tell us who wears it.</p>"
+    '<form action="https://elsewhere.example/steal" method="get">'
+    '<p><label>Name <input id="name" name="name"></label></p>'
+    '<p><label>E-mail <input id="email" name="email"></label></p>'
+    '<p><button id="next" type="submit">Next</button></p></form>'
+    "<script>document.title = 'scripts ran';</script>")
+SECOND_PAGE = ("<h2>All set</h2><p id=\"done\">Your Pellux is ready. Press Finish.</p>"
+               "<form><input type=\"hidden\" name=\"step\" value=\"3\"></form>")
+
+
+def scenario():
+    def document(text, page, message):
+        return ('<p><response host="{host}" port="{port}" path="/upload">' + text +
+                '</response><clientDisplay><message>' + message + '</message>'
+                '<dialog containsForm="true" width="560" height="320"><![CDATA[' + page +
+                ']]></dialog></clientDisplay></p>')
+    return (document("step=2", FIRST_PAGE, "Welcome") + "\n---\n" +
+            document("step=3", SECOND_PAGE, "Almost done") + "\n")
+
+
+class Process:
+    """A child whose standard output is read line by line, with a time limit."""
+
+    def __init__(self, arguments, **options):
+        self.process = subprocess.Popen(arguments, stdout=subprocess.PIPE, **options)
+        self.lines = []
+        self.unread = []
+        self.buffer = b""
+
+    def _take(self, limit):
+        """Moves what the child has written within `limit` seconds into `unread`; False once
+        it has closed its output."""
+        fd = self.process.stdout.fileno()
+        if not select.select([fd], [], [], limit)[0]:
+            return True
+        chunk = os.read(fd, 65536)
+        self.buffer += chunk
+        *complete, self.buffer = self.buffer.split(b"\n")
+        for line in complete:
+            text = line.decode(errors="replace")
+            self.lines.append(text)
+            self.unread.append(text)
+        return bool(chunk)
+
+    def read_line(self, pattern, limit=30):
+        until = time.monotonic() + limit
+        while True:
+            while self.unread:
+                match = re.search(pattern, self.unread.pop(0))
+                if match:
+                    return match
+            left = until - time.monotonic()
+            if left <= 0 or not self._take(min(left, 0.2)) and not self.unread:
+                raise AssertionError("no line matching %r; got %r" % (pattern, self.lines))
+
+    def drain(self, limit=0.5):
+        """Reads what the child writes within `limit` seconds."""
+        until = time.monotonic() + limit
+        while time.monotonic() < until and self._take(0.05):
+            pass
+
+    def stop(self, sig=signal.SIGTERM):
+        if self.process.poll() is None:
+            self.process.send_signal(sig)
+            try:
+                self.process.wait(15)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait()
+        return self.process.returncode
+
+
+class Chromium:
+    """Headless Chromium over --remote-debugging-pipe: commands on fd 3, answers and events on
+    fd 4, each a JSON text ended by a NUL byte."""
+
+    def __init__(self, profile):
+        to_browser = os.pipe()
+        from_browser = os.pipe()
+
+        def plumbing():
+            # Through fresh numbers first, so that neither end lands on the other's place.
+            read_end, write_end = os.dup(to_browser[0]), os.dup(from_browser[1])
+            os.dup2(read_end, 3)
+            os.dup2(write_end, 4)
+
+        self.process = subprocess.Popen(
+            [CHROMIUM, "--headless", "--no-sandbox", "--disable-gpu", "--no-first-run",
+             "--remote-debugging-pipe", "--user-data-dir=" + profile, "--window-size=1000,700",
+             "about:blank"],
+            pass_fds=(3, 4), preexec_fn=plumbing,
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(to_browser[0])
+        os.close(from_browser[1])
+        self.out = to_browser[1]
+        self.inp = from_browser[0]
+        self.buffer = b""
+        self.next_id = 0
+        self.events = []
+
+    def _receive(self, limit):
+        while b"\0" not in self.buffer:
+            ready, _, _ = select.select([self.inp], [], [], limit)
+            if not ready:
+                return None
+            chunk = os.read(self.inp, 65536)
+            if not chunk:
+                raise AssertionError("Chromium closed its pipe")
+            self.buffer += chunk
+        message, self.buffer = self.buffer.split(b"\0", 1)
+        return json.loads(message)
+
+    def call(self, method, params=None, session=None, limit=20):
+        self.next_id += 1
+        message = {"id": self.next_id, "method": method, "params": params or {}}
+        if session:
+            message["sessionId"] = session
+        os.write(self.out, json.dumps(message).encode() + b"\0")
+        until = time.monotonic() + limit
+        while time.monotonic() < until:
+            answer = self._receive(max(0.01, until - time.monotonic()))
+            if answer is None:
+                break
+            if answer.get("id") == self.next_id:
+                if "error" in answer:
+                    raise AssertionError("%s: %s" % (method, answer["error"]))
+                return answer["result"]
+            self.events.append(answer)
+        raise AssertionError("no answer to " + method)
+
+    def pump(self, limit):
+        answer = self._receive(limit)
+        if answer is not None:
+            self.events.append(answer)
+
+    def close(self):
+        try:
+            os.write(self.out, json.dumps({"id": 0, "method": "Browser.close"}).encode() + b"\0")
+            self.process.wait(10)
+        except (OSError, subprocess.TimeoutExpired):
+            self.process.kill()
+            self.process.wait()
+        os.close(self.out)
+        os.close(self.inp)
+
+
+class BrowserUiTest(unittest.TestCase):
+    def setUp(self):
+        self.folder = tempfile.mkdtemp(prefix="pellux-browser-ui-")
+        for part in ("state", "logs", "run"):
+            os.mkdir(os.path.join(self.folder, part))
+        scenario_path = os.path.join(self.folder, "scenario.txt")
+        with open(scenario_path, "w") as file:
+            file.write(scenario())
+        self.children = []
+        self.server = self.start([BUILD + "/sim/pellux-reference-server", "--scenario",
+                                  scenario_path])
+        port = int(self.server.read_line(r"listening on 127\.0\.0\.1:(\d+)").group(1))
+        self.sim = self.start([BUILD + "/sim/pellux-sim"])
+        pty = self.sim.read_line(r"^(/dev/\S+)").group(1)
+        settings = {"Tracker": {"ServerHost": "127.0.0.1", "ServerPort": port,
+                                "ErrorHost": "127.0.0.1", "ErrorPort": port,
+                                "SerialPort": pty, "LogActivity": 1, "MaxLogDays": 1}}
+        with open(os.path.join(self.folder, "state", "settings.json"), "w") as file:
+            json.dump(settings, file)
+        environment = dict(os.environ, STATE_DIRECTORY=self.folder + "/state",
+                           LOGS_DIRECTORY=self.folder + "/logs",
+                           RUNTIME_DIRECTORY=self.folder + "/run")
+        self.daemon = self.start([BUILD + "/service/uplinker"], env=environment,
+                                 stderr=subprocess.DEVNULL)
+        self.socket = self.folder + "/run/service.sock"
+        until = time.monotonic() + 20
+        while not os.path.exists(self.socket) and time.monotonic() < until:
+            time.sleep(0.1)
+        self.assertTrue(os.path.exists(self.socket), "the daemon made no socket")
+
+    def tearDown(self):
+        for child in reversed(self.children):
+            child.stop()
+            child.process.stdout.close()
+        shutil.rmtree(self.folder, ignore_errors=True)
+
+    def start(self, arguments, **options):
+        child = Process(arguments, **options)
+        self.children.append(child)
+        return child
+
+    def start_ui(self):
+        ui = self.start([BUILD + "/tools/pelluxctl/pelluxctl", "--socket", self.socket, "ui",
+                         "--no-browser"])
+        url = ui.read_line(r"the page is at (http://127\.0\.0\.1:\d+/[0-9a-f]{32}/)$").group(1)
+        return ui, url
+
+    def fields_posted(self):
+        """The fields of each request the reference server printed."""
+        requests = []
+        self.server.drain()
+        for line in self.server.lines:
+            match = re.match(r"POST (\S+) \(\d+ bytes\): (.*)$", line)
+            if match:
+                requests.append((match.group(1), urllib.parse.parse_qs(match.group(2))))
+        return requests
+
+    def request(self, url, method="GET", host=None, origin=None, body=None):
+        parts = urllib.parse.urlsplit(url)
+        connection = http.client.HTTPConnection(parts.hostname, parts.port, timeout=10)
+        headers = {"Host": host or parts.netloc}
+        if origin is not None:
+            headers["Origin"] = origin
+        if body is not None:
+            headers["Content-Type"] = "application/x-www-form-urlencoded"
+        connection.request(method, parts.path, body=body, headers=headers)
+        response = connection.getresponse()
+        result = (response.status, response.read(), dict(response.getheaders()))
+        connection.close()
+        return result
+
+    def test_refuses_requests_without_the_token_for_another_host_or_from_another_origin(self):
+        ui, url = self.start_ui()
+        origin = url[:url.index("/", len("http://"))]
+        token_path = urllib.parse.urlsplit(url).path
+        status, body, headers = self.request(url)
+        self.assertEqual(status, 200)
+        self.assertIn(b'sandbox="allow-forms"', body)
+        self.assertIn("script-src 'nonce-", headers["Content-Security-Policy"])
+        wrong = origin + "/" + "0" * 32 + "/"
+        for case, arguments in {
+                "no token": dict(url=origin + "/"),
+                "another token": dict(url=wrong),
+                "token as a query": dict(url=origin + "/?token=" + token_path.strip("/")),
+                "rebinding host": dict(url=url, host="attacker.example:" + url.split(":")[2]
+                                       .split("/")[0]),
+                "localhost name": dict(url=url, host="localhost"),
+                "post from another site": dict(url=url + "finish", method="POST",
+                                               origin="https://attacker.example", body=""),
+                "post without an origin": dict(url=url + "finish", method="POST", body=""),
+                "null origin outside a form": dict(url=url + "finish", method="POST",
+                                                   origin="null", body=""),
+        }.items():
+            with self.subTest(case):
+                self.assertEqual(self.request(**arguments)[0], 403)
+        # The session goes on: none of these finished it.
+        self.assertIsNone(ui.process.poll())
+        ui.stop(signal.SIGINT)
+        self.assertEqual(ui.process.returncode, 0)
+        ui.read_line(r"^session finished \(Ctrl-C\)$")
+
+    @unittest.skipUnless(CHROMIUM, "Chromium is not installed")
+    def test_a_whole_setup_session_in_chromium(self):
+        ui, url = self.start_ui()
+        browser = Chromium(os.path.join(self.folder, "chromium"))
+        try:
+            self.run_in_browser(browser, ui, url)
+        finally:
+            browser.close()
+        self.assertEqual(ui.process.wait(20), 0)
+        ui.read_line(r"^session finished \(Finish pressed in the browser\)$")
+
+    def run_in_browser(self, browser, ui, url):
+        target = browser.call("Target.createTarget", {"url": "about:blank"})["targetId"]
+        page = browser.call("Target.attachToTarget", {"targetId": target, "flatten": True})[
+            "sessionId"]
+        browser.call("Page.enable", session=page)
+        browser.call("Runtime.enable", session=page)
+        browser.call("Log.enable", session=page)
+        browser.call("Target.setAutoAttach", {"autoAttach": True, "waitForDebuggerOnStart": False, "flatten": True}, session=page)
+        browser.call("Page.navigate", {"url": url}, session=page)
+
+        def evaluate(expression, session=page, context=None):
+            params = {"expression": expression, "returnByValue": True}
+            if context is not None:
+                params["contextId"] = context
+            return browser.call("Runtime.evaluate", params, session=session)["result"].get(
+                "value")
+
+        def wait_for(what, check, limit=30):
+            until = time.monotonic() + limit
+            while time.monotonic() < until:
+                value = check()
+                if value:
+                    return value
+                browser.pump(0.2)
+            raise AssertionError("the page never showed " + what)
+
+        def in_frame(expression):
+            # The frame is another origin (its sandbox) in a process of its own, another target
+            # to the protocol: its document is read in a world of the test's own made in the
+            # frame as it is now, which the sandbox does not stop.
+            frames = [event["params"] for event in browser.events
+                      if event.get("method") == "Target.attachedToTarget"
+                      and event["params"]["targetInfo"]["type"] == "iframe"]
+            if not frames:
+                return None
+            session, frame = frames[-1]["sessionId"], frames[-1]["targetInfo"]["targetId"]
+            try:
+                world = browser.call("Page.createIsolatedWorld",
+                                     {"frameId": frame, "grantUniveralAccess": True},
+                                     session=session)["executionContextId"]
+                return evaluate(expression, session=session, context=world)
+            except AssertionError:
+                return None
+
+        wait_for("the first page", lambda: evaluate(
+            "document.getElementById('frame').src.endsWith('/page/1/')"))
+        wait_for("the form", lambda: in_frame("!!document.getElementById('next')"))
+        # The server's script did not run.
+        self.assertEqual(in_frame("document.title"), "")
+        wait_for("the status line", lambda: evaluate(
+            "document.getElementById('lines').textContent.includes('Welcome')"))
+        shot = browser.call("Page.captureScreenshot", {"format": "png"}, session=page)["data"]
+        os.makedirs(ARTEFACTS, exist_ok=True)
+        with open(os.path.join(ARTEFACTS, "browser-ui-first-page.png"), "wb") as file:
+            file.write(base64.b64decode(shot))
+
+        in_frame("document.getElementById('name').value = 'Ann Smith & co';"
+                 "document.getElementById('email').value = 'ann+pellux@example.org';"
+                 "document.getElementById('next').click(); true")
+        ui.read_line(r"^form of page 1 sent$")
+        wait_for("the second page", lambda: evaluate(
+            "document.getElementById('frame').src.endsWith('/page/2/')"))
+        posted = [fields for path, fields in self.fields_posted()]
+        self.assertGreaterEqual(len(posted), 2, self.server.lines)
+        self.assertEqual(posted[1].get("name"), ["Ann Smith & co"])
+        self.assertEqual(posted[1].get("email"), ["ann+pellux@example.org"])
+        self.assertEqual(posted[1].get("clientMode"), ["setup"])
+        evaluate("document.getElementById('finish').click(); true")
+        wait_for("the end", lambda: evaluate(
+            "document.getElementById('ended').textContent.includes('finished')"))
+
+
+if __name__ == "__main__":
+    if len(sys.argv) < 3:
+        sys.exit(__doc__)
+    BUILD, ARTEFACTS = sys.argv[1], sys.argv[2]
+    unittest.main(argv=sys.argv[:1], verbosity=2)
