@@ -67,6 +67,30 @@ TEST(PelluxctlArguments, CommandsAndTheirArguments) {
   EXPECT_EQ(session.options.forms, (std::vector<std::string>{"a=1&b=2", "-"}));
 }
 
+TEST(PelluxctlArguments, UiTakesAModeOfSetupByDefaultAndMayLeaveTheBrowserClosed) {
+  struct Case {
+    std::vector<std::string> arguments;
+    std::string mode;
+    bool noBrowser;
+  };
+  const Case cases[] = {
+      {{"ui"}, "setup", false},
+      {{"ui", "settings"}, "settings", false},
+      {{"ui", "--no-browser"}, "setup", true},
+      {{"ui", "--no-browser", "Standard"}, "Standard", true},
+      {{"--socket", "/tmp/s.sock", "ui", "settings", "--no-browser"}, "settings", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.arguments.size());
+    const auto parse = ParsePelluxctlArguments(c.arguments);
+    ASSERT_EQ(parse.outcome, Outcome::kRun) << parse.text;
+    EXPECT_EQ(parse.options.command, Command::kUi);
+    EXPECT_EQ(parse.options.mode, c.mode);
+    EXPECT_EQ(parse.options.noBrowser, c.noBrowser);
+  }
+  EXPECT_NE(PelluxctlUsage().find("  ui [MODE] [--no-browser]"), std::string::npos);
+}
+
 TEST(PelluxctlArguments, DoctorPrintsJsonOnlyWhenAsked) {
   struct Case {
     std::vector<std::string> arguments;
@@ -155,6 +179,11 @@ TEST(PelluxctlArguments, HostileArgumentsAreUsageErrors) {
       {{"doctor", "--verbose"}, "doctor: unknown option '--verbose'"},
       {{"doctor", "json"}, "doctor: unknown option 'json'"},
       {{"doctor", "--json", "now"}, "doctor: unknown option 'now'"},
+      {{"ui", "setup", "again"}, "ui takes one mode, not 'again' too"},
+      {{"ui", "set up"}, "ui takes a mode of one word"},
+      {{"ui", ""}, "ui takes a mode of one word"},
+      {{"ui", "--no-browser", "--no-browser"}, "ui takes --no-browser once"},
+      {{"ui", "--port", "80"}, "ui: unknown option '--port'"},
       {{"session", "setup", "--form", std::string(kMaxUiMessageBytes, 'f')},
        "session: --form data is longer than a message may be"},
   };
