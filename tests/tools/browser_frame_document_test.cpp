@@ -23,6 +23,8 @@ TEST(FrameDocumentTest, EveryFormPostsToPelluxctlWithTheRestKept) {
       {"<form>a</form>", "<form" + kOurs + "a</form>"},
       {"<FORM>a</FORM>", "<form" + kOurs + "a</FORM>"},
       {"<form/>", "<form" + kOurs},
+      {"<form a=b/>", "<form a=b/" + kOurs},
+      {"<form id=x / >", "<form id=x" + kOurs},
       {"<form id=f class='x y'>", "<form id=f class='x y'" + kOurs},
       {"<form action=\"https://evil.example/\" method=get target=_top enctype=text/plain id=f>",
        "<form id=f" + kOurs},

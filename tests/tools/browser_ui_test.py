@@ -7,7 +7,7 @@ shown, Finish ends the session. Requests without the token, for a foreign Host a
 foreign origin get 403. A screenshot of the first page is kept beside the test's other files.
 
 usage: browser_ui_test.py BUILD_DIR ARTEFACT_DIR
-Skipped (exit 77) when Chromium is not installed."""
+The browser's tests are skipped when Chromium is not installed."""
 
 import base64
 import http.client
@@ -17,6 +17,7 @@ import re
 import select
 import shutil
 import signal
+import socket
 import subprocess
 import sys
 import tempfile
@@ -39,14 +40,18 @@ SECOND_PAGE = ("<h2>All set</h2><p id=\"done\">Your Pellux is ready. Press Finis
                "<form><input type=\"hidden\" name=\"step\" value=\"3\"></form>")
 
 
-def scenario():
-    def document(text, page, message):
-        return ('<p><response host="{host}" port="{port}" path="/upload">' + text +
-                '</response><clientDisplay><message>' + message + '</message>'
-                '<dialog containsForm="true" width="560" height="320"><![CDATA[' + page +
-                ']]></dialog></clientDisplay></p>')
-    return (document("step=2", FIRST_PAGE, "Welcome") + "\n---\n" +
-            document("step=3", SECOND_PAGE, "Almost done") + "\n")
+def document(text, page, message, form=True):
+    return ('<p><response host="{host}" port="{port}" path="/upload">' + text +
+            '</response><clientDisplay><message>' + message + '</message>'
+            '<dialog containsForm="' + ("true" if form else "false") +
+            '" width="560" height="320"><![CDATA[' + page + ']]></dialog></clientDisplay></p>')
+
+
+# Two pages, each waiting for its form.
+TWO_PAGES = (document("step=2", FIRST_PAGE, "Welcome") + "\n---\n" +
+             document("step=3", SECOND_PAGE, "Almost done") + "\n")
+# One page without a form: the session posts on, the server has nothing more, the session ends.
+ONE_PAGE = document("step=2", "<p>Nothing to do.</p>", "Welcome", form=False) + "\n"
 
 
 class Process:
@@ -178,12 +183,14 @@ class Chromium:
 class BrowserUiTest(unittest.TestCase):
     def setUp(self):
         self.folder = tempfile.mkdtemp(prefix="pellux-browser-ui-")
+        self.children = []
+
+    def start_daemon(self, scenario):
         for part in ("state", "logs", "run"):
             os.mkdir(os.path.join(self.folder, part))
         scenario_path = os.path.join(self.folder, "scenario.txt")
         with open(scenario_path, "w") as file:
-            file.write(scenario())
-        self.children = []
+            file.write(scenario)
         self.server = self.start([BUILD + "/sim/pellux-reference-server", "--scenario",
                                   scenario_path])
         port = int(self.server.read_line(r"listening on 127\.0\.0\.1:(\d+)").group(1))
@@ -216,7 +223,8 @@ class BrowserUiTest(unittest.TestCase):
         self.children.append(child)
         return child
 
-    def start_ui(self):
+    def start_ui(self, scenario=TWO_PAGES):
+        self.start_daemon(scenario)
         ui = self.start([BUILD + "/tools/pelluxctl/pelluxctl", "--socket", self.socket, "ui",
                          "--no-browser"])
         url = ui.read_line(r"the page is at (http://127\.0\.0\.1:\d+/[0-9a-f]{32}/)$").group(1)
@@ -276,6 +284,46 @@ class BrowserUiTest(unittest.TestCase):
         self.assertEqual(ui.process.returncode, 0)
         ui.read_line(r"^session finished \(Ctrl-C\)$")
 
+    def mode(self):
+        status = subprocess.run([BUILD + "/tools/pelluxctl/pelluxctl", "--socket", self.socket,
+                                 "status", "--json"], capture_output=True, text=True, timeout=20)
+        return json.loads(status.stdout)["mode"]
+
+    def test_a_session_the_service_ends_is_shown_as_ended(self):
+        ui, url = self.start_ui(ONE_PAGE)
+        parts = urllib.parse.urlsplit(url)
+        events = socket.create_connection((parts.hostname, parts.port), timeout=20)
+        events.sendall(("GET %sevents HTTP/1.1\r\nHost: %s\r\n\r\n" %
+                        (parts.path, parts.netloc)).encode())
+        received = b""
+        while b"event: ended" not in received:
+            chunk = events.recv(65536)
+            if not chunk:
+                break
+            received += chunk
+        events.close()
+        self.assertIn(b'event: ended\ndata: {"text":"The session has ended."}', received)
+        self.assertIn(b'event: info\ndata: {"text":"Welcome"}', received)
+        ui.read_line(r"^the service ended the session$")
+        self.assertEqual(ui.process.wait(20), 0)
+        self.assertEqual(self.mode(), "standard")
+
+    @unittest.skipUnless(CHROMIUM, "Chromium is not installed")
+    def test_closing_the_page_finishes_the_session(self):
+        ui, url = self.start_ui()
+        browser = Chromium(os.path.join(self.folder, "chromium"))
+        try:
+            target, _, evaluate, wait_for = self.open_page(browser, url)
+            wait_for("the first page", lambda: evaluate(
+                "document.getElementById('frame').src.endsWith('/page/1/')"))
+            self.assertEqual(self.mode(), "setup")
+            browser.call("Target.closeTarget", {"targetId": target})
+            ui.read_line(r"^session finished \(the page was closed\)$")
+        finally:
+            browser.close()
+        self.assertEqual(ui.process.wait(20), 0)
+        self.assertEqual(self.mode(), "standard")
+
     @unittest.skipUnless(CHROMIUM, "Chromium is not installed")
     def test_a_whole_setup_session_in_chromium(self):
         ui, url = self.start_ui()
@@ -286,15 +334,18 @@ class BrowserUiTest(unittest.TestCase):
             browser.close()
         self.assertEqual(ui.process.wait(20), 0)
         ui.read_line(r"^session finished \(Finish pressed in the browser\)$")
+        self.assertEqual(self.mode(), "standard")
 
-    def run_in_browser(self, browser, ui, url):
+    def open_page(self, browser, url):
+        """A new tab on `url`: its target, its session, and how to ask it and wait for it."""
         target = browser.call("Target.createTarget", {"url": "about:blank"})["targetId"]
         page = browser.call("Target.attachToTarget", {"targetId": target, "flatten": True})[
             "sessionId"]
         browser.call("Page.enable", session=page)
         browser.call("Runtime.enable", session=page)
-        browser.call("Log.enable", session=page)
-        browser.call("Target.setAutoAttach", {"autoAttach": True, "waitForDebuggerOnStart": False, "flatten": True}, session=page)
+        # The sandboxed frame runs in a process of its own: a target the test attaches to.
+        browser.call("Target.setAutoAttach", {"autoAttach": True, "waitForDebuggerOnStart": False,
+                                              "flatten": True}, session=page)
         browser.call("Page.navigate", {"url": url}, session=page)
 
         def evaluate(expression, session=page, context=None):
@@ -312,6 +363,11 @@ class BrowserUiTest(unittest.TestCase):
                     return value
                 browser.pump(0.2)
             raise AssertionError("the page never showed " + what)
+
+        return target, page, evaluate, wait_for
+
+    def run_in_browser(self, browser, ui, url):
+        _, page, evaluate, wait_for = self.open_page(browser, url)
 
         def in_frame(expression):
             # The frame is another origin (its sandbox) in a process of its own, another target

@@ -50,10 +50,8 @@ std::size_t CopyAttributes(std::string_view html, std::size_t at, std::string& o
     const std::size_t start = i;
     while (i < html.size() && (IsTagSpace(html[i]) || html[i] == '/')) ++i;
     if (i >= html.size()) return std::string_view::npos;
-    if (html[i] == '>') {
-      out.append(html.substr(start, i - start));
-      return i + 1;
-    }
+    // The blanks and slashes before the ">" are left out: ours come after the last attribute.
+    if (html[i] == '>') return i + 1;
     const std::size_t nameStart = i;
     // A name runs to a blank, "/", ">" or "=" (not at its first byte).
     ++i;
@@ -93,10 +91,6 @@ std::string FrameDocument(std::string_view html, std::string_view formAction) {
     const std::size_t end = CopyAttributes(html, at + 5, tag);
     // A tag that never ends is no form to a browser either: left as it is.
     if (end == std::string_view::npos) break;
-    // The attributes kept end before the ">" (and a "/" a self-closing spelling may have).
-    std::size_t keep = tag.size();
-    while (keep > 5 && (tag[keep - 1] == '/' || IsTagSpace(tag[keep - 1]))) --keep;
-    tag.resize(keep);
     tag += " action=\"";
     tag += formAction;
     tag += "\" method=\"post\" enctype=\"application/x-www-form-urlencoded\">";
