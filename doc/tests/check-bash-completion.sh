@@ -72,7 +72,7 @@ expect() {
   cases=$((cases + 1))
 }
 
-commands='doctor finish logging open proxy refresh session status'
+commands='doctor finish logging open proxy refresh session status ui'
 proxy_options='--auto-config-url --auto-discovery-flags --bypass --flags --help --selection --server
   --server-override'
 expect "pelluxctl " "$commands"
@@ -108,6 +108,10 @@ expect "pelluxctl doctor " "--json"
 expect "pelluxctl doctor --j" "--json"
 expect "pelluxctl --socket /run/pellux/service.sock doctor -" "--json"
 expect "pelluxctl session " ""
+expect "pelluxctl u" "ui"
+expect "pelluxctl ui " "--no-browser"
+expect "pelluxctl ui setup --" "--no-browser"
+expect "pelluxctl --socket /tmp/s ui -" "--no-browser"
 expect "pelluxctl session setup --" "--form --html"
 expect "pelluxctl session setup --html " "- pages-here pages-there"
 expect "pelluxctl session setup --html pages-h" "pages-here"

@@ -335,6 +335,8 @@ class BrowserUiTest(unittest.TestCase):
         self.assertEqual(ui.process.wait(20), 0)
         ui.read_line(r"^session finished \(Finish pressed in the browser\)$")
         self.assertEqual(self.mode(), "standard")
+        with open(os.path.join(ARTEFACTS, "browser-ui-session.txt"), "w") as file:
+            file.write("$ pelluxctl ui --no-browser\n" + "\n".join(ui.lines) + "\n")
 
     def open_page(self, browser, url):
         """A new tab on `url`: its target, its session, and how to ask it and wait for it."""
