@@ -1,9 +1,11 @@
 // A UI session end to end, on Linux and under Wine: the whole uploader with the platform's
 // user interface, the service pipe on the real listener (a Unix socket, a named pipe), the
-// reference upload server over loopback HTTP, and pelluxctl's core as the UI.
+// reference upload server over loopback HTTP, and pelluxctl's core as the UI (its session
+// command, and its browser page).
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -14,6 +16,9 @@
 #include "sim/reference_server.h"
 #include "sim/virtual_clock.h"
 #include "sim/virtual_device_bus.h"
+#include "tests/support/linux_side_fetch.h"
+#include "tests/support/locked_text.h"
+#include "tests/support/loopback_http.h"
 #include "tests/support/ui_channel_platform.h"
 #include "tools/pelluxctl/pelluxctl_runner.h"
 #include "ui/channel/service_pipe.h"
@@ -116,6 +121,84 @@ TEST_F(UiSessionTest, PageReachesTheUiAndTheFormReachesTheServer) {
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(page), {}), "<form>name?</form>");
   EXPECT_NE(out.str().find("info: Welcome\n"), std::string::npos) << out.str();
   EXPECT_NE(out.str().find("page 1 (400x300): "), std::string::npos) << out.str();
+}
+
+// pelluxctl ui as a browser uses it, with the page asked for by a program of the Linux side
+// (under Wine, a native Linux process) and the form posted as the page's frame posts it.
+TEST_F(UiSessionTest, TheBrowserPageShowsTheSessionAndItsFormReachesTheServer) {
+  const std::string port = std::to_string(server.Port());
+  const auto page = [&](const std::string& text, const std::string& html) {
+    return "<p><response host=\"127.0.0.1\" port=\"" + port + "\" path=\"/upload\">" + text +
+           "</response><clientDisplay><dialog containsForm=\"true\"><![CDATA[" + html +
+           "]]></dialog></clientDisplay></p>";
+  };
+  server.ScriptDocuments({page("step=2", "<form method=get><input name=name></form>"),
+                          page("step=3", "<p>Done.</p>")});
+
+  PelluxctlOptions options;
+  options.command = PelluxctlOptions::Command::kUi;
+  options.service = platform.ServiceAddress();
+  options.mode = "setup";
+  options.noBrowser = true;
+  std::string error;
+  auto connection = UiConnection::Open(options.service, platform.ReplyName("browser"), error);
+  ASSERT_NE(connection, nullptr) << error;
+  LockedText outText;
+  std::ostream out(&outText);
+  std::ostringstream err;
+  std::istringstream in;
+  std::atomic<bool> interrupted{false};
+  int status = -1;
+  std::thread ctl([&] {
+    status = RunPelluxctl(options, *connection, {out, err, in, interrupted, 5000ms, 200ms});
+  });
+  const auto printed = [&](const std::string& text) {
+    return Eventually([&] { return outText.Text().find(text) != std::string::npos; });
+  };
+
+  const bool shown = printed("page 1 shown");
+  const std::string text = outText.Text();
+  const std::string mark = "the page is at ";
+  const std::size_t at = text.find(mark);
+  if (!shown || at == std::string::npos) {
+    interrupted.store(true);
+    ctl.join();
+    FAIL() << text << err.str();
+  }
+  const std::string url = text.substr(at + mark.size(), text.find('\n', at) - at - mark.size());
+  const std::string origin = url.substr(0, url.find('/', std::string("http://").size()));
+  const std::string path = url.substr(origin.size());
+  const auto webPort = static_cast<std::uint16_t>(std::stoi(origin.substr(origin.rfind(':') + 1)));
+
+  const auto fetched = FetchFromLinuxSide(url);
+  ASSERT_TRUE(fetched.has_value());
+  EXPECT_EQ(fetched->rfind("200 ", 0), 0U) << *fetched;
+  EXPECT_NE(fetched->find("sandbox=\"allow-forms\""), std::string::npos) << *fetched;
+  const auto frame = FetchFromLinuxSide(url + "page/1/");
+  ASSERT_TRUE(frame.has_value());
+  EXPECT_NE(frame->find("<form action=\"" + url + "page/1/form\" method=\"post\""),
+            std::string::npos)
+      << *frame;
+
+  using boost::beast::http::verb;
+  const std::string host = origin.substr(std::string("http://").size());
+  EXPECT_EQ(LoopbackHttp(webPort, verb::post, path + "page/1/form", host, "null",
+                         "name=Ann+Smith%21")
+                .status,
+            200U);
+  const bool second = printed("page 2 shown");
+  EXPECT_EQ(LoopbackHttp(webPort, verb::post, path + "finish", host, origin).status, 204U);
+  ctl.join();
+  ASSERT_TRUE(second) << outText.Text();
+  EXPECT_EQ(status, kPelluxctlOk) << err.str();
+  EXPECT_NE(outText.Text().find("form of page 1 sent\n"), std::string::npos) << outText.Text();
+  EXPECT_NE(outText.Text().find("session finished (Finish pressed in the browser)\n"),
+            std::string::npos)
+      << outText.Text();
+  const auto requests = server.Requests();
+  ASSERT_GE(requests.size(), 2U);
+  EXPECT_EQ(requests[1].body.rfind("name=Ann%20Smith!&", 0), 0U) << requests[1].body;
+  EXPECT_TRUE(Eventually([&] { return uploader->Engine().Mode() == "standard"; }));
 }
 
 TEST_F(UiSessionTest, WithoutPollsTheWatchdogFinishesTheSession) {

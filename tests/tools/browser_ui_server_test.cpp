@@ -18,6 +18,7 @@
 
 #include "tests/support/eventually.h"
 #include "tests/support/linux_side_fetch.h"
+#include "tests/support/loopback_http.h"
 
 namespace Pellux {
 namespace {
@@ -65,12 +66,7 @@ class RecordingRequests : public BrowserUiRequests {
   std::vector<std::string> problems_;
 };
 
-struct Reply {
-  unsigned status = 0;
-  std::string body;
-  std::string type;
-  std::string policy;
-};
+using Reply = LoopbackReply;
 
 class BrowserUiServerTest : public ::testing::Test {
  protected:
@@ -89,26 +85,9 @@ class BrowserUiServerTest : public ::testing::Test {
 
   Reply Send(http::verb method, const std::string& target, std::optional<std::string> hostField,
              std::optional<std::string> originField = std::nullopt, std::string body = {},
-             std::string type = "application/x-www-form-urlencoded") {
-    asio::io_context io;
-    beast::tcp_stream stream(io);
-    stream.expires_after(10s);
-    stream.connect(tcp::endpoint(asio::ip::address_v4::loopback(), port));
-    http::request<http::string_body> request(method, target, 11);
-    if (hostField) request.set(http::field::host, *hostField);
-    if (originField) request.set(http::field::origin, *originField);
-    if (method == http::verb::post) {
-      request.set(http::field::content_type, type);
-      request.body() = std::move(body);
-      request.prepare_payload();
-    }
-    http::write(stream, request);
-    beast::flat_buffer buffer;
-    http::response<http::string_body> response;
-    http::read(stream, buffer, response);
-    return {response.result_int(), response.body(),
-            std::string(response[http::field::content_type]),
-            std::string(response["Content-Security-Policy"])};
+             const std::string& type = "application/x-www-form-urlencoded") {
+    return LoopbackHttp(port, method, target, std::move(hostField), std::move(originField),
+                        std::move(body), type);
   }
 
   Reply Get(const std::string& target) { return Send(http::verb::get, target, host); }
