@@ -182,10 +182,10 @@ TEST_F(UiSessionTest, TheBrowserPageShowsTheSessionAndItsFormReachesTheServer) {
 
   using boost::beast::http::verb;
   const std::string host = origin.substr(std::string("http://").size());
-  EXPECT_EQ(LoopbackHttp(webPort, verb::post, path + "page/1/form", host, "null",
-                         "name=Ann+Smith%21")
-                .status,
-            200U);
+  EXPECT_EQ(
+      LoopbackHttp(webPort, verb::post, path + "page/1/form", host, "null", "name=Ann+Smith%21")
+          .status,
+      200U);
   const bool second = printed("page 2 shown");
   EXPECT_EQ(LoopbackHttp(webPort, verb::post, path + "finish", host, origin).status, 204U);
   ctl.join();

@@ -9,8 +9,6 @@
 
 #include "tests/support/linux_side_fetch.h"
 
-extern char** environ;
-
 namespace Pellux {
 
 std::optional<std::string> FetchFromLinuxSide(const std::string& url) {
@@ -22,8 +20,8 @@ std::optional<std::string> FetchFromLinuxSide(const std::string& url) {
   std::string script = kLinuxSideFetchScript;
   std::string target = url;
   std::string outPath = out.string();
-  char* arguments[] = {program.data(), flag.data(), script.data(), target.data(), outPath.data(),
-                       nullptr};
+  char* arguments[] = {program.data(), flag.data(),    script.data(),
+                       target.data(),  outPath.data(), nullptr};
   pid_t child = 0;
   if (posix_spawn(&child, program.c_str(), nullptr, nullptr, arguments, environ) != 0) {
     std::cerr << "cannot start " << program << "\n";

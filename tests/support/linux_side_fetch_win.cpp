@@ -28,8 +28,8 @@ std::optional<std::string> FetchFromLinuxSide(const std::string& url) {
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION process{};
-  if (CreateProcessW(L"Z:\\usr\\bin\\python3", command.data(), nullptr, nullptr, FALSE, 0,
-                     nullptr, nullptr, &startup, &process) == 0) {
+  if (CreateProcessW(L"Z:\\usr\\bin\\python3", command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                     nullptr, &startup, &process) == 0) {
     std::cerr << "CreateProcessW(Z:\\usr\\bin\\python3) failed: " << GetLastError() << "\n";
     return std::nullopt;
   }

@@ -31,8 +31,7 @@ inline LoopbackReply LoopbackHttp(std::uint16_t port, boost::beast::http::verb m
   boost::asio::io_context io;
   boost::beast::tcp_stream stream(io);
   stream.expires_after(std::chrono::seconds(10));
-  stream.connect(
-      boost::asio::ip::tcp::endpoint(boost::asio::ip::address_v4::loopback(), port));
+  stream.connect(boost::asio::ip::tcp::endpoint(boost::asio::ip::address_v4::loopback(), port));
   http::request<http::string_body> request(method, target, 11);
   if (host) request.set(http::field::host, *host);
   if (origin) request.set(http::field::origin, *origin);
@@ -45,8 +44,7 @@ inline LoopbackReply LoopbackHttp(std::uint16_t port, boost::beast::http::verb m
   boost::beast::flat_buffer buffer;
   http::response<http::string_body> response;
   http::read(stream, buffer, response);
-  return {response.result_int(), response.body(),
-          std::string(response[http::field::content_type]),
+  return {response.result_int(), response.body(), std::string(response[http::field::content_type]),
           std::string(response["Content-Security-Policy"])};
 }
 

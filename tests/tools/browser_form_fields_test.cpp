@@ -1,8 +1,8 @@
 // A form's fields between the browser's encoding and the one the service posts.
 
-#include "tools/pelluxctl/browser/form_fields.h"
-
 #include <gtest/gtest.h>
+
+#include "tools/pelluxctl/browser/form_fields.h"
 
 namespace Pellux {
 namespace {
@@ -15,7 +15,8 @@ TEST(FormFieldsTest, ReadsWhatBrowsersSend) {
   const std::vector<Case> cases = {
       {"", {}},
       {"a=1", {{"a", "1"}}},
-      {"name=Ann+Smith&mail=ann%2Bx%40example.org", {{"name", "Ann Smith"}, {"mail", "ann+x@example.org"}}},
+      {"name=Ann+Smith&mail=ann%2Bx%40example.org",
+       {{"name", "Ann Smith"}, {"mail", "ann+x@example.org"}}},
       {"a=%e2%82%AC", {{"a", "\xe2\x82\xac"}}},
       {"a=&b", {{"a", ""}, {"b", ""}}},
       {"&&a=1&&", {{"a", "1"}}},

@@ -1,9 +1,9 @@
 // The service's page as the frame shows it: every form sent back to pelluxctl, nothing else
 // changed.
 
-#include "tools/pelluxctl/browser/frame_document.h"
-
 #include <gtest/gtest.h>
+
+#include "tools/pelluxctl/browser/frame_document.h"
 
 namespace Pellux {
 namespace {

@@ -46,7 +46,10 @@ TEST(PageFeedTest, KeepsTheLastLinesAndNeverThrowsOverBytes) {
   EXPECT_NE(snapshot.find("line 10\""), std::string::npos);
   EXPECT_NE(snapshot.find("line 59\""), std::string::npos);
   // Not UTF-8: replaced, not thrown.
-  EXPECT_EQ(feed.AddInfo("a\xff\xfe" "b"), "event: info\ndata: {\"text\":\"a\xef\xbf\xbd\xef\xbf\xbd" "b\"}\n\n");
+  EXPECT_EQ(feed.AddInfo("a\xff\xfe"
+                         "b"),
+            "event: info\ndata: {\"text\":\"a\xef\xbf\xbd\xef\xbf\xbd"
+            "b\"}\n\n");
 }
 
 TEST(PagePresenceTest, OpenWhileAStreamIsAndForTheGraceAfterTheLast) {

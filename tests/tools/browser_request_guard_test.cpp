@@ -1,8 +1,8 @@
 // Who may use the browser page: the token, the Host and the Origin, as a table.
 
-#include "tools/pelluxctl/browser/request_guard.h"
-
 #include <gtest/gtest.h>
+
+#include "tools/pelluxctl/browser/request_guard.h"
 
 namespace Pellux {
 namespace {
@@ -39,7 +39,13 @@ TEST(RequestGuardTest, LetsThroughOnlyTheTokenTheHostAndTheOwnOrigin) {
       {"the token alone", "GET", t, host, {}, false, "without the session's token"},
       {"a token one shorter", "GET", t.substr(0, t.size() - 1) + "/", host, {}, false, "token"},
       {"a token one longer", "GET", t + "0/", host, {}, false, "token"},
-      {"an upper-case token", "GET", "/00112233445566778899AABBCCDDEEFF/", host, {}, false, "token"},
+      {"an upper-case token",
+       "GET",
+       "/00112233445566778899AABBCCDDEEFF/",
+       host,
+       {},
+       false,
+       "token"},
       {"an empty token", "GET", "//", host, {}, false, "token"},
       {"a rebinding name", "GET", t + "/", "evil.example:43117", {}, false, "'evil.example:43117'"},
       {"localhost", "GET", t + "/", "localhost:43117", {}, false, "host"},

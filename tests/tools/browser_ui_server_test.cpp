@@ -98,8 +98,7 @@ class BrowserUiServerTest : public ::testing::Test {
   // An event stream: its bytes as they come, read for `time` or until `until` is in them.
   class Stream {
    public:
-    Stream(std::uint16_t port, const std::string& target, const std::string& host)
-        : socket_(io_) {
+    Stream(std::uint16_t port, const std::string& target, const std::string& host) : socket_(io_) {
       socket_.connect(tcp::endpoint(asio::ip::address_v4::loopback(), port));
       const std::string request = "GET " + target + " HTTP/1.1\r\nHost: " + host + "\r\n\r\n";
       asio::write(socket_, asio::buffer(request));
@@ -109,11 +108,11 @@ class BrowserUiServerTest : public ::testing::Test {
       while (received_.find(until) == std::string::npos && std::chrono::steady_clock::now() < end) {
         std::array<char, 4096> chunk{};
         bool done = false;
-        socket_.async_read_some(asio::buffer(chunk), [&](boost::system::error_code error,
-                                                         std::size_t size) {
-          if (!error) received_.append(chunk.data(), size);
-          done = true;
-        });
+        socket_.async_read_some(asio::buffer(chunk),
+                                [&](boost::system::error_code error, std::size_t size) {
+                                  if (!error) received_.append(chunk.data(), size);
+                                  done = true;
+                                });
         io_.restart();
         io_.run_for(std::chrono::duration_cast<std::chrono::milliseconds>(
             end - std::chrono::steady_clock::now()));
@@ -219,7 +218,8 @@ TEST_F(BrowserUiServerTest, AFormPostedInTheFrameReachesTheServiceInItsEncodingO
             415U);
   const auto forms = requests.Forms();
   ASSERT_EQ(forms.size(), 1U);
-  EXPECT_EQ(forms[0], (std::pair<int, std::string>{1, "user%20name=Ann%20Smith&mail=a%2bb%40c%2eorg&x="}));
+  EXPECT_EQ(forms[0],
+            (std::pair<int, std::string>{1, "user%20name=Ann%20Smith&mail=a%2bb%40c%2eorg&x="}));
 
   // A new page, a new form; a bad escape is refused and the page may still be answered.
   server->ShowPage({-1, -1, "<form></form>"});
@@ -255,8 +255,7 @@ TEST_F(BrowserUiServerTest, TheStreamGivesWhatHappenedThenEachChangeAndTellsWhet
     EXPECT_NE(text.find("Content-Type: text/event-stream"), std::string::npos) << text;
     EXPECT_NE(text.find("event: info\ndata: {\"text\":\"Welcome\"}\n\n"), std::string::npos);
     EXPECT_NE(text.find("event: status\ndata: {\"mode\":\"setup\"}\n\n"), std::string::npos);
-    EXPECT_EQ(server->Presence(std::chrono::steady_clock::now() + 1h),
-              PagePresence::State::kOpen);
+    EXPECT_EQ(server->Presence(std::chrono::steady_clock::now() + 1h), PagePresence::State::kOpen);
 
     server->ShowPage({560, 320, "<p>one</p>"});
     text = stream.ReadUntil("event: page");

@@ -9,7 +9,17 @@ namespace Pellux {
 
 // What pelluxctl was asked to do, read from its command line by a pure function.
 struct PelluxctlOptions {
-  enum class Command { kStatus, kLogging, kProxy, kRefresh, kOpen, kFinish, kSession, kDoctor, kUi };
+  enum class Command {
+    kStatus,
+    kLogging,
+    kProxy,
+    kRefresh,
+    kOpen,
+    kFinish,
+    kSession,
+    kDoctor,
+    kUi
+  };
 
   Command command = Command::kStatus;
   // status and doctor: print JSON; status: every change until Ctrl-C.

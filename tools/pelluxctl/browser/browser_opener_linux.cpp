@@ -1,13 +1,12 @@
 #include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <thread>
 
 #include "base/system_error.h"
 #include "tools/pelluxctl/browser/browser_opener.h"
-
-extern char** environ;
 
 namespace Pellux {
 

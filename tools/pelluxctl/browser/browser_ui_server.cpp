@@ -1,11 +1,11 @@
 #include "tools/pelluxctl/browser/browser_ui_server.h"
 
+#include <algorithm>
+#include <array>
+#include <boost/algorithm/string/predicate.hpp>
 #include <boost/asio.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
-#include <boost/algorithm/string/predicate.hpp>
-#include <algorithm>
-#include <array>
 #include <charconv>
 #include <deque>
 #include <mutex>
@@ -32,8 +32,8 @@ using tcp = asio::ip::tcp;
 using Response = http::response<http::string_body>;
 
 // A request's head and body; bigger ones are answered 431 or 413.
-constexpr std::size_t kHeaderLimit = 8 * 1024;
-constexpr std::size_t kBodyLimit = 64 * 1024;
+constexpr std::size_t kHeaderLimit = std::size_t{8} * 1024;
+constexpr std::size_t kBodyLimit = std::size_t{64} * 1024;
 // How long a connection may take to send its request.
 constexpr std::chrono::seconds kReadLimit{10};
 // An idle event stream gets a comment this often, so that a browser that has gone is noticed.
@@ -153,15 +153,14 @@ class EventStream : public std::enable_shared_from_this<EventStream> {
 
   // The browser sends nothing more on this connection: a read ends when it closes it.
   void WatchForClose() {
-    socket_.async_read_some(asio::buffer(sink_),
-                            [self = shared_from_this()](boost::system::error_code error,
-                                                        std::size_t) {
-                              if (error) {
-                                self->Close();
-                              } else {
-                                self->WatchForClose();
-                              }
-                            });
+    socket_.async_read_some(asio::buffer(sink_), [self = shared_from_this()](
+                                                     boost::system::error_code error, std::size_t) {
+      if (error) {
+        self->Close();
+      } else {
+        self->WatchForClose();
+      }
+    });
   }
 
   void KeepAlive() {
@@ -311,7 +310,7 @@ class Server final : public BrowserUiServer {
   // --- On the server's thread. ---
 
   void Handle(const std::shared_ptr<HttpConnection>& connection,
-              http::request<http::string_body> request) {
+              const http::request<http::string_body>& request) {
     const std::string host(request[http::field::host]);
     std::optional<std::string> origin;
     if (const auto found = request.find(http::field::origin); found != request.end()) {
@@ -324,7 +323,8 @@ class Server final : public BrowserUiServer {
     const unsigned version = request.version();
     if (!verdict.allowed) {
       // Browsers ask for an icon at the root by themselves: refused without a word.
-      if (request.target() != "/favicon.ico") requests_.OnProblem("refused " + verdict.why + " (403)");
+      if (request.target() != "/favicon.ico")
+        requests_.OnProblem("refused " + verdict.why + " (403)");
       connection->Respond(PlainResponse(http::status::forbidden, version, "Forbidden\n"));
       return;
     }
@@ -345,14 +345,15 @@ class Server final : public BrowserUiServer {
     } else if (get || post) {
       connection->Respond(PlainResponse(http::status::not_found, version, "Not found\n"));
     } else {
-      connection->Respond(PlainResponse(http::status::method_not_allowed, version,
-                                        "Method not allowed\n"));
+      connection->Respond(
+          PlainResponse(http::status::method_not_allowed, version, "Method not allowed\n"));
     }
   }
 
   void StreamClosed(EventStream* stream) {
     const auto found = std::ranges::find_if(
-        streams_, [stream](const std::shared_ptr<EventStream>& held) { return held.get() == stream; });
+        streams_,
+        [stream](const std::shared_ptr<EventStream>& held) { return held.get() == stream; });
     if (found == streams_.end()) return;
     streams_.erase(found);
     const std::lock_guard lock(presenceMutex_);

@@ -24,8 +24,8 @@ constexpr std::chrono::milliseconds kLastWords{500};
 
 class BrowserUiSession final : public BrowserUiRequests {
  public:
-  BrowserUiSession(const PelluxctlOptions& options, UiConnection& connection,
-                   const PelluxctlIo& io, std::string service)
+  BrowserUiSession(const PelluxctlOptions& options, UiConnection& connection, const PelluxctlIo& io,
+                   std::string service)
       : options_(options), connection_(connection), io_(io), service_(std::move(service)) {}
 
   int Run() {
@@ -47,8 +47,7 @@ class BrowserUiSession final : public BrowserUiRequests {
       io_.err << "pelluxctl: cannot open a browser: " << error
               << "; open the address above yourself\n";
     }
-    io_.out << "the page's Finish, closing the page or Ctrl-C finishes the session\n"
-            << std::flush;
+    io_.out << "the page's Finish, closing the page or Ctrl-C finishes the session\n" << std::flush;
 
     const std::string why = Loop();
     if (why.empty()) return kPelluxctlFailed;

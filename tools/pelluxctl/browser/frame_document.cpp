@@ -1,5 +1,6 @@
 #include "tools/pelluxctl/browser/frame_document.h"
 
+#include <algorithm>
 #include <array>
 
 namespace Pellux {
@@ -24,7 +25,8 @@ bool SameLetters(std::string_view a, std::string_view lower) {
 // Whether `html` holds a form's start tag at `at` (its "<").
 bool FormTagAt(std::string_view html, std::size_t at) {
   constexpr std::string_view kName = "form";
-  if (html.size() - at < 1 + kName.size() || !SameLetters(html.substr(at + 1, kName.size()), kName)) {
+  if (html.size() - at < 1 + kName.size() ||
+      !SameLetters(html.substr(at + 1, kName.size()), kName)) {
     return false;
   }
   const std::size_t after = at + 1 + kName.size();
@@ -35,10 +37,8 @@ bool FormTagAt(std::string_view html, std::size_t at) {
 // The attributes that say where and how a form goes: ours replace them.
 bool IsReplacedAttribute(std::string_view name) {
   constexpr std::array<std::string_view, 4> kReplaced = {"action", "method", "target", "enctype"};
-  for (const std::string_view replaced : kReplaced) {
-    if (SameLetters(name, replaced)) return true;
-  }
-  return false;
+  return std::ranges::any_of(
+      kReplaced, [name](std::string_view replaced) { return SameLetters(name, replaced); });
 }
 
 // Copies the attributes of the tag that starts at `at` (after its name) to `out`, leaving out

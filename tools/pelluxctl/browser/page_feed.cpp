@@ -12,9 +12,9 @@ std::string Json(const nlohmann::json& value) {
 }
 
 std::string PageEvent(const PageFeed::Page& page) {
-  return ServerSentEvent("page", Json({{"number", page.number},
-                                       {"width", page.page.width},
-                                       {"height", page.page.height}}));
+  return ServerSentEvent(
+      "page",
+      Json({{"number", page.number}, {"width", page.page.width}, {"height", page.page.height}}));
 }
 
 std::string InfoEvent(std::string_view line) {

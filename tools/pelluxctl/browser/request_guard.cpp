@@ -1,5 +1,6 @@
 #include "tools/pelluxctl/browser/request_guard.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace Pellux {
@@ -30,10 +31,7 @@ bool IsFormPath(std::string_view path) {
   }
   const std::string_view number =
       path.substr(kPage.size(), path.size() - kPage.size() - kForm.size());
-  for (const char c : number) {
-    if (c < '0' || c > '9') return false;
-  }
-  return true;
+  return std::ranges::all_of(number, [](char c) { return c >= '0' && c <= '9'; });
 }
 
 }  // namespace
