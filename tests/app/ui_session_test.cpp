@@ -182,6 +182,12 @@ TEST_F(UiSessionTest, TheBrowserPageShowsTheSessionAndItsFormReachesTheServer) {
 
   using boost::beast::http::verb;
   const std::string host = origin.substr(std::string("http://").size());
+  // Each "-" is escaped for the service: a body within the page's limit that makes a message
+  // past the service's is refused, and the page can still be answered.
+  EXPECT_EQ(LoopbackHttp(webPort, verb::post, path + "page/1/form", host, "null",
+                         "name=" + std::string(30000, '-'))
+                .status,
+            413U);
   EXPECT_EQ(
       LoopbackHttp(webPort, verb::post, path + "page/1/form", host, "null", "name=Ann+Smith%21")
           .status,
@@ -191,6 +197,9 @@ TEST_F(UiSessionTest, TheBrowserPageShowsTheSessionAndItsFormReachesTheServer) {
   ctl.join();
   ASSERT_TRUE(second) << outText.Text();
   EXPECT_EQ(status, kPelluxctlOk) << err.str();
+  EXPECT_NE(err.str().find("pelluxctl: the form of page 1 makes a message of 90"),
+            std::string::npos)
+      << err.str();
   EXPECT_NE(outText.Text().find("form of page 1 sent\n"), std::string::npos) << outText.Text();
   EXPECT_NE(outText.Text().find("session finished (Finish pressed in the browser)\n"),
             std::string::npos)

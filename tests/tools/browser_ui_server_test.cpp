@@ -10,6 +10,7 @@
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 #include <chrono>
+#include <cstdint>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -33,9 +34,15 @@ constexpr const char* kToken = "0123456789abcdef0123456789abcdef";
 
 class RecordingRequests : public BrowserUiRequests {
  public:
-  void OnFormPosted(int page, std::string formData) override {
+  bool OnFormPosted(int page, std::string formData) override {
     const std::lock_guard lock(mutex_);
+    if (formData.size() > formLimit_) return false;
     forms_.emplace_back(page, std::move(formData));
+    return true;
+  }
+  void LimitForms(std::size_t bytes) {
+    const std::lock_guard lock(mutex_);
+    formLimit_ = bytes;
   }
   void OnFinishPressed() override {
     const std::lock_guard lock(mutex_);
@@ -64,6 +71,7 @@ class RecordingRequests : public BrowserUiRequests {
   std::vector<std::pair<int, std::string>> forms_;
   int finishes_ = 0;
   std::vector<std::string> problems_;
+  std::size_t formLimit_ = SIZE_MAX;
 };
 
 using Reply = LoopbackReply;
@@ -226,6 +234,10 @@ TEST_F(BrowserUiServerTest, AFormPostedInTheFrameReachesTheServiceInItsEncodingO
   ASSERT_TRUE(Eventually([&] { return Get(base + "page/2/").status == 200; }));
   EXPECT_EQ(Get(base + "page/1/").status, 410U);
   EXPECT_EQ(Post(base + "page/2/form", "a=%zz", origin).status, 400U);
+  // A form the service cannot take is not sent, and the page may be answered again.
+  requests.LimitForms(10);
+  EXPECT_EQ(Post(base + "page/2/form", "text=" + std::string(20, 'x'), origin).status, 413U);
+  requests.LimitForms(SIZE_MAX);
   EXPECT_EQ(Post(base + "page/2/form", "", origin).status, 200U);
   EXPECT_EQ(requests.Forms().size(), 2U);
   EXPECT_EQ(requests.Forms()[1], (std::pair<int, std::string>{2, ""}));

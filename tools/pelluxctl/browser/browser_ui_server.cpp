@@ -439,8 +439,12 @@ class Server final : public BrowserUiServer {
       requests_.OnProblem("a form that cannot be read (" + why + "); not sent");
       return PlainResponse(http::status::bad_request, version, "The form cannot be read\n");
     }
+    if (!requests_.OnFormPosted(number, EncodeFormFields(*fields))) {
+      return MakeResponse(http::status::payload_too_large, version, "text/html; charset=utf-8",
+                          Note("This form is too long for the Pellux service; it was not sent."),
+                          kNotePolicy);
+    }
     page->answered = true;
-    requests_.OnFormPosted(number, EncodeFormFields(*fields));
     return MakeResponse(http::status::ok, version, "text/html; charset=utf-8",
                         Note("Sent. Waiting for the Pellux service&hellip;"), kNotePolicy);
   }

@@ -15,8 +15,9 @@ class BrowserUiRequests {
  public:
   virtual ~BrowserUiRequests() = default;
   // A form of page `page` was submitted in the frame; `formData` is its fields as the service's
-  // form message takes them (EncodeFormFields).
-  virtual void OnFormPosted(int page, std::string formData) = 0;
+  // form message takes them (EncodeFormFields). False when it cannot be sent on (too long for a
+  // message): the page is told so and may be answered again.
+  virtual bool OnFormPosted(int page, std::string formData) = 0;
   // The page's Finish button.
   virtual void OnFinishPressed() = 0;
   // A line for the user: a request refused and why (already made printable), or a failed call

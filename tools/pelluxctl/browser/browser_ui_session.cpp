@@ -66,9 +66,17 @@ class BrowserUiSession final : public BrowserUiRequests {
 
   // --- On the server's thread. ---
 
-  void OnFormPosted(int page, std::string formData) override {
+  bool OnFormPosted(int page, std::string formData) override {
+    // The reply name does not change while the session runs: read here as on the main thread.
+    const std::size_t size = JoinUiMessage(UiCode::kForm, connection_.ReplyName(), formData).size();
+    if (size > kMaxUiMessageBytes) {
+      OnProblem("the form of page " + std::to_string(page) + " makes a message of " +
+                std::to_string(size) + " bytes, more than the service takes; not sent");
+      return false;
+    }
     const std::lock_guard lock(mutex_);
     forms_.emplace_back(page, std::move(formData));
+    return true;
   }
 
   void OnFinishPressed() override {
@@ -126,11 +134,6 @@ class BrowserUiSession final : public BrowserUiRequests {
   }
 
   bool SendForm(int page, const std::string& data) {
-    if (JoinUiMessage(UiCode::kForm, connection_.ReplyName(), data).size() > kMaxUiMessageBytes) {
-      io_.err << "pelluxctl: the form of page " << page << " is " << data.size()
-              << " bytes, too long for the service; not sent\n";
-      return true;
-    }
     io_.out << "form of page " << page << " sent\n" << std::flush;
     return Send(UiCode::kForm, data);
   }
