@@ -1,9 +1,15 @@
 // pelluxctl ui's way to the user's browser on Linux: xdg-open from the PATH, here a stand-in
-// that notes the address (and one that fails, and none at all).
+// that notes what it is given (and one that fails, and none at all). The address, token and
+// all, is never on a command line: xdg-open gets a file that only the user can read.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -13,6 +19,8 @@
 
 namespace Pellux {
 namespace {
+
+constexpr const char* kToken = "0123456789abcdef0123456789abcdef";
 
 // Runs with PATH set to a folder holding `script` as xdg-open (or nothing), and puts it back.
 class PathWithXdgOpen {
@@ -38,30 +46,69 @@ class PathWithXdgOpen {
   std::string saved_;
 };
 
-std::string Log() {
-  std::ifstream file(FAKE_BROWSER_LOG);
+std::string Read(const std::string& path) {
+  std::ifstream file(path);
   return {std::istreambuf_iterator<char>(file), {}};
 }
 
-TEST(BrowserOpenerTest, HandsTheAddressToXdgOpenAndSaysWhenItCannot) {
-  std::filesystem::remove(FAKE_BROWSER_LOG);
-  const std::string url = "http://127.0.0.1:9/0123456789abcdef0123456789abcdef/";
-  {
-    PathWithXdgOpen path(FAKE_BROWSER);
-    std::string error;
-    EXPECT_TRUE(OpenInBrowser(url, error)) << error;
+// The errno with which the user nobody fails to open `path`; 0 when it could.
+int ErrnoOfNobodyOpening(const std::string& path) {
+  const pid_t child = fork();
+  if (child == 0) {
+    if (setgid(65534) != 0 || setuid(65534) != 0) _exit(255);
+    const int fd = open(path.c_str(), O_RDONLY);
+    _exit(fd >= 0 ? 0 : errno);
   }
-  EXPECT_EQ(Log(), url + "\n");
+  int status = 0;
+  waitpid(child, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(BrowserOpenerTest, GivesXdgOpenAPrivateFileThatLeadsToTheAddress) {
+  std::filesystem::remove(FAKE_BROWSER_LOG);
+  const std::string url = std::string("http://127.0.0.1:9/") + kToken + "/";
+  std::string given;
+  {
+    BrowserOpener opener;
+    {
+      PathWithXdgOpen path(FAKE_BROWSER);
+      std::string error;
+      EXPECT_TRUE(opener.Open(url, error)) << error;
+    }
+    given = Read(FAKE_BROWSER_LOG);
+    ASSERT_FALSE(given.empty());
+    given.pop_back();
+    EXPECT_EQ(given.find(kToken), std::string::npos) << given;
+    const std::string page = Read(given);
+    EXPECT_NE(page.find("<meta http-equiv=\"refresh\" content=\"0; url=" + url + "\">"),
+              std::string::npos)
+        << page;
+    struct stat folder {};
+    ASSERT_EQ(stat(std::filesystem::path(given).parent_path().c_str(), &folder), 0);
+    EXPECT_EQ(folder.st_mode & 0777, 0700U);
+    // Another user (the tests run as root, which can be one) cannot read it.
+    if (geteuid() == 0) {
+      EXPECT_EQ(ErrnoOfNobodyOpening(given), EACCES);
+    }
+  }
+  // The file goes with the opener.
+  EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(given).parent_path()));
+}
+
+TEST(BrowserOpenerTest, SaysWhenXdgOpenFailsOrIsMissing) {
+  const std::string url = std::string("http://127.0.0.1:9/") + kToken + "/";
+  BrowserOpener opener;
   {
     PathWithXdgOpen path(FAILING_BROWSER);
     std::string error;
-    EXPECT_FALSE(OpenInBrowser(url, error));
-    EXPECT_EQ(error, "xdg-open " + url + " failed (exit status 3)");
+    EXPECT_FALSE(opener.Open(url, error));
+    EXPECT_EQ(error.rfind("xdg-open /", 0), 0U) << error;
+    EXPECT_NE(error.find("/pellux-ui.html failed (exit status 3)"), std::string::npos) << error;
   }
   {
     PathWithXdgOpen path("");
     std::string error;
-    EXPECT_FALSE(OpenInBrowser(url, error));
+    EXPECT_FALSE(opener.Open(url, error));
     EXPECT_EQ(error.rfind("posix_spawnp(xdg-open) failed: errno 2 (No such file or directory)", 0),
               0U)
         << error;

@@ -38,7 +38,8 @@ TEST(BrowserOpenerTest, TheShellOpensTheAddressInTheBrowserWineNames) {
             ERROR_SUCCESS);
   const std::string url = "http://127.0.0.1:9/0123456789abcdef0123456789abcdef/";
   std::string error;
-  EXPECT_TRUE(OpenInBrowser(url, error)) << error;
+  BrowserOpener opener;
+  EXPECT_TRUE(opener.Open(url, error)) << error;
   // winebrowser runs on its own: its note is waited for.
   const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
   while (Log().empty() && std::chrono::steady_clock::now() < until) {

@@ -223,12 +223,27 @@ class BrowserUiTest(unittest.TestCase):
         self.children.append(child)
         return child
 
-    def start_ui(self, scenario=TWO_PAGES):
+    def start_ui(self, scenario=TWO_PAGES, browser=False):
+        """pelluxctl ui, with --no-browser, or with an xdg-open of the test's own that notes
+        what it is given: the page's address and what xdg-open got."""
         self.start_daemon(scenario)
-        ui = self.start([BUILD + "/tools/pelluxctl/pelluxctl", "--socket", self.socket, "ui",
-                         "--no-browser"])
+        arguments = [BUILD + "/tools/pelluxctl/pelluxctl", "--socket", self.socket, "ui"]
+        environment = dict(os.environ)
+        if browser:
+            opener = os.path.join(self.folder, "bin", "xdg-open")
+            os.makedirs(os.path.dirname(opener))
+            with open(opener, "w") as file:
+                file.write('#!/bin/sh\nprintf "%%s" "$1" > %s/opened\n' % self.folder)
+            os.chmod(opener, 0o755)
+            environment["PATH"] = os.path.dirname(opener) + ":" + environment["PATH"]
+        else:
+            arguments.append("--no-browser")
+        ui = self.start(arguments, env=environment)
         url = ui.read_line(r"the page is at (http://127\.0\.0\.1:\d+/[0-9a-f]{32}/)$").group(1)
-        return ui, url
+        if not browser:
+            return ui, url
+        with open(os.path.join(self.folder, "opened")) as file:
+            return ui, url, file.read()
 
     def fields_posted(self):
         """The fields of each request the reference server printed."""
@@ -309,11 +324,15 @@ class BrowserUiTest(unittest.TestCase):
         self.assertEqual(self.mode(), "standard")
 
     @unittest.skipUnless(CHROMIUM, "Chromium is not installed")
-    def test_closing_the_page_finishes_the_session(self):
-        ui, url = self.start_ui()
+    def test_the_browser_opened_on_a_private_file_and_closing_the_page_finishes(self):
+        ui, url, opened = self.start_ui(browser=True)
+        # xdg-open got a file only this user may read, which leads the browser to the page:
+        # the token is on no command line.
+        self.assertNotIn(url.split("/")[3], opened)
+        self.assertEqual(os.stat(os.path.dirname(opened)).st_mode & 0o777, 0o700)
         browser = Chromium(os.path.join(self.folder, "chromium"))
         try:
-            target, _, evaluate, wait_for = self.open_page(browser, url)
+            target, _, evaluate, wait_for = self.open_page(browser, "file://" + opened)
             wait_for("the first page", lambda: evaluate(
                 "document.getElementById('frame').src.endsWith('/page/1/')"))
             self.assertEqual(self.mode(), "setup")
@@ -323,6 +342,7 @@ class BrowserUiTest(unittest.TestCase):
             browser.close()
         self.assertEqual(ui.process.wait(20), 0)
         self.assertEqual(self.mode(), "standard")
+        self.assertFalse(os.path.exists(opened))
 
     @unittest.skipUnless(CHROMIUM, "Chromium is not installed")
     def test_a_whole_setup_session_in_chromium(self):

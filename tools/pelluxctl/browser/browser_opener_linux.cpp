@@ -3,16 +3,51 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
 #include <thread>
 
 #include "base/system_error.h"
 #include "tools/pelluxctl/browser/browser_opener.h"
+#include "tools/pelluxctl/private_folder.h"
 
 namespace Pellux {
+namespace {
 
-bool OpenInBrowser(const std::string& url, std::string& error) {
+// A page that sends the browser on to `url` (which needs no escaping: pelluxctl's own address).
+std::string Redirect(const std::string& url) {
+  return "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\">"
+         "<meta http-equiv=\"refresh\" content=\"0; url=" +
+         url + "\"><title>Pellux</title></head>\n<body><p><a href=\"" + url +
+         "\">Open the Pellux session</a></p></body></html>\n";
+}
+
+}  // namespace
+
+BrowserOpener::~BrowserOpener() {
+  if (folder_.empty()) return;
+  std::error_code ignored;
+  std::filesystem::remove_all(folder_, ignored);
+}
+
+bool BrowserOpener::Open(const std::string& url, std::string& error) {
+  if (folder_.empty()) {
+    const auto folder = MakePrivateFolder(error);
+    if (!folder) return false;
+    folder_ = *folder;
+  }
+  const std::string page = folder_ + "/pellux-ui.html";
+  {
+    std::ofstream file(page, std::ios::binary | std::ios::trunc);
+    file << Redirect(url);
+    if (!file.flush()) {
+      error = "cannot write " + page;
+      return false;
+    }
+  }
   std::string program = "xdg-open";
-  std::string argument = url;
+  std::string argument = page;
   char* arguments[] = {program.data(), argument.data(), nullptr};
   pid_t child = 0;
   if (const int code = posix_spawnp(&child, "xdg-open", nullptr, nullptr, arguments, environ);
@@ -32,7 +67,7 @@ bool OpenInBrowser(const std::string& url, std::string& error) {
     }
     if (ended == child) {
       if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return true;
-      error = "xdg-open " + url + " failed (exit status " +
+      error = "xdg-open " + page + " failed (exit status " +
               std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status)) +
               ")";
       return false;

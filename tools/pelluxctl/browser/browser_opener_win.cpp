@@ -8,7 +8,9 @@
 
 namespace Pellux {
 
-bool OpenInBrowser(const std::string& url, std::string& error) {
+BrowserOpener::~BrowserOpener() = default;
+
+bool BrowserOpener::Open(const std::string& url, std::string& error) {
   const std::wstring wide = WideFromUtf8(url);
   const auto result = reinterpret_cast<INT_PTR>(
       ShellExecuteW(nullptr, L"open", wide.c_str(), nullptr, nullptr, SW_SHOWNORMAL));

@@ -43,7 +43,8 @@ class BrowserUiSession final : public BrowserUiRequests {
     if (!Send(UiCode::kSession, options_.mode)) return kPelluxctlFailed;
     const std::string url = server_->Url();
     io_.out << "session " << options_.mode << " started; the page is at " << url << "\n";
-    if (!options_.noBrowser && !OpenInBrowser(url, error)) {
+    BrowserOpener opener;
+    if (!options_.noBrowser && !opener.Open(url, error)) {
       io_.err << "pelluxctl: cannot open a browser: " << error
               << "; open the address above yourself\n";
     }
