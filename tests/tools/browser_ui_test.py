@@ -242,7 +242,12 @@ class BrowserUiTest(unittest.TestCase):
         url = ui.read_line(r"the page is at (http://127\.0\.0\.1:\d+/[0-9a-f]{32}/)$").group(1)
         if not browser:
             return ui, url
-        with open(os.path.join(self.folder, "opened")) as file:
+        # xdg-open runs on its own: what it was given is waited for.
+        opened = os.path.join(self.folder, "opened")
+        until = time.monotonic() + 30
+        while not os.path.exists(opened) and time.monotonic() < until:
+            time.sleep(0.05)
+        with open(opened) as file:
             return ui, url, file.read()
 
     def fields_posted(self):
