@@ -233,7 +233,8 @@ class BrowserUiTest(unittest.TestCase):
             opener = os.path.join(self.folder, "bin", "xdg-open")
             os.makedirs(os.path.dirname(opener))
             with open(opener, "w") as file:
-                file.write('#!/bin/sh\nprintf "%%s" "$1" > %s/opened\n' % self.folder)
+                file.write('#!/bin/sh\nprintf "%s" "$1" > {0}/opened.part && '
+                           'mv {0}/opened.part {0}/opened\n'.format(self.folder))
             os.chmod(opener, 0o755)
             environment["PATH"] = os.path.dirname(opener) + ":" + environment["PATH"]
         else:
