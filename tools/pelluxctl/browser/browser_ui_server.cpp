@@ -21,6 +21,7 @@
 #include "tools/pelluxctl/browser/page_feed.h"
 #include "tools/pelluxctl/browser/request_guard.h"
 #include "tools/pelluxctl/browser/ui_page.h"
+#include "ui/channel/line_rate_limit.h"
 
 namespace Pellux {
 namespace {
@@ -322,9 +323,12 @@ class Server final : public BrowserUiServer {
                       origin ? std::optional<std::string_view>(*origin) : std::nullopt});
     const unsigned version = request.version();
     if (!verdict.allowed) {
-      // Browsers ask for an icon at the root by themselves: refused without a word.
-      if (request.target() != "/favicon.ico")
+      // Browsers ask for an icon at the root by themselves: refused without a word. A page
+      // that keeps trying is said once a second.
+      if (request.target() != "/favicon.ico" &&
+          refusals_.Allow(verdict.why, std::chrono::system_clock::now())) {
         requests_.OnProblem("refused " + verdict.why + " (403)");
+      }
       connection->Respond(PlainResponse(http::status::forbidden, version, "Forbidden\n"));
       return;
     }
@@ -468,6 +472,7 @@ class Server final : public BrowserUiServer {
   tcp::acceptor acceptor_;
   asio::steady_timer retry_;
   RequestGuard guard_;
+  LineRateLimit refusals_;
   PageFeed feed_;
   std::vector<std::shared_ptr<EventStream>> streams_;
   Slots slots_ = std::make_shared<int>(0);
