@@ -27,10 +27,8 @@ TEST(PageFeedTest, EachChangeIsOneEventAndANewStreamGetsTheState) {
   ASSERT_EQ(feed.CurrentPage(1), nullptr);
   ASSERT_NE(feed.CurrentPage(2), nullptr);
   EXPECT_EQ(feed.CurrentPage(2)->page.html, "<p>2</p>");
-  EXPECT_FALSE(feed.Ended());
   EXPECT_EQ(feed.End("Over."), "event: ended\ndata: {\"text\":\"Over.\"}\n\n");
   EXPECT_EQ(feed.End("Again."), "");
-  EXPECT_TRUE(feed.Ended());
   EXPECT_EQ(feed.Snapshot(),
             "event: info\ndata: {\"text\":\"Welcome \\\"home\\\"\\nsecond line\"}\n\n"
             "event: status\ndata: {\"mode\":\"setup\",\"link\":\"linked\"}\n\n"

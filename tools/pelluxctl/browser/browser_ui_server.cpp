@@ -6,7 +6,6 @@
 #include <boost/asio.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
-#include <charconv>
 #include <deque>
 #include <mutex>
 #include <optional>
@@ -87,21 +86,6 @@ Response MakeResponse(http::status status, unsigned version, std::string_view ty
 Response PlainResponse(http::status status, unsigned version, std::string body) {
   return MakeResponse(status, version, "text/plain; charset=utf-8", std::move(body),
                       "default-src 'none'; frame-ancestors 'none'");
-}
-
-// "page/<n>/" or "page/<n>/form": the number, or nullopt.
-std::optional<int> PageNumber(std::string_view path, std::string_view tail) {
-  constexpr std::string_view kPage = "page/";
-  if (!path.starts_with(kPage) || !path.ends_with(tail)) return std::nullopt;
-  const std::string_view digits =
-      path.substr(kPage.size(), path.size() - kPage.size() - std::min(path.size(), tail.size()));
-  int number = 0;
-  const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), number);
-  if (digits.empty() || error != std::errc() || end != digits.data() + digits.size() ||
-      number < 1) {
-    return std::nullopt;
-  }
-  return number;
 }
 
 class Server;
@@ -339,9 +323,9 @@ class Server final : public BrowserUiServer {
       connection->Respond(ThePage(version));
     } else if (path == "events" && get) {
       OpenStream(connection->TakeSocket());
-    } else if (const auto page = PageNumber(path, "/"); page && get) {
+    } else if (const auto page = PageNumberOf(path, "/"); page && get) {
       connection->Respond(Frame(*page, version));
-    } else if (const auto form = PageNumber(path, "/form"); form && post) {
+    } else if (const auto form = PageNumberOf(path, "/form"); form && post) {
       connection->Respond(Form(*form, request));
     } else if (path == "finish" && post) {
       requests_.OnFinishPressed();

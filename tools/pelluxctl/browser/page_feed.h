@@ -42,7 +42,6 @@ class PageFeed {
 
   // The page with that number, while it is the newest.
   [[nodiscard]] Page* CurrentPage(int number);
-  [[nodiscard]] bool Ended() const { return ended_.has_value(); }
 
  private:
   std::optional<Page> page_;

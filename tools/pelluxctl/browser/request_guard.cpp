@@ -1,6 +1,6 @@
 #include "tools/pelluxctl/browser/request_guard.h"
 
-#include <algorithm>
+#include <charconv>
 #include <utility>
 
 namespace Pellux {
@@ -22,19 +22,24 @@ std::string Printable(std::string_view text) {
   return out;
 }
 
-bool IsFormPath(std::string_view path) {
-  constexpr std::string_view kPage = "page/";
-  constexpr std::string_view kForm = "/form";
-  if (path.size() <= kPage.size() + kForm.size() || !path.starts_with(kPage) ||
-      !path.ends_with(kForm)) {
-    return false;
-  }
-  const std::string_view number =
-      path.substr(kPage.size(), path.size() - kPage.size() - kForm.size());
-  return std::ranges::all_of(number, [](char c) { return c >= '0' && c <= '9'; });
-}
-
 }  // namespace
+
+std::optional<int> PageNumberOf(std::string_view path, std::string_view tail) {
+  constexpr std::string_view kPage = "page/";
+  if (path.size() < kPage.size() + tail.size() || !path.starts_with(kPage) ||
+      !path.ends_with(tail)) {
+    return std::nullopt;
+  }
+  const std::string_view digits =
+      path.substr(kPage.size(), path.size() - kPage.size() - tail.size());
+  int number = 0;
+  const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), number);
+  if (digits.empty() || error != std::errc() || end != digits.data() + digits.size() ||
+      number < 1) {
+    return std::nullopt;
+  }
+  return number;
+}
 
 bool SameSecret(std::string_view a, std::string_view b) {
   unsigned difference = a.size() == b.size() ? 0U : 1U;
@@ -81,7 +86,7 @@ RequestGuard::Verdict RequestGuard::Check(const Request& request) const {
   }
   if (!request.origin) return Refused("a post without an Origin");
   const bool own = *request.origin == origin_;
-  const bool fromFrame = *request.origin == "null" && IsFormPath(path);
+  const bool fromFrame = *request.origin == "null" && PageNumberOf(path, "/form").has_value();
   if (!own && !fromFrame) {
     return Refused("a post from the origin '" + Printable(*request.origin) + "'");
   }

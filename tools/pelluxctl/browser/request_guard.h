@@ -50,6 +50,10 @@ class RequestGuard {
   std::string origin_;
 };
 
+// The page number of a path of the page's frame, "page/<n>" followed by `tail` ("/" for the
+// frame, "/form" for its form's address); nullopt for any other path or a number below 1.
+std::optional<int> PageNumberOf(std::string_view path, std::string_view tail);
+
 // Compares without stopping at the first difference, so that the time taken says nothing
 // about how much of a guessed token was right.
 bool SameSecret(std::string_view a, std::string_view b);
