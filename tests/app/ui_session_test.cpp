@@ -68,6 +68,47 @@ class UiSessionTest : public ::testing::Test {
     return true;
   }
 
+  // pelluxctl's core on a thread of its own, as the UI `reply`, with its output readable as it
+  // comes; Join() after the session ends (or Interrupt(), as Ctrl-C).
+  class Pelluxctl {
+   public:
+    Pelluxctl(const PelluxctlOptions& options, const std::string& reply) {
+      std::string error;
+      connection_ = UiConnection::Open(options.service, reply, error);
+      EXPECT_NE(connection_, nullptr) << error;
+      if (!connection_) return;
+      thread_ = std::thread([this, options] {
+        status_ =
+            RunPelluxctl(options, *connection_, {out_, err_, in_, interrupted_, 5000ms, 200ms});
+      });
+    }
+    Pelluxctl(const Pelluxctl&) = delete;
+    Pelluxctl& operator=(const Pelluxctl&) = delete;
+    ~Pelluxctl() {
+      interrupted_.store(true);
+      if (thread_.joinable()) thread_.join();
+    }
+
+    void Interrupt() { interrupted_.store(true); }
+    int Join() {
+      if (thread_.joinable()) thread_.join();
+      return status_;
+    }
+    std::string Out() { return outText_.Text(); }
+    // Standard error: read after Join().
+    std::string Err() const { return err_.str(); }
+
+   private:
+    std::unique_ptr<UiConnection> connection_;
+    LockedText outText_;
+    std::ostream out_{&outText_};
+    std::ostringstream err_;
+    std::istringstream in_;
+    std::atomic<bool> interrupted_{false};
+    int status_ = -1;
+    std::thread thread_;
+  };
+
   UiChannelPlatform platform{"session"};
   ReferenceServer server;
   VirtualClock clock;
@@ -92,26 +133,16 @@ TEST_F(UiSessionTest, PageReachesTheUiAndTheFormReachesTheServer) {
   options.mode = "setup";
   options.html = platform.Folder() + "/pages";
   options.forms = {"name=ann"};
-  std::string error;
-  auto connection = UiConnection::Open(options.service, platform.ReplyName("ui"), error);
-  ASSERT_NE(connection, nullptr) << error;
-  std::ostringstream out;
-  std::ostringstream err;
-  std::istringstream in;
-  std::atomic<bool> interrupted{false};
-  int status = -1;
-  std::thread ctl([&] {
-    status = RunPelluxctl(options, *connection, {out, err, in, interrupted, 5000ms, 200ms});
-  });
+  Pelluxctl ctl(options, platform.ReplyName("ui"));
 
   // The first post, then the form's post, then the session closes and a standard one begins.
   const bool posted = Eventually([&] { return server.Requests().size() >= 2; });
   const bool closed = Eventually([&] { return uploader->Engine().Mode() == "standard"; });
-  interrupted.store(true);
-  ctl.join();
+  ctl.Interrupt();
+  const int status = ctl.Join();
   ASSERT_TRUE(posted);
   ASSERT_TRUE(closed);
-  EXPECT_EQ(status, kPelluxctlOk) << err.str();
+  EXPECT_EQ(status, kPelluxctlOk) << ctl.Err();
   const auto requests = server.Requests();
   EXPECT_NE(requests[0].body.find("clientMode=setup"), std::string::npos) << requests[0].body;
   // The form's input first, then the session's fields, then the text of the server's response.
@@ -119,8 +150,8 @@ TEST_F(UiSessionTest, PageReachesTheUiAndTheFormReachesTheServer) {
   EXPECT_EQ(requests[1].body.substr(requests[1].body.size() - 6), "step=2") << requests[1].body;
   std::ifstream page(options.html + "/page-1.html", std::ios::binary);
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(page), {}), "<form>name?</form>");
-  EXPECT_NE(out.str().find("info: Welcome\n"), std::string::npos) << out.str();
-  EXPECT_NE(out.str().find("page 1 (400x300): "), std::string::npos) << out.str();
+  EXPECT_NE(ctl.Out().find("info: Welcome\n"), std::string::npos) << ctl.Out();
+  EXPECT_NE(ctl.Out().find("page 1 (400x300): "), std::string::npos) << ctl.Out();
 }
 
 // pelluxctl ui as a browser uses it, with the page asked for by a program of the Linux side
@@ -140,31 +171,16 @@ TEST_F(UiSessionTest, TheBrowserPageShowsTheSessionAndItsFormReachesTheServer) {
   options.service = platform.ServiceAddress();
   options.mode = "setup";
   options.noBrowser = true;
-  std::string error;
-  auto connection = UiConnection::Open(options.service, platform.ReplyName("browser"), error);
-  ASSERT_NE(connection, nullptr) << error;
-  LockedText outText;
-  std::ostream out(&outText);
-  std::ostringstream err;
-  std::istringstream in;
-  std::atomic<bool> interrupted{false};
-  int status = -1;
-  std::thread ctl([&] {
-    status = RunPelluxctl(options, *connection, {out, err, in, interrupted, 5000ms, 200ms});
-  });
+  Pelluxctl ctl(options, platform.ReplyName("browser"));
   const auto printed = [&](const std::string& text) {
-    return Eventually([&] { return outText.Text().find(text) != std::string::npos; });
+    return Eventually([&] { return ctl.Out().find(text) != std::string::npos; });
   };
 
   const bool shown = printed("page 1 shown");
-  const std::string text = outText.Text();
+  const std::string text = ctl.Out();
   const std::string mark = "the page is at ";
   const std::size_t at = text.find(mark);
-  if (!shown || at == std::string::npos) {
-    interrupted.store(true);
-    ctl.join();
-    FAIL() << text << err.str();
-  }
+  ASSERT_TRUE(shown && at != std::string::npos) << text;
   const std::string url = text.substr(at + mark.size(), text.find('\n', at) - at - mark.size());
   const std::string origin = url.substr(0, url.find('/', std::string("http://").size()));
   const std::string path = url.substr(origin.size());
@@ -174,6 +190,9 @@ TEST_F(UiSessionTest, TheBrowserPageShowsTheSessionAndItsFormReachesTheServer) {
   ASSERT_TRUE(fetched.has_value());
   EXPECT_EQ(fetched->rfind("200 ", 0), 0U) << *fetched;
   EXPECT_NE(fetched->find("sandbox=\"allow-forms\""), std::string::npos) << *fetched;
+  const auto refused = FetchFromLinuxSide(origin + "/");
+  ASSERT_TRUE(refused.has_value());
+  EXPECT_EQ(refused->rfind("403 ", 0), 0U) << *refused;
   const auto frame = FetchFromLinuxSide(url + "page/1/");
   ASSERT_TRUE(frame.has_value());
   EXPECT_NE(frame->find("<form action=\"" + url + "page/1/form\" method=\"post\""),
@@ -194,16 +213,15 @@ TEST_F(UiSessionTest, TheBrowserPageShowsTheSessionAndItsFormReachesTheServer) {
       200U);
   const bool second = printed("page 2 shown");
   EXPECT_EQ(LoopbackHttp(webPort, verb::post, path + "finish", host, origin).status, 204U);
-  ctl.join();
-  ASSERT_TRUE(second) << outText.Text();
-  EXPECT_EQ(status, kPelluxctlOk) << err.str();
-  EXPECT_NE(err.str().find("pelluxctl: the form of page 1 makes a message of 90"),
+  const int status = ctl.Join();
+  ASSERT_TRUE(second) << ctl.Out();
+  EXPECT_EQ(status, kPelluxctlOk) << ctl.Err();
+  EXPECT_NE(ctl.Err().find("pelluxctl: the form of page 1 makes a message of 90"),
             std::string::npos)
-      << err.str();
-  EXPECT_NE(outText.Text().find("form of page 1 sent\n"), std::string::npos) << outText.Text();
-  EXPECT_NE(outText.Text().find("session finished (Finish pressed in the browser)\n"),
-            std::string::npos)
-      << outText.Text();
+      << ctl.Err();
+  EXPECT_NE(ctl.Out().find("form of page 1 sent\n"), std::string::npos) << ctl.Out();
+  EXPECT_NE(ctl.Out().find("session finished (Finish pressed in the browser)\n"), std::string::npos)
+      << ctl.Out();
   const auto requests = server.Requests();
   ASSERT_GE(requests.size(), 2U);
   EXPECT_EQ(requests[1].body.rfind("name=Ann%20Smith!&", 0), 0U) << requests[1].body;

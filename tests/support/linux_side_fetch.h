@@ -1,5 +1,6 @@
 #pragma once
 
+#include <filesystem>
 #include <optional>
 #include <string>
 
@@ -22,5 +23,10 @@ inline constexpr const char* kLinuxSideFetchScript =
     "with open(sys.argv[2] + '.part', 'wb') as out:\n"
     "    out.write(b'%d ' % status + body)\n"
     "os.rename(sys.argv[2] + '.part', sys.argv[2])\n";
+
+// The answer the program left at `out`, which is removed; nullopt (said on standard error with
+// `why`) when there is none.
+std::optional<std::string> TakeFetchAnswer(const std::filesystem::path& out,
+                                           const std::string& why);
 
 }  // namespace Pellux

@@ -3,9 +3,7 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 #include <iostream>
-#include <iterator>
 
 #include "tests/support/linux_side_fetch.h"
 
@@ -29,15 +27,7 @@ std::optional<std::string> FetchFromLinuxSide(const std::string& url) {
   }
   int status = 0;
   waitpid(child, &status, 0);
-  std::ifstream file(out, std::ios::binary);
-  if (!file) {
-    std::cerr << program << " gave nothing (status " << status << ")\n";
-    return std::nullopt;
-  }
-  std::string text(std::istreambuf_iterator<char>(file), {});
-  file.close();
-  std::filesystem::remove(out);
-  return text;
+  return TakeFetchAnswer(out, program + " gave nothing (status " + std::to_string(status) + ")");
 }
 
 }  // namespace Pellux

@@ -4,7 +4,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <iterator>
 #include <thread>
 
 #include "tests/support/linux_side_fetch.h"
@@ -41,15 +40,7 @@ std::optional<std::string> FetchFromLinuxSide(const std::string& url) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   std::filesystem::remove(script);
-  std::ifstream file(out, std::ios::binary);
-  if (!file) {
-    std::cerr << "the Linux side's python3 gave nothing within 30 s\n";
-    return std::nullopt;
-  }
-  std::string text(std::istreambuf_iterator<char>(file), {});
-  file.close();
-  std::filesystem::remove(out);
-  return text;
+  return TakeFetchAnswer(out, "the Linux side's python3 gave nothing within 30 s");
 }
 
 }  // namespace Pellux

@@ -20,7 +20,6 @@
 #include <vector>
 
 #include "tests/support/eventually.h"
-#include "tests/support/linux_side_fetch.h"
 #include "tests/support/loopback_http.h"
 
 namespace Pellux {
@@ -300,18 +299,6 @@ TEST_F(BrowserUiServerTest, TheStreamGivesWhatHappenedThenEachChangeAndTellsWhet
                             1s) == PagePresence::State::kClosed;
   }));
   EXPECT_EQ(server->Presence(std::chrono::steady_clock::now()), PagePresence::State::kOpen);
-}
-
-// The page as a program outside this process gets it: on Linux any other process, under Wine a
-// native Linux one (Wine runs it for us), over the same loopback.
-TEST_F(BrowserUiServerTest, AProcessOfTheLinuxSideGetsThePage) {
-  const auto fetched = FetchFromLinuxSide(server->Url());
-  ASSERT_TRUE(fetched.has_value());
-  EXPECT_EQ(fetched->rfind("200 ", 0), 0U) << *fetched;
-  EXPECT_NE(fetched->find("sandbox=\"allow-forms\""), std::string::npos) << *fetched;
-  const auto refused = FetchFromLinuxSide(origin + "/");
-  ASSERT_TRUE(refused.has_value());
-  EXPECT_EQ(refused->rfind("403 ", 0), 0U) << *refused;
 }
 
 }  // namespace

@@ -3,14 +3,14 @@
 a two-page setup script with a form, `pelluxctl ui --no-browser`, and headless Chromium driven
 over the DevTools protocol (its --remote-debugging-pipe, so that nothing else can reach it). The
 browser fills the form and submits it, the server's record shows the fields, the second page is
-shown, Finish ends the session. Requests without the token, for a foreign Host and posts from a
-foreign origin get 403. A screenshot of the first page is kept beside the test's other files.
+shown, Finish ends the session. (What the page's server refuses is tested over loopback by
+pelluxctl_browser_tests, on both systems.) A screenshot of the first page is kept beside the
+test's other files.
 
 usage: browser_ui_test.py BUILD_DIR ARTEFACT_DIR
 The browser's tests are skipped when Chromium is not installed."""
 
 import base64
-import http.client
 import json
 import os
 import re
@@ -260,50 +260,6 @@ class BrowserUiTest(unittest.TestCase):
             if match:
                 requests.append((match.group(1), urllib.parse.parse_qs(match.group(2))))
         return requests
-
-    def request(self, url, method="GET", host=None, origin=None, body=None):
-        parts = urllib.parse.urlsplit(url)
-        connection = http.client.HTTPConnection(parts.hostname, parts.port, timeout=10)
-        headers = {"Host": host or parts.netloc}
-        if origin is not None:
-            headers["Origin"] = origin
-        if body is not None:
-            headers["Content-Type"] = "application/x-www-form-urlencoded"
-        connection.request(method, parts.path, body=body, headers=headers)
-        response = connection.getresponse()
-        result = (response.status, response.read(), dict(response.getheaders()))
-        connection.close()
-        return result
-
-    def test_refuses_requests_without_the_token_for_another_host_or_from_another_origin(self):
-        ui, url = self.start_ui()
-        origin = url[:url.index("/", len("http://"))]
-        token_path = urllib.parse.urlsplit(url).path
-        status, body, headers = self.request(url)
-        self.assertEqual(status, 200)
-        self.assertIn(b'sandbox="allow-forms"', body)
-        self.assertIn("script-src 'nonce-", headers["Content-Security-Policy"])
-        wrong = origin + "/" + "0" * 32 + "/"
-        for case, arguments in {
-                "no token": dict(url=origin + "/"),
-                "another token": dict(url=wrong),
-                "token as a query": dict(url=origin + "/?token=" + token_path.strip("/")),
-                "rebinding host": dict(url=url, host="attacker.example:" + url.split(":")[2]
-                                       .split("/")[0]),
-                "localhost name": dict(url=url, host="localhost"),
-                "post from another site": dict(url=url + "finish", method="POST",
-                                               origin="https://attacker.example", body=""),
-                "post without an origin": dict(url=url + "finish", method="POST", body=""),
-                "null origin outside a form": dict(url=url + "finish", method="POST",
-                                                   origin="null", body=""),
-        }.items():
-            with self.subTest(case):
-                self.assertEqual(self.request(**arguments)[0], 403)
-        # The session goes on: none of these finished it.
-        self.assertIsNone(ui.process.poll())
-        ui.stop(signal.SIGINT)
-        self.assertEqual(ui.process.returncode, 0)
-        ui.read_line(r"^session finished \(Ctrl-C\)$")
 
     def mode(self):
         status = subprocess.run([BUILD + "/tools/pelluxctl/pelluxctl", "--socket", self.socket,
