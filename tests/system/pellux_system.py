@@ -221,11 +221,11 @@ class Container:
 class HostProgram:
     """A program of the host's build, its first output line read; its lines kept."""
 
-    def __init__(self, command, log_name):
+    def __init__(self, command, log_name, env=None):
         self.log_path = os.path.join(LOGS, log_name)
         with open(self.log_path, "w") as errors:
             self.process = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=errors,
-                                            text=True)
+                                            text=True, env=env)
         self.lines = []
         self._lock = threading.Lock()
         first = self.process.stdout.readline()
