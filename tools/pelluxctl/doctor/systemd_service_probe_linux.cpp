@@ -30,7 +30,7 @@ std::string BusFailure(const std::string& call, const std::string& subject,
 }
 
 struct BusCall {
-  sd_bus_error error = SD_BUS_ERROR_NULL;
+  sd_bus_error error{};  // SD_BUS_ERROR_NULL, which is C99 syntax
   sd_bus_message* reply = nullptr;
   BusCall() = default;
   BusCall(const BusCall&) = delete;
