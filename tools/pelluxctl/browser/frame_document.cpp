@@ -60,11 +60,14 @@ std::size_t CopyAttributes(std::string_view html, std::size_t at, std::string& o
       ++i;
     }
     const std::string_view name = html.substr(nameStart, i - nameStart);
+    // What is copied of a kept attribute: up to its name's end, or its value's.
+    std::size_t copyEnd = i;
     std::size_t j = i;
     while (j < html.size() && IsTagSpace(html[j])) ++j;
     if (j < html.size() && html[j] == '=') {
       ++j;
       while (j < html.size() && IsTagSpace(html[j])) ++j;
+      const std::size_t value = j;
       if (j < html.size() && (html[j] == '"' || html[j] == '\'')) {
         const std::size_t close = html.find(html[j], j + 1);
         if (close == std::string_view::npos) return std::string_view::npos;
@@ -72,9 +75,19 @@ std::size_t CopyAttributes(std::string_view html, std::size_t at, std::string& o
       } else {
         while (j < html.size() && !IsTagSpace(html[j]) && html[j] != '>') ++j;
       }
+      // An "=" with no value before the ">" gives an empty value; copied, it would take the
+      // attribute written after it as its value: the name alone says the same.
+      if (j > value) copyEnd = j;
       i = j;
     }
-    if (!IsReplacedAttribute(name)) out.append(html.substr(start, i - start));
+    // A name that starts with "=" (a parse error) would, after a blank, read as the value of
+    // the attribute before it: such an attribute is left out too.
+    if (!IsReplacedAttribute(name) && name.front() != '=') {
+      // An attribute may follow a quoted value (or a "/") without a blank; with the one
+      // before it left out, it would run into the one before that.
+      if (!IsTagSpace(html[start])) out += ' ';
+      out.append(html.substr(start, copyEnd - start));
+    }
   }
   return std::string_view::npos;
 }
